@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the demo host and the tests need.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+pkgs=(
+  # build
+  cmake g++ clang libclang-rt-14-dev ninja-build pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
+  qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
+  qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-layouts
+  qml6-module-qtquick-shapes qml6-module-qttest
+  libboost-thread-dev libboost-system-dev
+  libxcb1-dev libxcb-res0-dev libxcb-icccm4-dev libxcb-ewmh-dev libx11-dev libxkbcommon-dev
+  libsystemd-dev libbpf-dev bpftool libelf-dev libmnl-dev linux-libc-dev
+  # running and testing for real
+  xvfb xauth xdotool x11-utils openbox imagemagick
+  dbus systemd iproute2 nftables procps util-linux
+  libgl1-mesa-dri
+)
+if [ "${VB_SKIP_APT_UPDATE:-0}" != 1 ]; then apt-get update; fi
+apt-get install -y --no-install-recommends "${pkgs[@]}"

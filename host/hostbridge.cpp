@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "hostbridge.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
+
+void HostBridge::showBall()
+{
+    if (m_showBall)
+        m_showBall();
+}
+
+void HostBridge::quit()
+{
+    QCoreApplication::quit();
+}
+
+QString HostBridge::saveCapture(const QImage& image)
+{
+    if (image.isNull())
+        return QString();
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath();
+    QDir().mkpath(dir);
+    const QString path =
+        dir + QStringLiteral("/Screen capture %1.png")
+                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
+    if (!image.save(path, "PNG"))
+        return QString();
+    qInfo("verdant-ball-host: capture saved to %s", qPrintable(path));
+    return path;
+}

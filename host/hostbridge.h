@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the host's own documents call: show the ball again, quit, keep a screen capture.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+
+#include <functional>
+
+class HostBridge : public QObject
+{
+    Q_OBJECT
+public:
+    explicit HostBridge(std::function<void()> showBall, QObject* parent = nullptr)
+        : QObject(parent), m_showBall(std::move(showBall))
+    {
+    }
+    Q_INVOKABLE void showBall();
+    Q_INVOKABLE void quit();
+    // Writes the capture into the user's pictures folder; the path, empty on failure.
+    Q_INVOKABLE QString saveCapture(const QImage& image);
+
+private:
+    std::function<void()> m_showBall;
+};

@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The demo host: loads the ball library at run time, shows the ball and a small main window of
+// its own, and serves "-ScreenCapture" when the ball starts it again for a capture.
+#include "helper/baseview.h"
+#include "helper/hostenvironment.h"
+#include "helper/setsgeneral.h"
+#include "lib/verdantball.h"
+#include "helper/setsmanager.h"
+#include "hostbridge.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLibrary>
+#include <QLocale>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Qt aborts with a long story when it has no display; say it in one line and leave.
+bool haveDisplay(QString& why)
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb"))
+        return true; // offscreen, wayland, ...: Qt decides
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) {
+        if (!qgetenv("WAYLAND_DISPLAY").isEmpty() && platform.isEmpty())
+            return true;
+        why = QStringLiteral("no display: DISPLAY is not set");
+        return false;
+    }
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    const bool ok = c && !xcb_connection_has_error(c);
+    if (c)
+        xcb_disconnect(c);
+    if (!ok)
+        why = QStringLiteral("cannot open display %1").arg(QString::fromLocal8Bit(display));
+    return ok;
+}
+
+void installSignalHandlers(QGuiApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        qInfo("verdant-ball-host: quitting on signal");
+        app.quit();
+    });
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+int runScreenCapture(QGuiApplication& app)
+{
+    qInfo("verdant-ball-host: screen capture started");
+    HostBridge bridge(nullptr);
+    BaseView view;
+    view.setFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
+    view.setResizeMode(QQuickView::SizeRootObjectToView);
+    view.rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        view.setGeometry(s->geometry());
+    view.setMainQmlFile(QStringLiteral("qrc:/host/ScreenCapture.qml"));
+    if (!view.rootObject())
+        return 1;
+    QObject::connect(&view, &BaseView::closed, &app, &QGuiApplication::quit);
+    view.show();
+    view.requestActivate();
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QString why;
+    if (!haveDisplay(why)) {
+        std::fprintf(stderr, "verdant-ball-host: %s\n", qPrintable(why));
+        return 2;
+    }
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("verdant-ball-host"));
+    QGuiApplication::setOrganizationName(QStringLiteral("VerdantSuite"));
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    installSignalHandlers(app);
+
+    QCommandLineParser args;
+    args.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    args.addOption({QStringLiteral("ScreenCapture"), QStringLiteral("Take a screen capture.")});
+    args.addOption({QStringLiteral("lang"), QStringLiteral("User interface language."),
+                    QStringLiteral("code")});
+    args.addOption({QStringLiteral("library"), QStringLiteral("The ball library to load."),
+                    QStringLiteral("file")});
+    args.addHelpOption();
+    args.process(app);
+
+    Translator* tr = HostEnvironment::instance().translator();
+    tr->addCatalogue(QStringLiteral("verdantball"));
+    QString lang = args.isSet(QStringLiteral("lang"))
+                             ? args.value(QStringLiteral("lang"))
+                             : QLocale::system().name().section(QLatin1Char('_'), 0, 0);
+    if (lang == QLatin1String("C") || lang == QLatin1String("POSIX"))
+        lang.clear();
+
+    if (args.isSet(QStringLiteral("ScreenCapture")))
+        return runScreenCapture(app);
+
+    const QString libFile = args.isSet(QStringLiteral("library"))
+                                ? args.value(QStringLiteral("library"))
+                                : SetsGeneral::appPath() + QStringLiteral("/libverdantball.so");
+    QLibrary lib(libFile);
+    if (!lib.load()) {
+        std::fprintf(stderr, "verdant-ball-host: cannot load the ball library %s: %s\n",
+                     qPrintable(libFile), qPrintable(lib.errorString()));
+        return 3;
+    }
+    auto entry = reinterpret_cast<VerdantBallEntry>(lib.resolve(kVerdantBallEntry));
+    const VerdantBallApi* api = entry ? entry() : nullptr;
+    if (!api || api->abiVersion != kVerdantBallAbi) {
+        std::fprintf(stderr, "verdant-ball-host: %s is not a ball library of this version: %s\n",
+                     qPrintable(libFile),
+                     entry ? "interface version differs" : qPrintable(lib.errorString()));
+        return 3;
+    }
+    // The catalogues live in the library's resources, so the language is set once it is loaded.
+    tr->setLanguage(lang);
+
+    BaseView mainWindow;
+    mainWindow.setFlags(Qt::Window);
+    mainWindow.setTitle(QStringLiteral("Verdant Suite"));
+    BaseView* ball = api->createBall(&mainWindow);
+    HostBridge bridge([api, ball] {
+        // Bringing the ball back is the host's affair, and so is clearing its hidden flag.
+        SetsManager::saveValueUser(QStringLiteral("BallViewerHide"), false);
+        api->showAtPos(ball);
+    });
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
+    mainWindow.setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
+
+    QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(show()));
+    QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(requestActivate()));
+    QObject::connect(ball, SIGNAL(hided()), &mainWindow, SLOT(show()));
+    QObject::connect(&mainWindow, &BaseView::closed, &app, &QGuiApplication::quit);
+    QObject::connect(ball, &QQuickWindow::frameSwapped, ball, [] {
+        static bool once = false;
+        if (!once) {
+            once = true;
+            qInfo("verdant-ball-host: ball shown");
+        }
+    });
+
+    ball->setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
+    if (SetsManager::readValueUser(QStringLiteral("BallViewerHide"), false).toBool()) {
+        qInfo("verdant-ball-host: the ball was hidden by the user; showing the main window");
+        mainWindow.show();
+    } else {
+        api->showAtPos(ball);
+    }
+
+    const int rc = app.exec();
+    api->destroyBall(ball);
+    qInfo("verdant-ball-host: bye");
+    return rc;
+}

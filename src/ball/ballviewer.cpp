@@ -1,0 +1,381 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ball/ballviewer.h"
+
+#include "ball/ballplacement.h"
+#include "ball/qmlapplicationviewer.h"
+#include "core/sizetext.h"
+#include "helper/menuviewex.h"
+#include "helper/setsmanager.h"
+#include "platform/platform.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QQmlContext>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+const QString kKeyX = QStringLiteral("BallViewerX");
+const QString kKeyY = QStringLiteral("BallViewerY");
+const QString kKeyHide = QStringLiteral("BallViewerHide");
+const QString kPopupDocument = QStringLiteral("qrc:/Ball/Skins/PopUp.qml");
+
+std::vector<vb::platform::Rect> workAreas()
+{
+    auto& screens = vb::platform::current().screens;
+    return screens ? screens->availableGeometries() : std::vector<vb::platform::Rect>{};
+}
+
+QRect primaryArea()
+{
+    auto& screens = vb::platform::current().screens;
+    if (!screens)
+        return QRect();
+    const vb::platform::Rect r = screens->primaryAvailableGeometry();
+    return QRect(r.x, r.y, r.width, r.height);
+}
+} // namespace
+
+BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
+{
+    // The models, the skin catalogue and their connections join the ball with their subsystems.
+    m_closing = false;
+}
+
+BallViewer::~BallViewer()
+{
+    if (skinChooser)
+        skinChooser->close();
+    if (popupView)
+        popupView->close();
+    if (memoryNote)
+        memoryNote->close();
+}
+
+void BallViewer::exportObject()
+{
+    Qt::WindowFlags f = Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                        Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                        Qt::WindowCloseButtonHint;
+    // A tool window keeps the ball out of task bars; on top unless the host turns that off.
+    f |= Qt::Tool;
+    if (isTopMost())
+        f |= Qt::WindowStaysOnTopHint;
+    setFlags(f);
+    rootContext()->setContextProperty(QStringLiteral("EP"), this);
+    initViewPopup();
+}
+
+// --- placement and visibility ---
+
+void BallViewer::showAtPos()
+{
+    const vb::ball::Placement p =
+        vb::ball::placeBall(SetsManager::readValueUser(kKeyX), SetsManager::readValueUser(kKeyY),
+                            size(), workAreas());
+    if (p.usedDefaultX || p.usedDefaultY)
+        qDebug() << "BallViewer: saved position incomplete, using the default corner for"
+                 << (p.usedDefaultX ? "x" : "") << (p.usedDefaultY ? "y" : "");
+    setPosition(p.pos);
+    show();
+    if (!hotKeyRegistered)
+        registerHotKey();
+}
+
+void BallViewer::registerHotKey()
+{
+    auto& keys = vb::platform::current().hotKeys;
+    if (!keys)
+        return;
+    QPointer<BallViewer> self(this);
+    const auto result = keys->registerHotKey(
+        static_cast<uintptr_t>(winId()), kHotKeyId, kHotKeyModifiers, kHotKeyVirtualKey,
+        [self](int id) {
+            if (!self || id != kHotKeyId)
+                return;
+            qDebug() << "BallViewer: hot key Ctrl+Alt+C pressed";
+            self->showScreenCaptureView();
+        });
+    hotKeyRegistered = result == vb::platform::HotKeyResult::Registered;
+    if (result == vb::platform::HotKeyResult::Conflict)
+        qDebug() << "BallViewer: the hot key Ctrl+Alt+C is taken by another program";
+    else if (!hotKeyRegistered)
+        qDebug() << "BallViewer: the hot key Ctrl+Alt+C could not be registered";
+}
+
+void BallViewer::qmlRecordPos()
+{
+    SetsManager::saveValueUser(kKeyX, x());
+    SetsManager::saveValueUser(kKeyY, y());
+}
+
+void BallViewer::moveEvent(QMoveEvent*)
+{
+    if (memoryNote)
+        moveMemoryNoteWindow();
+    movePopup();
+}
+
+void BallViewer::movePopup()
+{
+    if (!popupView)
+        return;
+    popupView->setPosition(
+        calcPos(primaryArea(), popupView->geometry(), position(), QRect(QPoint(), size())));
+}
+
+void BallViewer::moveMemoryNoteWindow()
+{
+    if (!memoryNote)
+        return;
+    memoryNote->setPosition(x(), y() - memoryNote->height());
+}
+
+bool BallViewer::isPopupPined() const
+{
+    return popupPinned && popupView && m_currentPage == MP_Network;
+}
+
+void BallViewer::setIsPopupPined(bool pinned)
+{
+    if (popupPinned == pinned)
+        return;
+    popupPinned = pinned;
+    Q_EMIT isPopupPinedChanged(pinned);
+}
+
+void BallViewer::setCurrentPage(ModulePages page)
+{
+    if (m_currentPage == page)
+        return;
+    m_currentPage = page;
+    Q_EMIT currentPageChanged(page);
+}
+
+void BallViewer::setCurrentProcPage(ProcsPages page)
+{
+    if (m_currentProcPage == page)
+        return;
+    m_currentProcPage = page;
+    needEnumCurrent();
+    Q_EMIT currentProcPageChanged(page);
+}
+
+void BallViewer::needEnumCurrent()
+{
+    // The boost lists enumerate the page now shown; they join the ball with their subsystem.
+}
+
+void BallViewer::qmlDelayShowPopup()
+{
+    delayedPopupCancelled = false;
+    initViewPopup();
+    if (popupView)
+        QTimer::singleShot(kPopupDelayMs, this, &BallViewer::tryDelayShowPopup);
+}
+
+void BallViewer::showPopup(bool delayed)
+{
+    delayedPopupCancelled = false;
+    initViewPopup();
+    if (!popupView)
+        return;
+    if (delayed)
+        QTimer::singleShot(kPopupDelayMs, this, &BallViewer::tryDelayShowPopup);
+    else
+        tryDelayShowPopup();
+}
+
+void BallViewer::onOpenPanel()
+{
+    delayedPopupCancelled = false;
+    initViewPopup();
+    tryDelayShowPopup();
+}
+
+void BallViewer::tryDelayShowPopup()
+{
+    if (delayedPopupCancelled || !popupView)
+        return;
+    movePopup();
+    popupView->requestActivate();
+    popupView->show();
+    needEnumCurrent();
+}
+
+void BallViewer::qmlCancelDelayShowPopup()
+{
+    delayedPopupCancelled = true;
+    if (!isPopupPined() && popupView)
+        popupView->hide();
+}
+
+void BallViewer::qmlHidePopup()
+{
+    if (popupView)
+        popupView->hide();
+}
+
+void BallViewer::qmlShowPopup() {}
+
+void BallViewer::focusOutEvent(QFocusEvent*)
+{
+    if (popupView && !popupView->isActive() && !isPopupPined())
+        popupView->hide();
+}
+
+void BallViewer::onPopupFocusOut()
+{
+    if (popupView && !isActive() && !isPopupPined())
+        popupView->hide();
+}
+
+void BallViewer::onPopupClosed()
+{
+    popupView = nullptr;
+}
+
+void BallViewer::initViewPopup()
+{
+    if (popupView)
+        return;
+    if (!QFile::exists(QLatin1Char(':') + QUrl(kPopupDocument).path())) {
+        qDebug() << "BallViewer: no Boost Panel document in this build";
+        return;
+    }
+    popupView = new QmlApplicationViewer(this, [this](QQmlContext* ctx) { publishToPopup(ctx); });
+    popupView->setDeleteOnClose(true);
+    connect(popupView, &QmlApplicationViewer::focusOut, this, &BallViewer::onPopupFocusOut);
+    connect(popupView, &QmlApplicationViewer::showSkinsView, this, &BallViewer::onShowSkinsViewer);
+    connect(popupView, &BaseView::closed, this, &BallViewer::onPopupClosed);
+    connect(popupView, &QmlApplicationViewer::showScreenCapture, this,
+            &BallViewer::onShowScreenCapture);
+    popupView->setMainQmlFile(kPopupDocument);
+}
+
+void BallViewer::publishToPopup(QQmlContext* ctx)
+{
+    ctx->setContextProperty(QStringLiteral("MainView"), this);
+}
+
+void BallViewer::onHideBall()
+{
+    hide();
+    Q_EMIT hided();
+    SetsManager::saveValueUser(kKeyHide, true);
+}
+
+void BallViewer::HideBallView()
+{
+    onHideBall();
+}
+
+// --- menu and host requests ---
+
+void BallViewer::qmlShowMenu()
+{
+    auto* menu = new MenuViewEx(this);
+    const QString capture = hotKeyRegistered
+                                ? QCoreApplication::translate("QObject", "Screen Capture (Ctrl+Alt+C)")
+                                : QCoreApplication::translate("QObject", "Screen Capture");
+    auto* open = new MenuActions(QCoreApplication::translate("QObject", "Open Boost Panel"), menu,
+                                 true, true, QStringLiteral(":/Ball/Skins/images/icon_boost_12.png"));
+    auto* shot = new MenuActions(capture, menu, true, true,
+                                 QStringLiteral(":/Ball/Skins/images/icon_Screenshots_18.png"));
+    auto* skin = new MenuActions(QCoreApplication::translate("QObject", "Change Skin"), menu, false,
+                                 true, QStringLiteral(":/Ball/Skins/images/icon_skin_18.png"));
+    auto* hideItem = new MenuActions(QCoreApplication::translate("QObject", "Hide"), menu, true,
+                                     true, QStringLiteral(":/Ball/Skins/images/icon_hide_12.png"));
+    auto* vds = new MenuActions(QCoreApplication::translate("QObject", "Open Verdant Suite"), menu,
+                                true, true, QStringLiteral(":/Skin/images/icon_trayshowvds.png"));
+    connect(open, &MenuActions::triggered, this, &BallViewer::onOpenPanel);
+    connect(shot, &MenuActions::triggered, this, &BallViewer::onShowScreenCapture);
+    connect(skin, &MenuActions::triggered, this, &BallViewer::onShowSkinsViewer);
+    connect(hideItem, &MenuActions::triggered, this, &BallViewer::onHideBall, Qt::QueuedConnection);
+    connect(vds, &MenuActions::triggered, this, &BallViewer::onOpenVDS, Qt::QueuedConnection);
+    menu->addActions({open, shot, skin, hideItem, vds});
+    menu->popMenu();
+}
+
+void BallViewer::onOpenVDS()
+{
+    Q_EMIT tryOpenVDS();
+}
+
+void BallViewer::qmlToCleanPage()
+{
+    Q_EMIT toCleanPage();
+}
+
+void BallViewer::onShowScreenCapture()
+{
+    if (!isPopupPined() && popupView)
+        popupView->hide();
+    showScreenCaptureView();
+}
+
+void BallViewer::showScreenCaptureView()
+{
+    if (captureProcess)
+        return; // one capture at a time
+    captureProcess = new QProcess(this);
+    connect(captureProcess, &QProcess::finished, this, &BallViewer::onScreenCaptureProcessClosed);
+    captureProcess->setProcessChannelMode(QProcess::ForwardedChannels);
+    captureProcess->start(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("-ScreenCapture")}, QIODevice::ReadWrite);
+}
+
+void BallViewer::onScreenCaptureProcessClosed(int)
+{
+    if (captureProcess)
+        captureProcess->deleteLater();
+    captureProcess = nullptr;
+}
+
+void BallViewer::onShowSkinsViewer()
+{
+    // The skin chooser window joins the ball with the skin subsystem.
+}
+
+void BallViewer::onSkinViewerClosed()
+{
+    skinChooser = nullptr;
+}
+
+// --- memory release and fix results (they join with their subsystems) ---
+
+void BallViewer::MemoryStartEmptyMemorySet() {}
+void BallViewer::onEmptingMemorySetFinished(quint64) {}
+void BallViewer::qmlReleaseMemory() {}
+void BallViewer::onTipClosed()
+{
+    memoryNote = nullptr;
+}
+void BallViewer::fixCurrent(bool) {}
+void BallViewer::fixCurrent()
+{
+    fixCurrent(false);
+}
+void BallViewer::onOfficeIsFixingChanged(bool) {}
+void BallViewer::onGameIsFixingChanged(bool) {}
+void BallViewer::onFixResultChanged(uint, quint64) {}
+
+QString BallViewer::lastFixMemoryStr() const
+{
+    return vb::sizeText(m_lastFixMemory);
+}
+
+void BallViewer::setLastFixCount(uint count)
+{
+    if (m_lastFixCount != count)
+        m_lastFixCount = count;
+}
+
+void BallViewer::setLastFixMemory(quint64 bytes)
+{
+    if (m_lastFixMemory != bytes)
+        m_lastFixMemory = bytes;
+}

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The floating ball: the one window and object through which the host uses the library.
+#pragma once
+
+#include "ball/ballexport.h"
+#include "helper/baseview.h"
+
+#include <QPointer>
+
+class QmlApplicationViewer;
+class QProcess;
+class QQmlContext;
+
+class VERDANTBALL_EXPORT BallViewer : public BaseView
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isEmptingMemorySet READ isEmptingMemorySet NOTIFY isEmptingMemorySetChanged)
+    Q_PROPERTY(bool isPopupPined READ isPopupPinedValue WRITE setIsPopupPined NOTIFY
+                   isPopupPinedChanged)
+    Q_PROPERTY(ModulePages currentPage READ currentPage WRITE setCurrentPage NOTIFY
+                   currentPageChanged)
+    Q_PROPERTY(ProcsPages currentProcPage READ currentProcPage WRITE setCurrentProcPage NOTIFY
+                   currentProcPageChanged)
+    Q_PROPERTY(uint lastFixCount READ lastFixCount NOTIFY lastFixInfoChanged)
+    Q_PROPERTY(quint64 lastFixMemory READ lastFixMemory NOTIFY lastFixInfoChanged)
+    Q_PROPERTY(QString lastFixMemoryStr READ lastFixMemoryStr NOTIFY lastFixInfoChanged)
+public:
+    enum ModulePages { MP_NONE = -1, MP_Procgram = 0, MP_Network = 1 };
+    Q_ENUM(ModulePages)
+    enum ProcsPages { PP_NONE = -1, PP_Office = 0, PP_Game = 1 };
+    Q_ENUM(ProcsPages)
+
+    // The hot key's identifier, modifiers (Ctrl+Alt) and key (C).
+    static constexpr int kHotKeyId = 1;
+    static constexpr unsigned kHotKeyModifiers = 0x3;
+    static constexpr unsigned kHotKeyVirtualKey = 0x43;
+    // The delay that lets a double click withdraw the opening its first click asked for.
+    static constexpr int kPopupDelayMs = 200;
+
+    explicit BallViewer(QWindow* parent = nullptr);
+    ~BallViewer() override;
+
+    void HideBallView();
+    void MemoryStartEmptyMemorySet();
+    void showAtPos();
+    void showPopup(bool delayed);
+    void needEnumCurrent();
+
+    bool isPopupPined() const;
+    bool isPopupPinedValue() const { return popupPinned; }
+    void setIsPopupPined(bool pinned);
+    bool isEmptingMemorySet() const { return emptyingMemory; }
+    ModulePages currentPage() const { return m_currentPage; }
+    void setCurrentPage(ModulePages page);
+    ProcsPages currentProcPage() const { return m_currentProcPage; }
+    void setCurrentProcPage(ProcsPages page);
+    uint lastFixCount() const { return m_lastFixCount; }
+    quint64 lastFixMemory() const { return m_lastFixMemory; }
+    QString lastFixMemoryStr() const;
+    void setLastFixCount(uint count);
+    void setLastFixMemory(quint64 bytes);
+
+    bool hotKeyIsRegistered() const { return hotKeyRegistered; }
+    QmlApplicationViewer* popupWindow() const { return popupView; }
+
+Q_SIGNALS:
+    void toCleanPage();
+    void isEmptingMemorySetChanged(bool);
+    void isPopupPinedChanged(bool);
+    void hided();
+    void currentPageChanged(ModulePages);
+    void currentProcPageChanged(ProcsPages);
+    void lastFixInfoChanged(uint, quint64);
+    void tryOpenVDS();
+
+private Q_SLOTS:
+    void tryDelayShowPopup();
+    void onEmptingMemorySetFinished(quint64 bytes);
+    void onPopupFocusOut();
+    void onShowSkinsViewer();
+    void onPopupClosed();
+    void onTipClosed();
+    void onSkinViewerClosed();
+    void onOpenPanel();
+    void onHideBall();
+    void onOpenVDS();
+    void onScreenCaptureProcessClosed(int exitCode);
+    void onShowScreenCapture();
+    void onOfficeIsFixingChanged(bool fixing);
+    void onGameIsFixingChanged(bool fixing);
+    void onFixResultChanged(uint count, quint64 bytes);
+
+public:
+    Q_INVOKABLE void fixCurrent(bool ram);
+    Q_INVOKABLE void fixCurrent();
+    Q_INVOKABLE void qmlDelayShowPopup();
+    Q_INVOKABLE void qmlCancelDelayShowPopup();
+    Q_INVOKABLE void qmlReleaseMemory();
+    Q_INVOKABLE void qmlShowMenu();
+    Q_INVOKABLE void qmlShowPopup();
+    Q_INVOKABLE void qmlRecordPos();
+    Q_INVOKABLE void qmlHidePopup();
+    Q_INVOKABLE void qmlToCleanPage();
+
+protected:
+    void focusOutEvent(QFocusEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void exportObject() override;
+
+private:
+    void initViewPopup();
+    void movePopup();
+    void moveMemoryNoteWindow();
+    void showScreenCaptureView();
+    void registerHotKey();
+    void publishToPopup(QQmlContext* ctx);
+
+    bool popupPinned = false;
+    bool emptyingMemory = false;
+    bool delayedPopupCancelled = false;
+    QmlApplicationViewer* popupView = nullptr;
+    BaseView* memoryNote = nullptr;
+    BaseView* skinChooser = nullptr;
+    QProcess* captureProcess = nullptr;
+    bool hotKeyRegistered = false;
+    ModulePages m_currentPage = MP_Procgram;
+    ProcsPages m_currentProcPage = PP_Office;
+    uint m_lastFixCount = 0;
+    quint64 m_lastFixMemory = 0;
+};

@@ -1,0 +1,73 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>QObject</name>
+    <message>
+        <source>B</source>
+        <translation>B</translation>
+    </message>
+    <message>
+        <source>KB</source>
+        <translation>KB</translation>
+    </message>
+    <message>
+        <source>MB</source>
+        <translation>MB</translation>
+    </message>
+    <message>
+        <source>GB</source>
+        <translation>GB</translation>
+    </message>
+    <message>
+        <source>Open Boost Panel</source>
+        <translation>Boost-Panel öffnen</translation>
+    </message>
+    <message>
+        <source>Screen Capture (Ctrl+Alt+C)</source>
+        <translation>Bildschirmfoto (Strg+Alt+C)</translation>
+    </message>
+    <message>
+        <source>Screen Capture</source>
+        <translation>Bildschirmfoto</translation>
+    </message>
+    <message>
+        <source>Change Skin</source>
+        <translation>Skin wechseln</translation>
+    </message>
+    <message>
+        <source>Hide</source>
+        <translation>Ausblenden</translation>
+    </message>
+    <message>
+        <source>Open Verdant Suite</source>
+        <translation>Verdant Suite öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>BallViewer</name>
+    <message>
+        <source>RAM: %1%</source>
+        <translation>RAM: %1%</translation>
+    </message>
+    <message>
+        <source>CPU: %1%</source>
+        <translation>CPU: %1%</translation>
+    </message>
+    <message>
+        <source>Released %1 memory for computer.</source>
+        <translation>%1 Arbeitsspeicher für den Computer freigegeben.</translation>
+    </message>
+    <message>
+        <source>Boosted. Your PC performance is good.</source>
+        <translation>Beschleunigt. Ihr PC läuft gut.</translation>
+    </message>
+</context>
+<context>
+    <name>SkinsList</name>
+    <message>
+        <source>Default</source>
+        <translation>Standard</translation>
+    </message>
+</context>
+</TS>

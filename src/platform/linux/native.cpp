@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Linux backend's factory: the one place that knows which classes make up this OS's seam.
+#include "platform/linux/qtscreens.h"
+#include "platform/linux/xcbhotkeys.h"
+#include "platform/platform.h"
+
+namespace vb::platform {
+
+Platform makeNative()
+{
+    Platform p;
+    p.screens = std::make_shared<linux_::QtScreens>();
+    p.hotKeys = std::make_shared<linux_::XcbHotKeys>();
+    return p;
+}
+
+} // namespace vb::platform
