@@ -112,6 +112,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "verdant-ball-host: %s\n", qPrintable(why));
         return 2;
     }
+    // The ball and its small windows draw in software unless told otherwise: a GL context
+    // (often a software rasteriser anyway) costs the idle host three times the memory.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("verdant-ball-host"));
     QGuiApplication::setOrganizationName(QStringLiteral("VerdantSuite"));
