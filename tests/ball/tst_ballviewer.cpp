@@ -71,17 +71,39 @@ void TestBallViewer::loadBall(BallViewer& b)
 void TestBallViewer::memberTable()
 {
     // Hosts and documents reach these members by index and name; their order is the interface.
-    const QStringList expected{
-        QStringLiteral("toCleanPage()"), QStringLiteral("isEmptingMemorySetChanged(bool)"), QStringLiteral("isPopupPinedChanged(bool)"), QStringLiteral("hided()"),
-        QStringLiteral("currentPageChanged(ModulePages)"), QStringLiteral("currentProcPageChanged(ProcsPages)"),
-        QStringLiteral("lastFixInfoChanged(uint,qulonglong)"), QStringLiteral("tryOpenVDS()"), QStringLiteral("tryDelayShowPopup()"),
-        QStringLiteral("onEmptingMemorySetFinished(qulonglong)"), QStringLiteral("onPopupFocusOut()"), QStringLiteral("onShowSkinsViewer()"),
-        QStringLiteral("onPopupClosed()"), QStringLiteral("onTipClosed()"), QStringLiteral("onSkinViewerClosed()"), QStringLiteral("onOpenPanel()"),
-        QStringLiteral("onHideBall()"), QStringLiteral("onOpenVDS()"), QStringLiteral("onScreenCaptureProcessClosed(int)"),
-        QStringLiteral("onShowScreenCapture()"), QStringLiteral("onOfficeIsFixingChanged(bool)"), QStringLiteral("onGameIsFixingChanged(bool)"),
-        QStringLiteral("onFixResultChanged(uint,qulonglong)"), QStringLiteral("fixCurrent(bool)"), QStringLiteral("fixCurrent()"),
-        QStringLiteral("qmlDelayShowPopup()"), QStringLiteral("qmlCancelDelayShowPopup()"), QStringLiteral("qmlReleaseMemory()"), QStringLiteral("qmlShowMenu()"),
-        QStringLiteral("qmlShowPopup()"), QStringLiteral("qmlRecordPos()"), QStringLiteral("qmlHidePopup()"), QStringLiteral("qmlToCleanPage()")};
+    const QStringList expected{QStringLiteral("toCleanPage()"),
+                               QStringLiteral("isEmptingMemorySetChanged(bool)"),
+                               QStringLiteral("isPopupPinedChanged(bool)"),
+                               QStringLiteral("hided()"),
+                               QStringLiteral("currentPageChanged(ModulePages)"),
+                               QStringLiteral("currentProcPageChanged(ProcsPages)"),
+                               QStringLiteral("lastFixInfoChanged(uint,qulonglong)"),
+                               QStringLiteral("tryOpenVDS()"),
+                               QStringLiteral("tryDelayShowPopup()"),
+                               QStringLiteral("onEmptingMemorySetFinished(qulonglong)"),
+                               QStringLiteral("onPopupFocusOut()"),
+                               QStringLiteral("onShowSkinsViewer()"),
+                               QStringLiteral("onPopupClosed()"),
+                               QStringLiteral("onTipClosed()"),
+                               QStringLiteral("onSkinViewerClosed()"),
+                               QStringLiteral("onOpenPanel()"),
+                               QStringLiteral("onHideBall()"),
+                               QStringLiteral("onOpenVDS()"),
+                               QStringLiteral("onScreenCaptureProcessClosed(int)"),
+                               QStringLiteral("onShowScreenCapture()"),
+                               QStringLiteral("onOfficeIsFixingChanged(bool)"),
+                               QStringLiteral("onGameIsFixingChanged(bool)"),
+                               QStringLiteral("onFixResultChanged(uint,qulonglong)"),
+                               QStringLiteral("fixCurrent(bool)"),
+                               QStringLiteral("fixCurrent()"),
+                               QStringLiteral("qmlDelayShowPopup()"),
+                               QStringLiteral("qmlCancelDelayShowPopup()"),
+                               QStringLiteral("qmlReleaseMemory()"),
+                               QStringLiteral("qmlShowMenu()"),
+                               QStringLiteral("qmlShowPopup()"),
+                               QStringLiteral("qmlRecordPos()"),
+                               QStringLiteral("qmlHidePopup()"),
+                               QStringLiteral("qmlToCleanPage()")};
     const QMetaObject& mo = BallViewer::staticMetaObject;
     QCOMPARE(mo.methodCount() - mo.methodOffset(), expected.size());
     for (int i = 0; i < expected.size(); ++i)
@@ -119,8 +141,8 @@ void TestBallViewer::placement_data()
     QTest::newRow("nothing saved") << QVariant() << QVariant() << QPoint(1790, 962);
     QTest::newRow("saved") << QVariant(100) << QVariant(200) << QPoint(100, 200);
     QTest::newRow("negative") << QVariant(-50) << QVariant(-1) << QPoint(0, 0);
-    QTest::newRow("wrong type for x") << QVariant(QStringLiteral("abc")) << QVariant(300)
-                                      << QPoint(1790, 300);
+    QTest::newRow("wrong type for x")
+        << QVariant(QStringLiteral("abc")) << QVariant(300) << QPoint(1790, 300);
     QTest::newRow("boolean y") << QVariant(17) << QVariant(QStringLiteral("true"))
                                << QPoint(17, 962);
 }

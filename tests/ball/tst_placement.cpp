@@ -28,29 +28,30 @@ void TestPlacement::ball_data()
 
     const std::vector<Rect> one{Rect{0, 0, 1920, 1040}};
     const QSize ball(120, 48);
-    QTest::newRow("nothing saved: default corner") << QVariant() << QVariant() << ball << one
-                                                  << QPoint(1920 - 120 - 10, 1040 - 48 - 30);
-    QTest::newRow("saved inside") << QVariant(300) << QVariant(200) << ball << one << QPoint(300, 200);
-    QTest::newRow("saved as ini strings") << QVariant(QStringLiteral("300"))
-                                          << QVariant(QStringLiteral("200")) << ball << one
-                                          << QPoint(300, 200);
-    QTest::newRow("left edge: negative x") << QVariant(-50) << QVariant(200) << ball << one
-                                           << QPoint(0, 200);
-    QTest::newRow("top edge: negative y") << QVariant(300) << QVariant(-5) << ball << one
-                                          << QPoint(300, 0);
+    QTest::newRow("nothing saved: default corner")
+        << QVariant() << QVariant() << ball << one << QPoint(1920 - 120 - 10, 1040 - 48 - 30);
+    QTest::newRow("saved inside") << QVariant(300) << QVariant(200) << ball << one
+                                  << QPoint(300, 200);
+    QTest::newRow("saved as ini strings")
+        << QVariant(QStringLiteral("300")) << QVariant(QStringLiteral("200")) << ball << one
+        << QPoint(300, 200);
+    QTest::newRow("left edge: negative x")
+        << QVariant(-50) << QVariant(200) << ball << one << QPoint(0, 200);
+    QTest::newRow("top edge: negative y")
+        << QVariant(300) << QVariant(-5) << ball << one << QPoint(300, 0);
     QTest::newRow("right edge") << QVariant(5000) << QVariant(200) << ball << one
                                 << QPoint(1800, 200);
     QTest::newRow("bottom edge") << QVariant(300) << QVariant(5000) << ball << one
                                  << QPoint(300, 992);
-    QTest::newRow("exactly at the maximum") << QVariant(1800) << QVariant(992) << ball << one
-                                            << QPoint(1800, 992);
+    QTest::newRow("exactly at the maximum")
+        << QVariant(1800) << QVariant(992) << ball << one << QPoint(1800, 992);
     QTest::newRow("x not a number, y kept")
         << QVariant(QStringLiteral("left")) << QVariant(100) << ball << one << QPoint(1790, 100);
     QTest::newRow("y not a number, x kept")
         << QVariant(40) << QVariant(QStringLiteral("1e3")) << ball << one << QPoint(40, 962);
-    QTest::newRow("huge number that overflows int") << QVariant(QStringLiteral("99999999999"))
-                                                    << QVariant(QStringLiteral("-99999999999"))
-                                                    << ball << one << QPoint(1790, 962);
+    QTest::newRow("huge number that overflows int")
+        << QVariant(QStringLiteral("99999999999")) << QVariant(QStringLiteral("-99999999999"))
+        << ball << one << QPoint(1790, 962);
     QTest::newRow("a list instead of a number") << QVariant(QStringList{QStringLiteral("1")})
                                                 << QVariant(10) << ball << one << QPoint(1790, 10);
     QTest::newRow("work area smaller than the ball")
@@ -64,8 +65,8 @@ void TestPlacement::ball_data()
         << QPoint(10, 32);
 
     const std::vector<Rect> two{Rect{0, 0, 1920, 1040}, Rect{1920, 0, 1280, 1024}};
-    QTest::newRow("two screens: stays on the second") << QVariant(2500) << QVariant(500) << ball
-                                                      << two << QPoint(2500, 500);
+    QTest::newRow("two screens: stays on the second")
+        << QVariant(2500) << QVariant(500) << ball << two << QPoint(2500, 500);
     QTest::newRow("two screens: clamped into the second")
         << QVariant(3100) << QVariant(990) << ball << two << QPoint(3200 - 120, 1024 - 48);
     QTest::newRow("two screens: off every screen goes to the primary")
@@ -74,8 +75,8 @@ void TestPlacement::ball_data()
         << QVariant() << QVariant() << ball
         << std::vector<Rect>{Rect{1280, 0, 1920, 1080}, Rect{0, 0, 1280, 1024}}
         << QPoint(1280 + 1920 - 130, 1080 - 78);
-    QTest::newRow("no screens at all") << QVariant(10) << QVariant(10) << ball
-                                       << std::vector<Rect>{} << QPoint(0, 0);
+    QTest::newRow("no screens at all")
+        << QVariant(10) << QVariant(10) << ball << std::vector<Rect>{} << QPoint(0, 0);
 }
 
 void TestPlacement::ball()
@@ -98,16 +99,16 @@ void TestPlacement::panel_data()
     const QSize panel(330, 480);
     QTest::newRow("ball at the bottom right: left of it, moved up")
         << screen << panel << QPoint(1790, 962) << QPoint(1790 - 330, 1040 - 480);
-    QTest::newRow("ball at the left edge: right of it") << screen << panel << QPoint(0, 100)
-                                                        << QPoint(120, 100);
-    QTest::newRow("ball at the top: tops aligned") << screen << panel << QPoint(900, 0)
-                                                   << QPoint(570, 0);
+    QTest::newRow("ball at the left edge: right of it")
+        << screen << panel << QPoint(0, 100) << QPoint(120, 100);
+    QTest::newRow("ball at the top: tops aligned")
+        << screen << panel << QPoint(900, 0) << QPoint(570, 0);
     QTest::newRow("no room on either side: overlaps on the wider side")
         << QRect(0, 0, 500, 600) << panel << QPoint(200, 50) << QPoint(0, 50);
     QTest::newRow("area smaller than the panel: top-left visible")
         << QRect(0, 0, 200, 200) << panel << QPoint(10, 10) << QPoint(0, 0);
-    QTest::newRow("area with an origin") << QRect(1920, 40, 1280, 984) << panel
-                                         << QPoint(1920, 500) << QPoint(2040, 500);
+    QTest::newRow("area with an origin")
+        << QRect(1920, 40, 1280, 984) << panel << QPoint(1920, 500) << QPoint(2040, 500);
     QTest::newRow("area with an origin: moved up inside it")
         << QRect(1920, 40, 1280, 984) << panel << QPoint(1920, 900) << QPoint(2040, 40 + 984 - 480);
 }
