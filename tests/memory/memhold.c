@@ -1,7 +1,8 @@
 /* SPDX-License-Identifier: GPL-3.0-or-later */
-/* memhold FILE FILE_MB ANON_MB: writes FILE_MB of FILE, maps it shared and reads every page,
- * touches ANON_MB of private anonymous memory, prints "ready <pid>" and then waits until its
- * standard input closes (at most 120 s), so the test that started it decides when it ends.
+/* memhold FILE FILE_MB ANON_MB [SECONDS]: writes FILE_MB of FILE, maps it shared and reads
+ * every page, touches ANON_MB of private anonymous memory, prints "ready <pid>" and then waits
+ * until its standard input closes (at most 120 s), so the test that started it decides when
+ * it ends; with SECONDS it ignores its input and waits that long (or for a signal).
  * SIGUSR1 reads every page again and prints "touched". */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -29,8 +30,8 @@ static long touchAll(volatile char *file, size_t fileBytes, volatile char *anon,
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        fprintf(stderr, "usage: memhold FILE FILE_MB ANON_MB\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: memhold FILE FILE_MB ANON_MB [SECONDS]\n");
         return 2;
     }
     const size_t fileBytes = (size_t)atol(argv[2]) << 20, anonBytes = (size_t)atol(argv[3]) << 20;
@@ -68,9 +69,10 @@ int main(int argc, char **argv)
     signal(SIGUSR1, onUsr1);
     printf("ready %d sum=%ld\n", (int)getpid(), touchAll(file, fileBytes, anon, anonBytes));
     fflush(stdout);
-    const time_t until = time(NULL) + 120;
+    const int watchInput = argc == 4;
+    const time_t until = time(NULL) + (watchInput ? 120 : atol(argv[4]));
     while (time(NULL) < until) {
-        struct pollfd p = {0, POLLIN, 0};
+        struct pollfd p = {watchInput ? 0 : -1, POLLIN, 0};
         const int n = poll(&p, 1, 200);
         if (g_touch) {
             g_touch = 0;
