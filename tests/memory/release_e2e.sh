@@ -91,4 +91,20 @@ check "the note window is reused" mapped "$note"
 check "one note window only" test "$(vb_window_of "$host" 160 50)" = "$note"
 check "and it fades again" wait_unmapped "$note"
 check "the host is still running" kill -0 "$host"
+kill "$host"
+
+# In German the note says the same.
+kill -USR1 "$hold"
+vb_bg "$VB_TMP/host-de.log" "$VB_BIN_DIR/verdant-ball-host" --lang de
+host=$VB_LAST_PID
+check "the ball is shown again" vb_wait_log "$VB_TMP/host-de.log" "ball shown" 20
+ball=$(vb_window_of "$host" 120 48)
+read -r bx by < <(vb_geometry "$ball")
+xdotool mousemove --sync 10 10 # --sync waits for a motion, so never to where the pointer is
+xdotool mousemove --sync $((bx + 60)) $((by + 24))
+xdotool click --repeat 2 --delay 80 1
+check "the German release ends" vb_wait_log "$VB_TMP/host-de.log" "memory release freed" 15
+check "with the German note" grep -Eq 'freed [0-9]+ bytes: [0-9]+\.[0-9]{2} (MB|GB) Arbeitsspeicher für den Computer freigegeben\.' "$VB_TMP/host-de.log"
+note=$(vb_window_of "$host" 160 50)
+vb_shot release-5-note-de "$note" >/dev/null
 vb_finish

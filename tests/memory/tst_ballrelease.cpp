@@ -68,6 +68,7 @@ private Q_SLOTS:
     void noteDocumentFadesOutAndHides();
     void newTextWhileShownKeepsTheTimer();
     void doubleClickReleasesAndMouseIsSwallowed();
+    void ballGoneWhileReleasing();
 
 private:
     // Runs one release whose snapshots read before and after; returns the note.
@@ -378,6 +379,24 @@ void TestBallRelease::doubleClickReleasesAndMouseIsSwallowed()
     QCOMPARE(m_memory->statusCalls(), 2);
     QCOMPARE(notes().size(), 1);
     QCOMPARE(notes().first()->text(), QStringLiteral("Released 6.00 MB memory for computer."));
+}
+
+void TestBallRelease::ballGoneWhileReleasing()
+{
+    m_memory->script({freeBytes(kBase), freeBytes(kBase + (quint64(6) << 20))});
+    std::promise<void> gate;
+    std::shared_future<void> open = gate.get_future().share();
+    m_sets->onEmpty = [open](vb::platform::ProcessId) { open.wait(); };
+    {
+        BallViewer ball;
+        ball.MemoryStartEmptyMemorySet();
+        QVERIFY(ball.isEmptingMemorySet());
+    }
+    gate.set_value(); // the worker finishes after the ball has gone
+    QTRY_COMPARE_WITH_TIMEOUT(m_memory->sleeps().size(), size_t(1), 10000);
+    QTest::qWait(200);
+    m_sets->onEmpty = nullptr;
+    QVERIFY(notes().isEmpty()); // nothing was delivered to the gone ball
 }
 
 QTEST_MAIN(TestBallRelease)
