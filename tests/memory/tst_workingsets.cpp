@@ -118,6 +118,7 @@ private Q_SLOTS:
     void fileBackedPagesLeave();
     void processesNotToTouchAreSkipped();
     void goneAndKernelProcesses();
+    void mappingsBeyondOneCall();
     void releaseOverOwnProcesses();
     void anonymousPagesGoToSwap();
 
@@ -209,6 +210,40 @@ void TestWorkingSets::goneAndKernelProcesses()
     // A root that has no such process at all.
     QVERIFY(!PidfdWorkingSets(m_dir.path().toStdString())
                  .emptyWorkingSet(static_cast<vb::platform::ProcessId>(::getpid())));
+}
+
+void TestWorkingSets::mappingsBeyondOneCall()
+{
+    // One call covers about 2 GiB: pages 2.5 GiB into a 3 GiB mapping must go as well. The
+    // file is sparse, and reading its holes fills clean page cache pages.
+    QFile f(m_dir.filePath(QStringLiteral("sparse.dat")));
+    QVERIFY(f.open(QIODevice::ReadWrite | QIODevice::Truncate));
+    const size_t total = size_t(3) << 30, from = (size_t(5) << 30) / 2, bytes = size_t(16) << 20;
+    QVERIFY(f.resize(qint64(total)));
+    void* p = ::mmap(nullptr, total, PROT_READ, MAP_SHARED, f.handle(), 0);
+    QVERIFY(p != MAP_FAILED);
+    auto* map = static_cast<volatile char*>(p);
+    long sum = 0;
+    for (size_t i = 0; i < bytes; i += 4096)
+        sum += map[i] + map[from + i];
+    QCOMPARE(sum, 0L);
+    auto resident = [&](size_t at) {
+        std::vector<unsigned char> in(bytes / 4096);
+        if (::mincore(const_cast<char*>(map) + at, bytes, in.data()) != 0)
+            return size_t(0);
+        size_t n = 0;
+        for (unsigned char c : in)
+            n += c & 1;
+        return n;
+    };
+    QCOMPARE(resident(0), bytes / 4096);
+    QCOMPARE(resident(from), bytes / 4096);
+    const auto r = PidfdWorkingSets().pageOut(static_cast<vb::platform::ProcessId>(::getpid()));
+    QVERIFY(r.opened);
+    QCOMPARE(resident(0), size_t(0));
+    QCOMPARE(resident(from), size_t(0));
+    QVERIFY(r.advisedBytes >= total);
+    ::munmap(p, total);
 }
 
 void TestWorkingSets::releaseOverOwnProcesses()

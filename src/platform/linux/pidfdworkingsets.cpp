@@ -11,6 +11,7 @@
 // empties only its own process, as other users' processes stay closed on Windows.
 #include "platform/linux/pidfdworkingsets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,8 @@
 namespace vb::platform::linux_ {
 
 namespace {
+
+constexpr uint64_t kPieceBytes = uint64_t(1) << 30;
 
 bool isSpecialMapping(const std::string& path)
 {
@@ -112,19 +115,28 @@ PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
         return r; // a kernel thread, or a process already gone
     for (const Mapping& m : mappings) {
         // One call per mapping: a vector call stops at the first mapping the kernel refuses.
-        iovec iov{reinterpret_cast<void*>(static_cast<uintptr_t>(m.begin)),
-                  static_cast<size_t>(m.end - m.begin)};
-        const long n = ::syscall(SYS_process_madvise, pidfd.get(), &iov, 1, MADV_PAGEOUT, 0u);
-        if (n >= 0) {
-            ++r.advised;
-            r.advisedBytes += static_cast<uint64_t>(n);
-            continue;
-        }
-        if (errno == EPERM || errno == ESRCH || errno == ENOSYS || errno == EBADF) {
+        // A call covers at most about 2 GiB (the kernel's limit for one request, beyond which
+        // it quietly stops), so larger mappings go in pieces.
+        bool accepted = true;
+        bool stop = false;
+        for (uint64_t at = m.begin; at < m.end && accepted && !stop; at += kPieceBytes) {
+            const uint64_t len = std::min<uint64_t>(kPieceBytes, m.end - at);
+            iovec iov{reinterpret_cast<void*>(static_cast<uintptr_t>(at)), static_cast<size_t>(len)};
+            const long n = ::syscall(SYS_process_madvise, pidfd.get(), &iov, 1, MADV_PAGEOUT, 0u);
+            if (n >= 0) {
+                r.advisedBytes += static_cast<uint64_t>(n);
+                continue;
+            }
+            accepted = false;
             // Not ours to touch, gone, or a kernel without the call: the rest fails alike.
-            break;
+            stop = errno == EPERM || errno == ESRCH || errno == ENOSYS || errno == EBADF;
         }
-        ++r.failed;
+        if (stop)
+            break;
+        if (accepted)
+            ++r.advised;
+        else
+            ++r.failed;
     }
     r.opened = r.advised > 0;
     return r;
