@@ -70,8 +70,9 @@ struct Group
     bool v2 = false;
     uint64_t usage() const
     {
-        return std::strtoull(readFile(path + (v2 ? "/memory.current" : "/memory.usage_in_bytes")).c_str(),
-                             nullptr, 10);
+        return std::strtoull(
+            readFile(path + (v2 ? "/memory.current" : "/memory.usage_in_bytes")).c_str(), nullptr,
+            10);
     }
 };
 
@@ -264,9 +265,9 @@ int main()
     const uint64_t before = group.usage();
     std::promise<quint64> reported;
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
-    QObject::connect(notifier.get(), &EmptingMemorySetNotifyer::finished, notifier.get(),
-                     [&reported](quint64 bytes) { reported.set_value(bytes); },
-                     Qt::DirectConnection);
+    QObject::connect(
+        notifier.get(), &EmptingMemorySetNotifyer::finished, notifier.get(),
+        [&reported](quint64 bytes) { reported.set_value(bytes); }, Qt::DirectConnection);
     const auto t0 = Clock::now();
     auto gain = reported.get_future();
     if (!vb::memory::startEmptingMemorySet(std::move(notifier))) {
@@ -315,7 +316,8 @@ int main()
     std::printf("kernel_rss_after_mib: %.1f\n", mib(rssBytes()));
     std::printf("kernel_freed_mib: %.1f\n", mib(freedKernel));
     std::printf("ratio: %.3f\n",
-                freedKernel ? static_cast<double>(freedOurs) / static_cast<double>(freedKernel) : 0.0);
+                freedKernel ? static_cast<double>(freedOurs) / static_cast<double>(freedKernel)
+                            : 0.0);
     cleanup();
     return rc;
 }

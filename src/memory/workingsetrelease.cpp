@@ -65,7 +65,8 @@ void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
 bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
 {
     try {
-        boost::thread worker([n = std::move(notifier)]() mutable { runEmptingMemorySet(std::move(n)); });
+        boost::thread worker(
+            [n = std::move(notifier)]() mutable { runEmptingMemorySet(std::move(n)); });
         worker.detach();
         return true;
     } catch (const boost::thread_resource_error& e) {

@@ -169,8 +169,8 @@ void TestBallRelease::noteText_data()
     QTest::newRow("one mebibyte") << kBase << kBase + 1048576
                                   << QStringLiteral("Released 1.00 MB memory for computer.");
     QTest::newRow("one byte short") << kBase << kBase + 1048575 << good;
-    QTest::newRow("one and a half") << kBase << kBase + 1572864
-                                    << QStringLiteral("Released 1.50 MB memory for computer.");
+    QTest::newRow("one and a half")
+        << kBase << kBase + 1572864 << QStringLiteral("Released 1.50 MB memory for computer.");
     QTest::newRow("a gibibyte") << kBase << kBase + (quint64(1) << 30)
                                 << QStringLiteral("Released 1.00 GB memory for computer.");
     QTest::newRow("nothing") << kBase << kBase << good;
@@ -187,9 +187,9 @@ void TestBallRelease::noteText()
     QVERIFY(note);
     QCOMPARE(note->text(), text);
     QVERIFY(note->showFlag());
-    auto* item = note->rootObject() ? note->rootObject()->findChild<QQuickItem*>(
-                                          QStringLiteral("noteText"))
-                                    : nullptr;
+    auto* item = note->rootObject()
+                     ? note->rootObject()->findChild<QQuickItem*>(QStringLiteral("noteText"))
+                     : nullptr;
     QVERIFY(item);
     QCOMPARE(item->property("text").toString(), text);
 }
@@ -239,16 +239,15 @@ void TestBallRelease::placement_data()
     QTest::newRow("default corner") << QRect(1790, 962, 120, 48) << screen << QPoint(1760, 912);
     QTest::newRow("right edge") << QRect(1800, 500, 120, 48) << screen << QPoint(1760, 450);
     QTest::newRow("left edge") << QRect(0, 500, 120, 48) << screen << QPoint(0, 450);
-    QTest::newRow("dragged past the left edge") << QRect(-30, 500, 120, 48) << screen
-                                                << QPoint(0, 450);
+    QTest::newRow("dragged past the left edge")
+        << QRect(-30, 500, 120, 48) << screen << QPoint(0, 450);
     QTest::newRow("bottom edge") << QRect(800, 992, 120, 48) << screen << QPoint(800, 942);
     QTest::newRow("just room above") << QRect(800, 50, 120, 48) << screen << QPoint(800, 0);
-    QTest::newRow("top edge: below instead") << QRect(800, 0, 120, 48) << screen
-                                             << QPoint(800, 48);
+    QTest::newRow("top edge: below instead") << QRect(800, 0, 120, 48) << screen << QPoint(800, 48);
     QTest::newRow("top right corner") << QRect(1800, 10, 120, 48) << screen << QPoint(1760, 58);
     QTest::newRow("tall skin") << QRect(600, 20, 170, 180) << screen << QPoint(600, 200);
-    QTest::newRow("second screen") << QRect(3700, 30, 120, 48) << QRect(1920, 24, 1920, 1056)
-                                   << QPoint(3680, 78);
+    QTest::newRow("second screen")
+        << QRect(3700, 30, 120, 48) << QRect(1920, 24, 1920, 1056) << QPoint(3680, 78);
     QTest::newRow("no screen known") << QRect(10, 10, 120, 48) << QRect() << QPoint(10, -40);
 }
 

@@ -50,19 +50,18 @@ void TestProcfsMemory::meminfo_data()
     QTest::addColumn<quint64>("avail");
     QTest::addColumn<quint64>("free");
 
-    QTest::newRow("this machine") << "meminfo-debian12.txt" << quint64(11636 * 4096) << true
-                                  << 1u << 24683784 * KiB << 24226896 * KiB
+    QTest::newRow("this machine") << "meminfo-debian12.txt" << quint64(11636 * 4096) << true << 1u
+                                  << 24683784 * KiB << 24226896 * KiB
                                   << 23569348 * KiB + 11636 * 4096;
-    QTest::newRow("three quarters used") << "meminfo-small.txt" << quint64(0) << true << 75u
-                                         << 1000 * KiB << 250 * KiB << 100 * KiB;
-    QTest::newRow("per-cpu pages are free too") << "meminfo-small.txt" << quint64(8192) << true
-                                                << 75u << 1000 * KiB << 250 * KiB
-                                                << 100 * KiB + 8192;
+    QTest::newRow("three quarters used")
+        << "meminfo-small.txt" << quint64(0) << true << 75u << 1000 * KiB << 250 * KiB << 100 * KiB;
+    QTest::newRow("per-cpu pages are free too")
+        << "meminfo-small.txt" << quint64(8192) << true << 75u << 1000 * KiB << 250 * KiB
+        << 100 * KiB + 8192;
     QTest::newRow("free never above total") << "meminfo-small.txt" << quint64(4096 * KiB) << true
                                             << 75u << 1000 * KiB << 250 * KiB << 1000 * KiB;
-    QTest::newRow("no MemAvailable: free plus cache") << "meminfo-old.txt" << quint64(0) << true
-                                                      << 70u << 1000 * KiB << 300 * KiB
-                                                      << 100 * KiB;
+    QTest::newRow("no MemAvailable: free plus cache")
+        << "meminfo-old.txt" << quint64(0) << true << 70u << 1000 * KiB << 300 * KiB << 100 * KiB;
     QTest::newRow("available above total is capped")
         << "meminfo-availabove.txt" << quint64(0) << true << 0u << 1000 * KiB << 1000 * KiB
         << 100 * KiB;
@@ -105,7 +104,8 @@ void TestProcfsMemory::perCpuFree_data()
     QTest::addColumn<quint64>("bytes");
     QTest::newRow("this machine") << "zoneinfo-debian12.txt" << quint64(4096) << true
                                   << quint64(11636) * 4096;
-    QTest::newRow("two cpus") << "zoneinfo-small.txt" << quint64(4096) << true << quint64(15 * 4096);
+    QTest::newRow("two cpus") << "zoneinfo-small.txt" << quint64(4096) << true
+                              << quint64(15 * 4096);
     QTest::newRow("large pages") << "zoneinfo-small.txt" << quint64(65536) << true
                                  << quint64(15 * 65536);
     QTest::newRow("not zoneinfo") << "meminfo-small.txt" << quint64(4096) << false << quint64(0);
@@ -138,18 +138,16 @@ void TestProcfsMemory::stat_data()
                                   << quint64(10475 + 0 + 99 + 228182 + 585) * 100000
                                   << quint64(33902) * 100000;
     QTest::newRow("all ten fields") << "stat-full.txt" << 100 << true << quint64(450) * 100000
-                                    << quint64(30 + 6 + 7 + 450) * 100000
-                                    << quint64(120) * 100000;
+                                    << quint64(30 + 6 + 7 + 450) * 100000 << quint64(120) * 100000;
     QTest::newRow("250 Hz") << "stat-full.txt" << 250 << true << quint64(450) * 40000
                             << quint64(493) * 40000 << quint64(120) * 40000;
-    QTest::newRow("four fields of an old kernel") << "stat-old.txt" << 100 << true
-                                                  << quint64(400) * 100000
-                                                  << quint64(430) * 100000
-                                                  << quint64(120) * 100000;
+    QTest::newRow("four fields of an old kernel")
+        << "stat-old.txt" << 100 << true << quint64(400) * 100000 << quint64(430) * 100000
+        << quint64(120) * 100000;
     QTest::newRow("not a number") << "stat-corrupt.txt" << 100 << false << quint64(0) << quint64(0)
                                   << quint64(0);
-    QTest::newRow("no total line first") << "stat-nototal.txt" << 100 << false << quint64(0)
-                                         << quint64(0) << quint64(0);
+    QTest::newRow("no total line first")
+        << "stat-nototal.txt" << 100 << false << quint64(0) << quint64(0) << quint64(0);
     QTest::newRow("too short") << "stat-short.txt" << 100 << false << quint64(0) << quint64(0)
                                << quint64(0);
     QTest::newRow("no clock") << "stat-full.txt" << 0 << false << quint64(0) << quint64(0)

@@ -72,8 +72,8 @@ void TestRelease::minimumDurationAndGain_data()
     const quint64 MiB = 1 << 20;
     auto row = [](const char* name, uint start, uint emptying, quint64 before, quint64 after,
                   bool beforeOk, bool afterOk, QList<uint> sleeps, quint64 gain) {
-        QTest::newRow(name) << start << emptying << before << after << beforeOk << afterOk
-                            << sleeps << gain;
+        QTest::newRow(name) << start << emptying << before << after << beforeOk << afterOk << sleeps
+                            << gain;
     };
     row("idle machine, 200 ms", 1000, 200, 100 * MiB, 180 * MiB, true, true, {2800}, 80 * MiB);
     row("emptying takes 4000 ms: no sleep", 1000, 4000, 100 * MiB, 101 * MiB, true, true, {}, MiB);
@@ -139,17 +139,21 @@ void TestRelease::threadEmitsOnceThenLetsGo()
     QStringList order;
     QThread* emitter = nullptr;
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
-    connect(notifier.get(), &EmptingMemorySetNotifyer::finished, notifier.get(),
-            [&](quint64 bytes) {
-                std::lock_guard<std::mutex> l(mutex);
-                order << QStringLiteral("finished %1").arg(bytes);
-                emitter = QThread::currentThread();
-            },
-            Qt::DirectConnection);
-    connect(notifier.get(), &QObject::destroyed, notifier.get(), [&] {
-        std::lock_guard<std::mutex> l(mutex);
-        order << QStringLiteral("destroyed");
-    }, Qt::DirectConnection);
+    connect(
+        notifier.get(), &EmptingMemorySetNotifyer::finished, notifier.get(),
+        [&](quint64 bytes) {
+            std::lock_guard<std::mutex> l(mutex);
+            order << QStringLiteral("finished %1").arg(bytes);
+            emitter = QThread::currentThread();
+        },
+        Qt::DirectConnection);
+    connect(
+        notifier.get(), &QObject::destroyed, notifier.get(),
+        [&] {
+            std::lock_guard<std::mutex> l(mutex);
+            order << QStringLiteral("destroyed");
+        },
+        Qt::DirectConnection);
     QVERIFY(vb::memory::startEmptingMemorySet(notifier));
     notifier.reset();
     QTRY_VERIFY_WITH_TIMEOUT(

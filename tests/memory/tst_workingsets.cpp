@@ -283,8 +283,8 @@ void TestWorkingSets::releaseOverOwnProcesses()
 
     const qint64 a1 = statusKb(a.pid(), "RssFile"), b1 = statusKb(b.pid(), "RssFile");
     const size_t self1 = mine.residentPages();
-    qInfo("RssFile a %lld -> %lld, b %lld -> %lld kB; own mapping %zu -> %zu pages; took %u ms",
-          a0, a1, b0, b1, self0, self1, took);
+    qInfo("RssFile a %lld -> %lld, b %lld -> %lld kB; own mapping %zu -> %zu pages; took %u ms", a0,
+          a1, b0, b1, self0, self1, took);
     QVERIFY(a0 - a1 >= 64 * 1024 * 9 / 10);
     QVERIFY(b0 - b1 >= 32 * 1024 * 9 / 10);
     QVERIFY2(self1 < self0 / 10, "the host process is emptied as well");

@@ -98,7 +98,7 @@ private:
 class FakeWorkingSets : public IWorkingSets
 {
 public:
-    std::set<ProcessId> denied;            // these cannot be opened
+    std::set<ProcessId> denied;             // these cannot be opened
     std::function<void(ProcessId)> onEmpty; // runs for each process that is emptied
 
     bool emptyWorkingSet(ProcessId pid) override

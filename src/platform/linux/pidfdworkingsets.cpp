@@ -121,7 +121,8 @@ PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
         bool stop = false;
         for (uint64_t at = m.begin; at < m.end && accepted && !stop; at += kPieceBytes) {
             const uint64_t len = std::min<uint64_t>(kPieceBytes, m.end - at);
-            iovec iov{reinterpret_cast<void*>(static_cast<uintptr_t>(at)), static_cast<size_t>(len)};
+            iovec iov{reinterpret_cast<void*>(static_cast<uintptr_t>(at)),
+                      static_cast<size_t>(len)};
             const long n = ::syscall(SYS_process_madvise, pidfd.get(), &iov, 1, MADV_PAGEOUT, 0u);
             if (n >= 0) {
                 r.advisedBytes += static_cast<uint64_t>(n);

@@ -17,9 +17,9 @@ public:
     };
     struct Outcome
     {
-        bool opened = false;     // the process could be reached and advised at all
-        unsigned advised = 0;    // mappings the kernel accepted
-        unsigned failed = 0;     // mappings it refused (gone meanwhile, locked, ...)
+        bool opened = false;  // the process could be reached and advised at all
+        unsigned advised = 0; // mappings the kernel accepted
+        unsigned failed = 0;  // mappings it refused (gone meanwhile, locked, ...)
         uint64_t advisedBytes = 0;
     };
 

@@ -86,7 +86,7 @@ bool ProcfsMemory::parseMeminfo(const std::string& meminfo, uint64_t perCpuFreeB
 }
 
 std::optional<uint64_t> ProcfsMemory::parsePerCpuFreeBytes(const std::string& zoneinfo,
-                                                            uint64_t pageBytes)
+                                                           uint64_t pageBytes)
 {
     std::istringstream in(zoneinfo);
     std::string line;
@@ -118,9 +118,8 @@ bool ProcfsMemory::parseStat(const std::string& stat, long ticksPerSecond, Syste
     out = SystemTimes{};
     if (ticksPerSecond <= 0 || stat.compare(0, 4, "cpu ") != 0)
         return false;
-    std::istringstream in(stat.substr(4, stat.find('\n') == std::string::npos
-                                             ? std::string::npos
-                                             : stat.find('\n') - 4));
+    std::istringstream in(stat.substr(
+        4, stat.find('\n') == std::string::npos ? std::string::npos : stat.find('\n') - 4));
     // user nice system idle iowait irq softirq steal guest guest_nice; old kernels stop early.
     uint64_t f[10] = {};
     int n = 0;
@@ -154,8 +153,8 @@ bool ProcfsMemory::memoryStatus(MemoryStatus& out)
     uint64_t perCpu = 0;
     if (const auto zi = readText(m_root + "/zoneinfo")) {
         const long page = ::sysconf(_SC_PAGESIZE);
-        perCpu = parsePerCpuFreeBytes(*zi, page > 0 ? static_cast<uint64_t>(page) : 4096)
-                     .value_or(0);
+        perCpu =
+            parsePerCpuFreeBytes(*zi, page > 0 ? static_cast<uint64_t>(page) : 4096).value_or(0);
     }
     return parseMeminfo(*meminfo, perCpu, out);
 }
