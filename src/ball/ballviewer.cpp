@@ -406,9 +406,10 @@ void BallViewer::onEmptingMemorySetFinished(quint64 freedBytes)
         connect(memoryNote, &BaseView::closed, this, &BallViewer::onTipClosed);
         memoryNote->setMainQmlFile(kNoteDocument);
     }
-    const QString message = freedBytes >= kNoteAmountFrom
-                                ? tr("Released %1 memory for computer.").arg(vb::sizeText(freedBytes))
-                                : tr("Boosted. Your PC performance is good.");
+    const QString message =
+        freedBytes >= kNoteAmountFrom
+            ? tr("Released %1 memory for computer.").arg(vb::sizeText(freedBytes))
+            : tr("Boosted. Your PC performance is good.");
     qDebug().noquote() << "BallViewer: memory release freed" << freedBytes << "bytes:" << message;
     memoryNote->setText(message);
     moveMemoryNoteWindow();
