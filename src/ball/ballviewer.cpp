@@ -3,9 +3,12 @@
 
 #include "ball/ballplacement.h"
 #include "ball/qmlapplicationviewer.h"
+#include "ball/tipwin.h"
 #include "core/sizetext.h"
 #include "helper/menuviewex.h"
 #include "helper/setsmanager.h"
+#include "memory/emptingmemorysetnotifyer.h"
+#include "memory/workingsetrelease.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
@@ -22,6 +25,9 @@ const QString kKeyX = QStringLiteral("BallViewerX");
 const QString kKeyY = QStringLiteral("BallViewerY");
 const QString kKeyHide = QStringLiteral("BallViewerHide");
 const QString kPopupDocument = QStringLiteral("qrc:/Ball/Skins/PopUp.qml");
+const QString kNoteDocument = QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml");
+// From one mebibyte on, the note tells the amount.
+constexpr quint64 kNoteAmountFrom = 0x100000;
 
 std::vector<vb::platform::Rect> workAreas()
 {
@@ -51,8 +57,12 @@ BallViewer::~BallViewer()
         skinChooser->close();
     if (popupView)
         popupView->close();
-    if (memoryNote)
-        memoryNote->close();
+    if (memoryNote) {
+        // Closing makes the note forget itself; the window goes with the ball.
+        TipWin* note = memoryNote;
+        note->close();
+        delete note;
+    }
 }
 
 void BallViewer::exportObject()
@@ -130,7 +140,17 @@ void BallViewer::moveMemoryNoteWindow()
 {
     if (!memoryNote)
         return;
-    memoryNote->setPosition(x(), y() - memoryNote->height());
+    const QRect ball(position(), size());
+    // The work area under the ball's centre, else the primary one.
+    QRect area = primaryArea();
+    for (const vb::platform::Rect& r : workAreas()) {
+        const QRect a(r.x, r.y, r.width, r.height);
+        if (a.contains(ball.center())) {
+            area = a;
+            break;
+        }
+    }
+    memoryNote->setPosition(TipWin::placeAbove(ball, memoryNote->size(), area));
 }
 
 bool BallViewer::isPopupPined() const
@@ -345,15 +365,65 @@ void BallViewer::onSkinViewerClosed()
     skinChooser = nullptr;
 }
 
-// --- memory release and fix results (they join with their subsystems) ---
+// --- memory release ---
 
-void BallViewer::MemoryStartEmptyMemorySet() {}
-void BallViewer::onEmptingMemorySetFinished(quint64) {}
-void BallViewer::qmlReleaseMemory() {}
+void BallViewer::qmlReleaseMemory()
+{
+    MemoryStartEmptyMemorySet();
+}
+
+void BallViewer::MemoryStartEmptyMemorySet()
+{
+    if (emptyingMemory)
+        return; // one release at a time; further double clicks are ignored
+    auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
+    // Emitted on the release thread, so the slot runs queued in this one.
+    if (!connect(notifier.get(), &EmptingMemorySetNotifyer::finished, this,
+                 &BallViewer::onEmptingMemorySetFinished))
+        return;
+    setEmptingMemorySet(true);
+    qDebug() << "BallViewer: memory release started";
+    if (!vb::memory::startEmptingMemorySet(std::move(notifier))) {
+        // No finished will ever come: without this the ball would ignore every later release.
+        setEmptingMemorySet(false);
+    }
+}
+
+void BallViewer::setEmptingMemorySet(bool running)
+{
+    if (emptyingMemory == running)
+        return;
+    emptyingMemory = running;
+    Q_EMIT isEmptingMemorySetChanged(running);
+}
+
+void BallViewer::onEmptingMemorySetFinished(quint64 freedBytes)
+{
+    setEmptingMemorySet(false);
+    if (!memoryNote) {
+        memoryNote = new TipWin(this);
+        memoryNote->setDeleteOnClose(true);
+        connect(memoryNote, &BaseView::closed, this, &BallViewer::onTipClosed);
+        memoryNote->setMainQmlFile(kNoteDocument);
+    }
+    const QString message =
+        freedBytes >= kNoteAmountFrom
+            ? tr("Released %1 memory for computer.").arg(vb::sizeText(freedBytes))
+            : tr("Boosted. Your PC performance is good.");
+    qDebug().noquote() << "BallViewer: memory release freed" << freedBytes << "bytes:" << message;
+    memoryNote->setText(message);
+    moveMemoryNoteWindow();
+    memoryNote->show();
+    memoryNote->setShowFlag(true);
+}
+
 void BallViewer::onTipClosed()
 {
     memoryNote = nullptr;
 }
+
+// --- fix results (they join with their subsystem) ---
+
 void BallViewer::fixCurrent(bool) {}
 void BallViewer::fixCurrent()
 {

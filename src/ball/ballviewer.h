@@ -8,6 +8,7 @@
 #include <QPointer>
 
 class QmlApplicationViewer;
+class TipWin;
 class QProcess;
 class QQmlContext;
 
@@ -111,6 +112,7 @@ private:
     void initViewPopup();
     void movePopup();
     void moveMemoryNoteWindow();
+    void setEmptingMemorySet(bool running);
     void showScreenCaptureView();
     void registerHotKey();
     void publishToPopup(QQmlContext* ctx);
@@ -119,7 +121,7 @@ private:
     bool emptyingMemory = false;
     bool delayedPopupCancelled = false;
     QmlApplicationViewer* popupView = nullptr;
-    BaseView* memoryNote = nullptr;
+    TipWin* memoryNote = nullptr;
     BaseView* skinChooser = nullptr;
     QProcess* captureProcess = nullptr;
     bool hotKeyRegistered = false;

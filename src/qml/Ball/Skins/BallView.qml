@@ -9,6 +9,9 @@ Item {
 
     Rectangle {
         anchors.fill: parent
+        // Stands in for the skin fading out while memory is released.
+        opacity: Bv.isEmptingMemorySet ? 0.35 : 1
+        Behavior on opacity { NumberAnimation { duration: 120; easing.type: Easing.OutCubic } }
         radius: height / 2
         gradient: Gradient {
             GradientStop { position: 0.0; color: "#3fbf7f" }
@@ -46,6 +49,18 @@ Item {
             if (mouse.button === Qt.RightButton) EP.qmlShowMenu()
             else EP.qmlDelayShowPopup()
         }
+        onDoubleClicked: (mouse) => {
+            if (mouse.button !== Qt.LeftButton) return
+            EP.qmlCancelDelayShowPopup()
+            EP.qmlReleaseMemory()
+        }
+    }
+
+    // While memory is released the ball can be neither clicked nor dragged.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.LeftButton | Qt.RightButton
+        enabled: Bv.isEmptingMemorySet
     }
 
     Component.onCompleted: EP.qmlWindowResize(120, 48)

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "memory/workingsetrelease.h"
+
+#include "memory/emptingmemorysetnotifyer.h"
+#include "platform/platform.h"
+#include "procs/procids.h"
+
+#include <QDebug>
+
+#include <boost/thread/thread.hpp>
+
+#include <thread>
+
+void emptyAllWorkingSets()
+{
+    const std::shared_ptr<vb::platform::IWorkingSets> sets = vb::platform::current().workingSets;
+    if (!sets)
+        return;
+    enumProcessIds([&sets](DWORD pid) {
+        sets->emptyWorkingSet(pid); // a process that may not be touched is simply skipped
+        return true;
+    });
+}
+
+namespace vb::memory {
+
+quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void()>& emptyAll)
+{
+    const uint32_t start = memory.tickCountMs();
+    platform::MemoryStatus before;
+    const bool haveBefore = memory.memoryStatus(before);
+    if (emptyAll)
+        emptyAll();
+    platform::MemoryStatus after;
+    const bool haveAfter = memory.memoryStatus(after);
+    // Unsigned 32-bit difference: a wrap of the tick counter still gives the true duration.
+    const uint32_t elapsed = memory.tickCountMs() - start;
+    if (elapsed < kMinimumReleaseMs)
+        memory.sleepMs(kMinimumReleaseMs - elapsed);
+    // A snapshot that failed reads as zero; taking its difference would report all of memory
+    // (or nothing) as freed, so without both figures there is no gain to tell.
+    if (!haveBefore || !haveAfter) {
+        qDebug() << "memory release: the memory figures could not be read";
+        return 0;
+    }
+    if (after.freePhysBytes <= before.freePhysBytes)
+        return 0;
+    return after.freePhysBytes - before.freePhysBytes;
+}
+
+void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
+{
+    quint64 gain = 0;
+    if (const std::shared_ptr<platform::ISystemMemory> memory = platform::current().memory) {
+        gain = releaseMemory(*memory, [] { emptyAllWorkingSets(); });
+    } else {
+        emptyAllWorkingSets();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kMinimumReleaseMs));
+    }
+    if (notifier)
+        Q_EMIT notifier->finished(gain);
+    // The last reference goes here, after the emission, as the thread ends.
+}
+
+bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
+{
+    try {
+        boost::thread worker(
+            [n = std::move(notifier)]() mutable { runEmptingMemorySet(std::move(n)); });
+        worker.detach();
+        return true;
+    } catch (const boost::thread_resource_error& e) {
+        qDebug() << "memory release: no thread could be started:" << e.what();
+        return false;
+    }
+}
+
+} // namespace vb::memory

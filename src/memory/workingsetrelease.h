@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Emptying every process's working set, and the release thread that measures what it gained.
+#pragma once
+
+#include "platform/memory.h"
+
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+
+class EmptingMemorySetNotifyer;
+
+// Empties the working set of every process that may be touched (this one included); the
+// others are skipped. Keeps no state, so a release and a fix may run it at once.
+void emptyAllWorkingSets();
+
+namespace vb::memory {
+
+// A release never ends sooner: the ball's release animation runs this long.
+constexpr uint32_t kMinimumReleaseMs = 3000;
+
+// One release on the given clock and figures: snapshot, emptyAll, snapshot, then sleep until
+// kMinimumReleaseMs have passed since the start. The gain is the growth of free physical
+// memory between the snapshots, 0 when it did not grow or when either snapshot failed.
+quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void()>& emptyAll);
+
+// The release thread's body on the platform in use; emits notifier->finished exactly once.
+void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier);
+
+// Starts the release thread, detached, holding its own reference to the notifier. False
+// when no thread could be made (finished will then never come).
+bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier);
+
+} // namespace vb::memory

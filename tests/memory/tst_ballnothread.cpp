@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// When no release thread can be made (here: a pids cgroup that admits no new task), the ball
+// must not stay "releasing" for ever: it clears the flag, shows no note, and the next
+// double click works.
+#include "ball/ballviewer.h"
+#include "ball/tipwin.h"
+#include "memory/emptingmemorysetnotifyer.h"
+#include "memory/workingsetrelease.h"
+#include "platform/fake/fakememory.h"
+#include "platform/fake/fakeplatform.h"
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+bool put(const QString& path, const QByteArray& text)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() && f.flush();
+}
+
+// Moves this process into a new pids cgroup beside its own that allows no further task, and
+// back again when it goes.
+class NoNewTasks
+{
+public:
+    NoNewTasks()
+    {
+        QFile self(QStringLiteral("/proc/self/cgroup"));
+        if (!self.open(QIODevice::ReadOnly))
+            return;
+        for (const QByteArray& line : self.readAll().split('\n'))
+            if (line.contains(":pids:"))
+                m_home = QStringLiteral("/sys/fs/cgroup/pids") +
+                         QString::fromLatin1(line.mid(line.indexOf(":pids:") + 6));
+        if (m_home.isEmpty())
+            return;
+        m_dir = m_home + QStringLiteral("/vb_nothread_%1").arg(::getpid());
+        const QByteArray pid = QByteArray::number(::getpid());
+        m_ok = QDir().mkpath(m_dir) && put(m_dir + QStringLiteral("/pids.max"), "1") &&
+               put(m_dir + QStringLiteral("/cgroup.procs"), pid);
+    }
+    ~NoNewTasks()
+    {
+        put(m_home + QStringLiteral("/cgroup.procs"), QByteArray::number(::getpid()));
+        if (!m_dir.isEmpty())
+            QDir().rmdir(m_dir);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    QString m_home;
+    QString m_dir;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TestBallNoThread : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void noThreadLeavesTheBallUsable();
+};
+
+void TestBallNoThread::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCOMPARE(::geteuid(), 0u);
+}
+
+void TestBallNoThread::noThreadLeavesTheBallUsable()
+{
+    auto memory = std::make_shared<vb::platform::fake::FakeSystemMemory>();
+    vb::platform::Platform p;
+    p.memory = memory;
+    p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
+    p.screens = std::make_shared<vb::platform::fake::FakeScreens>();
+    vb::platform::install(p);
+
+    BallViewer ball;
+    QSignalSpy flag(&ball, &BallViewer::isEmptingMemorySetChanged);
+    auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
+    {
+        NoNewTasks limit;
+        QVERIFY(limit.ok());
+        QVERIFY(!vb::memory::startEmptingMemorySet(notifier));
+        ball.MemoryStartEmptyMemorySet();
+    }
+    QCOMPARE(notifier.use_count(), 1L); // the failed start kept no reference
+    QCOMPARE(flag.size(), 2);
+    QCOMPARE(flag.at(0).at(0).toBool(), true);
+    QCOMPARE(flag.at(1).at(0).toBool(), false);
+    QVERIFY(!ball.isEmptingMemorySet());
+    QTest::qWait(100);
+    QCOMPARE(memory->statusCalls(), 0); // nothing ran
+
+    // The next double click is served as usual.
+    vb::platform::fake::FakeSystemMemory::Reading a, b;
+    a.status.freePhysBytes = 100u << 20;
+    b.status.freePhysBytes = 103u << 20;
+    memory->script({a, b});
+    ball.MemoryStartEmptyMemorySet();
+    QVERIFY(ball.isEmptingMemorySet());
+    QTRY_VERIFY_WITH_TIMEOUT(!ball.isEmptingMemorySet(), 10000);
+    TipWin* note = nullptr;
+    for (QWindow* w : QGuiApplication::topLevelWindows())
+        if (auto* t = qobject_cast<TipWin*>(w))
+            note = t;
+    QVERIFY(note);
+    QCOMPARE(note->text(), QStringLiteral("Released 3.00 MB memory for computer."));
+}
+
+QTEST_MAIN(TestBallNoThread)
+#include "tst_ballnothread.moc"
