@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
+#include "platform/linux/identityvolumes.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/qtscreens.h"
+#include "platform/linux/systemdservices.h"
 #include "platform/linux/xcbhotkeys.h"
+#include "platform/linux/xcbwindows.h"
 #include "platform/platform.h"
 
 namespace vb::platform {
@@ -13,6 +16,9 @@ Platform makeNative()
     p.screens = std::make_shared<linux_::QtScreens>();
     p.hotKeys = std::make_shared<linux_::XcbHotKeys>();
     p.processes = std::make_shared<linux_::ProcfsProcesses>();
+    p.services = std::make_shared<linux_::SystemdServices>();
+    p.windows = std::make_shared<linux_::XcbWindows>();
+    p.volumes = std::make_shared<linux_::IdentityVolumes>();
     return p;
 }
 
