@@ -186,11 +186,13 @@ QString findInTheme(const QString& theme, const QString& name, QStringList& inhe
         if (inherits.isEmpty())
             inherits = head.value(QStringLiteral("Inherits")).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const QString& d : head.value(QStringLiteral("Directories")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            // Application icons only, at scale 1; the size comes from the folder's name.
-            if (!d.contains(QLatin1String("apps")) || d.contains(QLatin1Char('@')))
+            // Scale 1 only; application folders first, then by the size nearest 48 pixels
+            // (the size is the folder's name; below 32 pixels only as a last resort).
+            if (d.contains(QLatin1Char('@')))
                 continue;
             const int size = d.section(QLatin1Char('x'), 0, 0).toInt();
-            const int distance = size > 0 ? std::abs(size - 48) + (size < 32 ? 100 : 0) : 60;
+            const int distance = (size > 0 ? std::abs(size - 48) + (size < 32 ? 100 : 0) : 60) +
+                                 (d.contains(QLatin1String("apps")) ? 0 : 1000);
             dirs.push_back({root + QLatin1Char('/') + d, distance});
         }
     }
