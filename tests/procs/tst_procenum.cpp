@@ -6,8 +6,11 @@
 #include "procs/candidates.h"
 #include "procs/procenum.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
+
+#include <unistd.h>
 
 // Lists of literal texts (the project forbids implicit casts from char strings).
 inline QStringList sl(std::initializer_list<const char*> texts)
@@ -332,6 +335,56 @@ private Q_SLOTS:
         QVERIFY(!rows->at(1).isService);
         QCOMPARE(g_debug.size(), 1);
         QVERIFY2(g_debug.first().contains(QLatin1String("bus unavailable")), qPrintable(g_debug.first()));
+    }
+
+    void theWhiteJudgeExistsFromLoadAndIsAskedFirst()
+    {
+        QVERIFY(systemWhiteJudge);
+        QVERIFY(dynamic_cast<JudgeSystemWhite*>(systemWhiteJudge.get()));
+        auto own = std::make_shared<JudgeUserOffice>();
+        const ProcJudges_ptr judges = passJudges(own);
+        QCOMPARE(judges->size(), size_t(2));
+        QCOMPARE(judges->at(0).get(), systemWhiteJudge.get());
+        QCOMPARE(judges->at(1).get(), static_cast<IProcessJudge*>(own.get()));
+        QCOMPARE(passJudges(nullptr)->size(), size_t(1));
+    }
+
+    void aReusedIdDescribesTheProcessThatHoldsItNow()
+    {
+        addProc(80, "/usr/bin/old", 10);
+        m_windows->windows = {win(1, 80)};
+        m_procs->beforeMemory = [this](ProcessId pid) {
+            if (pid == 80)
+                m_procs->procs[80] = {"/usr/bin/new", 99, 0}; // exited, and the id went to another
+        };
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        QCOMPARE(rowsOf(rows), sl({"0:OPTIONAL:0:99", "80:/usr/bin/new:0:99"}));
+    }
+
+    void anotherUsersProcessIsListed()
+    {
+        // Started as "nobody": with the rights to open it (root here), it is an ordinary row.
+        QProcess child;
+        child.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sleep", "30"});
+        QVERIFY(child.waitForStarted());
+        const auto pid = static_cast<ProcessId>(child.processId());
+        // Until setpriv has become sleep, the image is setpriv's: wait for the exec (bounded).
+        const QString sleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath();
+        linux_::ProcfsProcesses real;
+        for (int i = 0; i < 200 && QString::fromStdString(real.imagePath(pid)) != sleep; ++i)
+            QTest::qWait(10);
+        Platform p;
+        p.processes = std::make_shared<linux_::ProcfsProcesses>();
+        install(p);
+        m_windows->windows = {win(1, pid)};
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        child.kill();
+        child.waitForFinished();
+        if (::geteuid() != 0)
+            QSKIP("needs root to open another user's process");
+        QCOMPARE(rows->size(), 2);
+        QCOMPARE(rows->at(1).pid, pid);
+        QCOMPARE(QString::fromStdWString(rows->at(1).path), sleep);
     }
 
     void theSnapshotTypeCrossesQueuedSignals()
