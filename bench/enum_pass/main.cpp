@@ -55,7 +55,10 @@ int main(int argc, char** argv)
         QFile f(appDir.filePath(QStringLiteral("pulsar.app")));
         if (f.open(QIODevice::WriteOnly))
             for (int i = 1; i <= 30; ++i)
-                f.write(QStringLiteral("vbt-bulk-%1.service=%2\n").arg(i).arg(i % 2 ? 3 : 0x13).toUtf8());
+                f.write(QStringLiteral("vbt-bulk-%1.service=%2\n")
+                            .arg(i)
+                            .arg(i % 2 ? 3 : 0x13)
+                            .toUtf8());
     }
     SetsGeneral::setAppPathForTests(appDir.path());
     loadUserConfig();
@@ -81,7 +84,8 @@ int main(int argc, char** argv)
     for (int r = 0; r < kRounds; ++r) {
         QProcess ps;
         t.start();
-        ps.start(QStringLiteral("ps"), {QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("pid=,rss=,comm=")});
+        ps.start(QStringLiteral("ps"),
+                 {QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("pid=,rss=,comm=")});
         ps.waitForFinished(10000);
         ps.readAllStandardOutput();
         psMs.push_back(t.nsecsElapsed() / 1e6);

@@ -33,9 +33,11 @@ QStringList dataDirs()
 {
     QStringList dirs;
     const QByteArray home = qgetenv("XDG_DATA_HOME");
-    dirs << (home.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : QFile::decodeName(home));
+    dirs << (home.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share")
+                            : QFile::decodeName(home));
     const QByteArray sys = qgetenv("XDG_DATA_DIRS");
-    const QString list = sys.isEmpty() ? QStringLiteral("/usr/local/share:/usr/share") : QFile::decodeName(sys);
+    const QString list =
+        sys.isEmpty() ? QStringLiteral("/usr/local/share:/usr/share") : QFile::decodeName(sys);
     for (const QString& d : list.split(QLatin1Char(':'), Qt::SkipEmptyParts))
         dirs << d;
     return dirs;
@@ -92,9 +94,11 @@ QString programOf(const QString& exec)
     if (any || !cur.isEmpty())
         words << cur;
     qsizetype i = 0;
-    if (i < words.size() && (words[i] == QLatin1String("env") || words[i] == QLatin1String("/usr/bin/env"))) {
+    if (i < words.size() &&
+        (words[i] == QLatin1String("env") || words[i] == QLatin1String("/usr/bin/env"))) {
         ++i;
-        while (i < words.size() && (words[i].contains(QLatin1Char('=')) || words[i].startsWith(QLatin1Char('-'))))
+        while (i < words.size() &&
+               (words[i].contains(QLatin1Char('=')) || words[i].startsWith(QLatin1Char('-'))))
             ++i;
     }
     return i < words.size() ? words[i] : QString();
@@ -119,18 +123,22 @@ void buildIndex()
     QSet<QString> seenIds;
     for (const QString& dir : dataDirs()) {
         const QString apps = dir + QStringLiteral("/applications");
-        QDirIterator it(apps, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(apps, {QStringLiteral("*.desktop")}, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString file = it.next();
             // The same entry id in a later folder is shadowed by the earlier one.
-            const QString id = file.mid(apps.size() + 1).replace(QLatin1Char('/'), QLatin1Char('-'));
+            const QString id =
+                file.mid(apps.size() + 1).replace(QLatin1Char('/'), QLatin1Char('-'));
             if (seenIds.contains(id))
                 continue;
             seenIds.insert(id);
-            const QHash<QString, QString> e = readGroup(file, QStringLiteral("Desktop Entry"), 256 * 1024);
+            const QHash<QString, QString> e =
+                readGroup(file, QStringLiteral("Desktop Entry"), 256 * 1024);
             const QString icon = e.value(QStringLiteral("Icon"));
             if (icon.isEmpty() || e.value(QStringLiteral("Hidden")) == QLatin1String("true") ||
-                e.value(QStringLiteral("Type"), QStringLiteral("Application")) != QLatin1String("Application"))
+                e.value(QStringLiteral("Type"), QStringLiteral("Application")) !=
+                    QLatin1String("Application"))
                 continue;
             for (const QString& key : {QStringLiteral("TryExec"), QStringLiteral("Exec")}) {
                 const QString program = programOf(e.value(key));
@@ -180,12 +188,15 @@ QString findInTheme(const QString& theme, const QString& name, QStringList& inhe
     QList<Dir> dirs;
     for (const QString& base : iconBases()) {
         const QString root = base + QLatin1Char('/') + theme;
-        const QHash<QString, QString> head = readGroup(root + QStringLiteral("/index.theme"), QStringLiteral("Icon Theme"));
+        const QHash<QString, QString> head =
+            readGroup(root + QStringLiteral("/index.theme"), QStringLiteral("Icon Theme"));
         if (head.isEmpty())
             continue;
         if (inherits.isEmpty())
-            inherits = head.value(QStringLiteral("Inherits")).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        for (const QString& d : head.value(QStringLiteral("Directories")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            inherits =
+                head.value(QStringLiteral("Inherits")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString& d : head.value(QStringLiteral("Directories"))
+                                    .split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             // Scale 1 only; application folders first, then by the size nearest 48 pixels
             // (the size is the folder's name; below 32 pixels only as a last resort).
             if (d.contains(QLatin1Char('@')))
@@ -196,7 +207,8 @@ QString findInTheme(const QString& theme, const QString& name, QStringList& inhe
             dirs.push_back({root + QLatin1Char('/') + d, distance});
         }
     }
-    std::stable_sort(dirs.begin(), dirs.end(), [](const Dir& a, const Dir& b) { return a.distance < b.distance; });
+    std::stable_sort(dirs.begin(), dirs.end(),
+                     [](const Dir& a, const Dir& b) { return a.distance < b.distance; });
     const QStringList suffixes = imageSuffixes();
     for (const QString& suffix : suffixes)
         for (const Dir& d : dirs) {

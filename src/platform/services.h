@@ -19,12 +19,12 @@ enum ServiceRunState : uint32_t {
 
 struct ServiceInfo
 {
-    std::string keyName;      // the service's key (the unit name on Linux, "cups.service")
-    std::string displayName;  // empty when the service has none of its own
+    std::string keyName;     // the service's key (the unit name on Linux, "cups.service")
+    std::string displayName; // empty when the service has none of its own
     std::string description;
-    ProcessId processId = 0;  // hosting (main) process, 0 when none
+    ProcessId processId = 0; // hosting (main) process, 0 when none
     ServiceRunState state = SvcStopped;
-    uint32_t waitHintMs = 0;  // how long to wait before asking again while pending
+    uint32_t waitHintMs = 0; // how long to wait before asking again while pending
 };
 
 class IServices

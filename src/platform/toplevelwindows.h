@@ -9,10 +9,10 @@ namespace vb::platform {
 struct TopLevelWindow
 {
     uintptr_t id = 0;
-    ProcessId pid = 0;     // 0 when the owning process is unknown
-    bool visible = false;  // shown or minimised (not withdrawn, not hidden)
-    bool owned = false;    // has an owner window (a dialog or transient of another)
-    bool tool = false;     // a tool window: not offered in task bars (utility, dock, ...)
+    ProcessId pid = 0;    // 0 when the owning process is unknown
+    bool visible = false; // shown or minimised (not withdrawn, not hidden)
+    bool owned = false;   // has an owner window (a dialog or transient of another)
+    bool tool = false;    // a tool window: not offered in task bars (utility, dock, ...)
 };
 
 class ITopLevelWindows

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/procenum.h"
 
-#include "procs/candidates.h"
 #include "platform/platform.h"
+#include "procs/candidates.h"
 
 #include <QDebug>
 #include <QFile>
@@ -50,7 +50,8 @@ DeviceDriveMap buildDeviceDriveMap()
     if (!volumes)
         return map;
     for (const auto& pair : volumes->driveMap())
-        map.emplace(wideOf(pair.first), wideOf(pair.second)); // an existing key keeps its first drive
+        map.emplace(wideOf(pair.first),
+                    wideOf(pair.second)); // an existing key keeps its first drive
     return map;
 }
 
@@ -62,10 +63,12 @@ bool mapDevicePath(const DeviceDriveMap& map, const std::wstring& devicePath, st
             continue;
         bool same = true;
         for (size_t i = 0; i < key.size() && same; ++i)
-            same = std::towlower(static_cast<wint_t>(key[i])) == std::towlower(static_cast<wint_t>(devicePath[i]));
+            same = std::towlower(static_cast<wint_t>(key[i])) ==
+                   std::towlower(static_cast<wint_t>(devicePath[i]));
         if (!same)
             continue;
-        if (key.size() < devicePath.size() && devicePath[key.size()] != L'\\' && devicePath[key.size()] != L'/')
+        if (key.size() < devicePath.size() && devicePath[key.size()] != L'\\' &&
+            devicePath[key.size()] != L'/')
             continue;
         if (key.empty() && devicePath.empty())
             continue; // no path at all is nobody's image
@@ -77,10 +80,10 @@ bool mapDevicePath(const DeviceDriveMap& map, const std::wstring& devicePath, st
 
 ProcessEnumerator::ProcessEnumerator(ProcJudges_ptr judges, KeepChoiceFn keep)
     : m_judges(std::move(judges)), m_keep(std::move(keep))
-{
-}
+{}
 
-void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName, const wchar_t* displayName)
+void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName,
+                                     const wchar_t* displayName)
 {
     if (pid < 5)
         return; // the idle and system processes
@@ -99,7 +102,8 @@ void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName, cons
     if (image.empty())
         return;
     std::wstring path;
-    if (!mapDevicePath(m_drives, QFile::decodeName(QByteArray::fromStdString(image)).toStdWString(), path))
+    if (!mapDevicePath(m_drives, QFile::decodeName(QByteArray::fromStdString(image)).toStdWString(),
+                       path))
         return; // a volume without a drive, a network path
 
     ProcInfo info(pid, path, *memory, serviceName, displayName);

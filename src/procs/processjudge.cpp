@@ -15,12 +15,33 @@ boost::shared_ptr<JudgeUserConfig> currentUserConfig;
 namespace {
 // Where no shell can be found (no display yet, a manager that hides itself), these image names
 // stand for it: the usual desktop shells and window managers.
-const wchar_t* const kKnownShells[] = {
-    L"/gnome-shell", L"/plasmashell", L"/kwin_x11", L"/kwin_wayland", L"/xfwm4",
-    L"/xfdesktop", L"/xfce4-panel", L"/openbox", L"/mutter", L"/marco", L"/muffin",
-    L"/cinnamon", L"/mate-panel", L"/lxpanel", L"/lxqt-panel", L"/pcmanfm", L"/fluxbox",
-    L"/icewm", L"/i3", L"/sway", L"/weston", L"/enlightenment", L"/budgie-wm", L"/metacity",
-    L"/xfce4-session", L"/gnome-session-binary", L"/ksmserver"};
+const wchar_t* const kKnownShells[] = {L"/gnome-shell",
+                                       L"/plasmashell",
+                                       L"/kwin_x11",
+                                       L"/kwin_wayland",
+                                       L"/xfwm4",
+                                       L"/xfdesktop",
+                                       L"/xfce4-panel",
+                                       L"/openbox",
+                                       L"/mutter",
+                                       L"/marco",
+                                       L"/muffin",
+                                       L"/cinnamon",
+                                       L"/mate-panel",
+                                       L"/lxpanel",
+                                       L"/lxqt-panel",
+                                       L"/pcmanfm",
+                                       L"/fluxbox",
+                                       L"/icewm",
+                                       L"/i3",
+                                       L"/sway",
+                                       L"/weston",
+                                       L"/enlightenment",
+                                       L"/budgie-wm",
+                                       L"/metacity",
+                                       L"/xfce4-session",
+                                       L"/gnome-session-binary",
+                                       L"/ksmserver"};
 
 std::mutex g_whiteMutex;
 bool g_whiteKnown = false;
@@ -40,7 +61,8 @@ void computeWhiteValues()
         if (const vb::platform::ProcessId shell = p.windows->shellProcessId()) {
             const std::string path = p.processes->imagePath(shell);
             if (!path.empty())
-                g_shellPaths.push_back(QFile::decodeName(QByteArray::fromStdString(path)).toStdWString());
+                g_shellPaths.push_back(
+                    QFile::decodeName(QByteArray::fromStdString(path)).toStdWString());
         }
     if (g_shellPaths.empty())
         for (const wchar_t* n : kKnownShells)
@@ -138,7 +160,8 @@ boost::shared_ptr<JudgeUserConfig> JudgeUserConfig::read(QIODevice& in, int* ski
             ++bad;
             continue;
         }
-        const QStringList parts = text.split(QLatin1Char('='), Qt::KeepEmptyParts, Qt::CaseSensitive);
+        const QStringList parts =
+            text.split(QLatin1Char('='), Qt::KeepEmptyParts, Qt::CaseSensitive);
         if (parts.size() != 2) {
             if (!text.trimmed().isEmpty())
                 ++bad;
@@ -165,7 +188,8 @@ boost::shared_ptr<JudgeUserConfig> loadUserConfig()
     int skipped = 0;
     boost::shared_ptr<JudgeUserConfig> config = JudgeUserConfig::read(f, &skipped);
     if (skipped > 0)
-        qDebug() << "[pulsar.app]" << skipped << "malformed lines skipped," << config->size() << "entries read";
+        qDebug() << "[pulsar.app]" << skipped << "malformed lines skipped," << config->size()
+                 << "entries read";
     boost::atomic_store(&currentUserConfig, config);
     return config;
 }

@@ -27,9 +27,9 @@ enum ProcItemKind : int32_t {
 
 struct ProcInfo
 {
-    DWORD pid = 0;            // for a service: the process that hosts it
-    std::wstring path;        // the image's full path; empty in header rows
-    quint64 memory = 0;       // working set in bytes; in a header row, the group's total
+    DWORD pid = 0;      // for a service: the process that hosts it
+    std::wstring path;  // the image's full path; empty in header rows
+    quint64 memory = 0; // working set in bytes; in a header row, the group's total
     JudgeResult group = JR_NONE;
     bool isService = false;
     std::wstring serviceName; // key name; empty for processes
@@ -51,8 +51,7 @@ struct ProcListItem : ProcInfo
     ProcListItem() = default;
     ProcListItem(const ProcInfo& info, ProcItemKind kind, bool select)
         : ProcInfo(info), kind(kind), select(select)
-    {
-    }
+    {}
     // A group header carrying the group's memory total.
     static ProcListItem header(ProcItemKind kind, quint64 total);
 };

@@ -12,24 +12,30 @@
 
 static xcb_atom_t atom(xcb_connection_t* c, const char* name)
 {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, (uint16_t)strlen(name), name), NULL);
+    xcb_intern_atom_reply_t* r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, (uint16_t)strlen(name), name), NULL);
     xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
     free(r);
     return a;
 }
 
-static void setCardinal(xcb_connection_t* c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type, uint32_t value)
+static void setCardinal(xcb_connection_t* c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type,
+                        uint32_t value)
 {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, prop, type, 32, 1, &value);
 }
 
-static xcb_window_t makeWindow(xcb_connection_t* c, xcb_screen_t* s, const char* kind, int overrideRedirect)
+static xcb_window_t makeWindow(xcb_connection_t* c, xcb_screen_t* s, const char* kind,
+                               int overrideRedirect)
 {
     xcb_window_t w = xcb_generate_id(c);
-    uint32_t values[3] = {s->white_pixel, (uint32_t)overrideRedirect, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, s->root, 20, 20, 160, 90, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      s->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, (uint32_t)strlen(kind), kind);
+    uint32_t values[3] = {s->white_pixel, (uint32_t)overrideRedirect,
+                          XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, s->root, 20, 20, 160, 90, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, s->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        (uint32_t)strlen(kind), kind);
     return w;
 }
 
@@ -69,15 +75,18 @@ int main(int argc, char** argv)
     const int override = strcmp(kind, "override") == 0;
     xcb_window_t w = makeWindow(c, s, kind, override);
     if (strcmp(kind, "nopid") != 0)
-        setCardinal(c, w, wmPid, XCB_ATOM_CARDINAL, strcmp(kind, "liarpid") == 0 ? 1u : (uint32_t)getpid());
+        setCardinal(c, w, wmPid, XCB_ATOM_CARDINAL,
+                    strcmp(kind, "liarpid") == 0 ? 1u : (uint32_t)getpid());
     int mapped = 1;
     if (strcmp(kind, "owned") == 0) {
         xcb_window_t leader = makeWindow(c, s, "leader", 0);
         setCardinal(c, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, leader);
     } else if (strcmp(kind, "tool") == 0) {
-        setCardinal(c, w, atom(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, atom(c, "_NET_WM_WINDOW_TYPE_UTILITY"));
+        setCardinal(c, w, atom(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                    atom(c, "_NET_WM_WINDOW_TYPE_UTILITY"));
     } else if (strcmp(kind, "skiptaskbar") == 0) {
-        setCardinal(c, w, atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, atom(c, "_NET_WM_STATE_SKIP_TASKBAR"));
+        setCardinal(c, w, atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM,
+                    atom(c, "_NET_WM_STATE_SKIP_TASKBAR"));
     } else if (strcmp(kind, "two") == 0) {
         xcb_window_t second = makeWindow(c, s, "two-b", 0);
         setCardinal(c, second, wmPid, XCB_ATOM_CARDINAL, (uint32_t)getpid());
@@ -102,7 +111,8 @@ int main(int argc, char** argv)
         ev.window = w;
         ev.type = atom(c, "WM_CHANGE_STATE");
         ev.data.data32[0] = 3;
-        xcb_send_event(c, 0, s->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        xcb_send_event(c, 0, s->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        (const char*)&ev);
         xcb_flush(c);
         // Ready once the manager has unmapped it.

@@ -47,10 +47,13 @@ private Q_SLOTS:
         qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system));
         qputenv("PATH", QFile::encodeName(m_bin) + ":/usr/bin:/bin");
         const QString theme = m_system + QStringLiteral("/icons/hicolor");
-        write(theme + QStringLiteral("/index.theme"),
-              "[Icon Theme]\nName=Hicolor\nDirectories=16x16/apps,48x48/apps,48x48@2/apps,256x256/apps,48x48/actions\n\n"
-              "[16x16/apps]\nSize=16\n\n[48x48/apps]\nSize=48\n\n[48x48@2/apps]\nSize=48\nScale=2\n\n"
-              "[256x256/apps]\nSize=256\n\n[48x48/actions]\nSize=48\n");
+        write(
+            theme + QStringLiteral("/index.theme"),
+            "[Icon "
+            "Theme]\nName=Hicolor\nDirectories=16x16/apps,48x48/apps,48x48@2/apps,256x256/"
+            "apps,48x48/actions\n\n"
+            "[16x16/apps]\nSize=16\n\n[48x48/apps]\nSize=48\n\n[48x48@2/apps]\nSize=48\nScale=2\n\n"
+            "[256x256/apps]\nSize=256\n\n[48x48/actions]\nSize=48\n");
         png(theme + QStringLiteral("/16x16/apps/vbt-editor.png"), 16);
         png(theme + QStringLiteral("/48x48/apps/vbt-editor.png"), 48);
         png(theme + QStringLiteral("/256x256/apps/vbt-editor.png"), 256);
@@ -60,14 +63,16 @@ private Q_SLOTS:
         png(m_dir.filePath(QStringLiteral("absolute.png")), 32);
 
         write(m_system + QStringLiteral("/applications/vbt-editor.desktop"),
-              "[Desktop Entry]\nType=Application\nName=Editor\nExec=\"" + exe(QStringLiteral("editor")).toUtf8() +
+              "[Desktop Entry]\nType=Application\nName=Editor\nExec=\"" +
+                  exe(QStringLiteral("editor")).toUtf8() +
                   "\" --new %F\nIcon=vbt-editor\n[Desktop Action new]\nExec=other\nIcon=vbt-big\n");
         exe(QStringLiteral("viewer"));
         write(m_system + QStringLiteral("/applications/kde/vbt-viewer.desktop"),
               "[Desktop Entry]\nType=Application\nExec=env LANG=C viewer %u\nIcon=vbt-big\n");
         exe(QStringLiteral("paint"));
         write(m_system + QStringLiteral("/applications/vbt-paint.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=paint\nIcon=" + m_dir.filePath(QStringLiteral("absolute.png")).toUtf8() + "\n");
+              "[Desktop Entry]\nType=Application\nExec=paint\nIcon=" +
+                  m_dir.filePath(QStringLiteral("absolute.png")).toUtf8() + "\n");
         exe(QStringLiteral("oldpix"));
         write(m_system + QStringLiteral("/applications/vbt-oldpix.desktop"),
               "[Desktop Entry]\nType=Application\nExec=oldpix\nIcon=vbt-pixmap\n");
@@ -84,7 +89,8 @@ private Q_SLOTS:
         write(m_home + QStringLiteral("/applications/vbt-shadowed.desktop"),
               "[Desktop Entry]\nType=Application\nExec=shadowed\nIcon=vbt-editor\n");
         // Broken entries are skipped.
-        write(m_system + QStringLiteral("/applications/vbt-broken.desktop"), QByteArray("\0\xff[Desktop Entry\nExec=\"", 22));
+        write(m_system + QStringLiteral("/applications/vbt-broken.desktop"),
+              QByteArray("\0\xff[Desktop Entry\nExec=\"", 22));
         write(m_system + QStringLiteral("/applications/vbt-hidden.desktop"),
               "[Desktop Entry]\nType=Application\nExec=hiddenapp\nIcon=vbt-editor\nHidden=true\n");
         // Found by the entry's name when its Exec says nothing useful.
@@ -97,16 +103,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("icon"); // relative to the temporary folder; empty: none
-        QTest::newRow("theme, nearest 48") << "bin/editor" << "system-data/icons/hicolor/48x48/apps/vbt-editor.png";
-        QTest::newRow("env prefix, found in PATH") << "bin/viewer" << "system-data/icons/hicolor/256x256/apps/vbt-big.png";
-        QTest::newRow("absolute icon") << "bin/paint" << "absolute.png";
-        QTest::newRow("pixmaps folder") << "bin/oldpix" << "system-data/pixmaps/vbt-pixmap.png";
-        QTest::newRow("icon not in any theme") << "bin/noicon" << "";
-        QTest::newRow("not among the application icons") << "bin/actiononly" << "system-data/icons/hicolor/48x48/actions/vbt-action.png";
-        QTest::newRow("user entry wins") << "bin/shadowed" << "system-data/icons/hicolor/48x48/apps/vbt-editor.png";
-        QTest::newRow("by entry name") << "elsewhere/vbt-byname" << "system-data/icons/hicolor/256x256/apps/vbt-big.png";
-        QTest::newRow("hidden entry") << "bin/hiddenapp" << "";
-        QTest::newRow("unknown program") << "bin/unknown" << "";
+        QTest::newRow("theme, nearest 48") << "bin/editor"
+                                           << "system-data/icons/hicolor/48x48/apps/vbt-editor.png";
+        QTest::newRow("env prefix, found in PATH")
+            << "bin/viewer"
+            << "system-data/icons/hicolor/256x256/apps/vbt-big.png";
+        QTest::newRow("absolute icon") << "bin/paint"
+                                       << "absolute.png";
+        QTest::newRow("pixmaps folder") << "bin/oldpix"
+                                        << "system-data/pixmaps/vbt-pixmap.png";
+        QTest::newRow("icon not in any theme") << "bin/noicon"
+                                               << "";
+        QTest::newRow("not among the application icons")
+            << "bin/actiononly"
+            << "system-data/icons/hicolor/48x48/actions/vbt-action.png";
+        QTest::newRow("user entry wins") << "bin/shadowed"
+                                         << "system-data/icons/hicolor/48x48/apps/vbt-editor.png";
+        QTest::newRow("by entry name") << "elsewhere/vbt-byname"
+                                       << "system-data/icons/hicolor/256x256/apps/vbt-big.png";
+        QTest::newRow("hidden entry") << "bin/hiddenapp"
+                                      << "";
+        QTest::newRow("unknown program") << "bin/unknown"
+                                         << "";
     }
     void icons()
     {
@@ -122,11 +140,15 @@ private Q_SLOTS:
     {
         const QString link = m_dir.filePath(QStringLiteral("editor-link"));
         QVERIFY(QFile::link(m_bin + QStringLiteral("/editor"), link));
-        QCOMPARE(ExtractFileIcon::fileIcon(link, QString()),
-                 m_dir.filePath(QStringLiteral("system-data/icons/hicolor/48x48/apps/vbt-editor.png")));
+        QCOMPARE(
+            ExtractFileIcon::fileIcon(link, QString()),
+            m_dir.filePath(QStringLiteral("system-data/icons/hicolor/48x48/apps/vbt-editor.png")));
     }
 
-    void emptyPathHasNoIcon() { QVERIFY(ExtractFileIcon::fileIcon(QString(), QString()).isEmpty()); }
+    void emptyPathHasNoIcon()
+    {
+        QVERIFY(ExtractFileIcon::fileIcon(QString(), QString()).isEmpty());
+    }
 };
 
 int main(int argc, char** argv)

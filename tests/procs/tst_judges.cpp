@@ -18,7 +18,8 @@ ProcInfo service(DWORD pid, const wchar_t* name, const wchar_t* path = L"/usr/sb
 {
     return ProcInfo(pid, path, 4096, name, L"A daemon");
 }
-boost::shared_ptr<JudgeUserConfig> configOf(std::initializer_list<std::pair<const char*, uint>> lines)
+boost::shared_ptr<JudgeUserConfig>
+configOf(std::initializer_list<std::pair<const char*, uint>> lines)
 {
     auto c = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
     for (const auto& l : lines)
@@ -61,12 +62,16 @@ private Q_SLOTS:
         QTest::newRow("pid 4") << 4u << "/usr/bin/x" << true << true;
         QTest::newRow("pid 5") << 5u << "/usr/bin/x" << false << false;
         QTest::newRow("ourselves") << 777u << "/opt/host/verdant-ball-host" << false << true;
-        QTest::newRow("ourselves as a service host") << 777u << "/opt/host/verdant-ball-host" << true << true;
+        QTest::newRow("ourselves as a service host")
+            << 777u << "/opt/host/verdant-ball-host" << true << true;
         QTest::newRow("the shell") << 300u << "/usr/bin/openbox" << false << true;
         QTest::newRow("the shell in capitals") << 301u << "/USR/BIN/OPENBOX" << false << true;
-        QTest::newRow("the shell's path at the end of a longer one") << 302u << "/chroot/usr/bin/openbox" << false << true;
-        QTest::newRow("another image of that name") << 303u << "/usr/local/bin/openbox" << false << false;
-        QTest::newRow("the shell's image hosting a service") << 304u << "/usr/bin/openbox" << true << false;
+        QTest::newRow("the shell's path at the end of a longer one")
+            << 302u << "/chroot/usr/bin/openbox" << false << true;
+        QTest::newRow("another image of that name")
+            << 303u << "/usr/local/bin/openbox" << false << false;
+        QTest::newRow("the shell's image hosting a service")
+            << 304u << "/usr/bin/openbox" << true << false;
         QTest::newRow("an application") << 305u << "/usr/bin/xterm" << false << false;
         QTest::newRow("shorter than the shell path") << 306u << "box" << false << false;
     }
@@ -136,7 +141,8 @@ private Q_SLOTS:
             boost::atomic_store(&currentUserConfig, configOf({{"Cups.Service", uint(flags)}}));
         else
             boost::atomic_store(&currentUserConfig, configOf({{"other.service", 3}}));
-        const ProcInfo info = isService ? service(600, L"cups.service") : process(600, L"/usr/bin/cups.service");
+        const ProcInfo info =
+            isService ? service(600, L"cups.service") : process(600, L"/usr/bin/cups.service");
         JudgeUserOffice o;
         JudgeUserGame g;
         o.beginJudge();

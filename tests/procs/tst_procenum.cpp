@@ -31,7 +31,8 @@ void collect(QtMsgType type, const QMessageLogContext&, const QString& msg)
         g_debug << msg;
 }
 
-ServiceInfo svc(const char* key, ProcessId pid, ServiceRunState state = SvcRunning, const char* display = "")
+ServiceInfo svc(const char* key, ProcessId pid, ServiceRunState state = SvcRunning,
+                const char* display = "")
 {
     ServiceInfo s;
     s.keyName = key;
@@ -40,7 +41,8 @@ ServiceInfo svc(const char* key, ProcessId pid, ServiceRunState state = SvcRunni
     s.state = state;
     return s;
 }
-TopLevelWindow win(uintptr_t id, ProcessId pid, bool visible = true, bool owned = false, bool tool = false)
+TopLevelWindow win(uintptr_t id, ProcessId pid, bool visible = true, bool owned = false,
+                   bool tool = false)
 {
     TopLevelWindow w;
     w.id = id;
@@ -57,7 +59,11 @@ class CountingJudge : public IProcessJudge
 public:
     int begins = 0, ends = 0, judged = 0;
     JudgeResult answer = JR_NONE;
-    JudgeResult judge(const ProcInfo&) override { ++judged; return answer; }
+    JudgeResult judge(const ProcInfo&) override
+    {
+        ++judged;
+        return answer;
+    }
     bool isAvailable() override { return true; }
     void beginJudge() override { ++begins; }
     void endJudge() override { ++ends; }
@@ -68,11 +74,15 @@ QStringList rowsOf(const ProcListItems_ptr& items)
 {
     QStringList out;
     for (const ProcListItem& r : *items) {
-        QString name = r.kind == PK_AdviceHeader ? QStringLiteral("ADVICE")
+        QString name = r.kind == PK_AdviceHeader     ? QStringLiteral("ADVICE")
                        : r.kind == PK_OptionalHeader ? QStringLiteral("OPTIONAL")
-                       : r.isService ? QString::fromStdWString(r.serviceName)
-                                     : QString::fromStdWString(r.path);
-        out << QStringLiteral("%1:%2:%3:%4").arg(r.pid).arg(name).arg(r.select ? 1 : 0).arg(r.memory);
+                       : r.isService                 ? QString::fromStdWString(r.serviceName)
+                                                     : QString::fromStdWString(r.path);
+        out << QStringLiteral("%1:%2:%3:%4")
+                   .arg(r.pid)
+                   .arg(name)
+                   .arg(r.select ? 1 : 0)
+                   .arg(r.memory);
     }
     return out;
 }
@@ -112,20 +122,32 @@ private Q_SLOTS:
 
     void candidatesComeServicesFirstThenWindowsAscending()
     {
-        m_services->services = {svc("b.service", 30), svc("stopped.service", 31, SvcStopped),
-                                svc("stopping.service", 32, SvcStopPending), svc("paused.service", 33, SvcPaused),
-                                svc("starting.service", 0, SvcStartPending), svc("", 34),
+        m_services->services = {svc("b.service", 30),
+                                svc("stopped.service", 31, SvcStopped),
+                                svc("stopping.service", 32, SvcStopPending),
+                                svc("paused.service", 33, SvcPaused),
+                                svc("starting.service", 0, SvcStartPending),
+                                svc("", 34),
                                 svc("a.service", 30)};
-        m_windows->windows = {win(1, 50), win(2, 40), win(3, 50), win(4, 60, false), win(5, 61, true, true),
-                              win(6, 62, true, false, true), win(7, 63, false), win(8, 63, true, true)};
+        m_windows->windows = {win(1, 50),
+                              win(2, 40),
+                              win(3, 50),
+                              win(4, 60, false),
+                              win(5, 61, true, true),
+                              win(6, 62, true, false, true),
+                              win(7, 63, false),
+                              win(8, 63, true, true)};
         QStringList seen;
-        const int flags = enumCandidates([&](DWORD pid, const wchar_t* name, const wchar_t* display) {
-            seen << QStringLiteral("%1:%2:%3").arg(pid).arg(name ? QString::fromWCharArray(name) : QStringLiteral("-"))
-                        .arg(display ? QStringLiteral("d") : QStringLiteral("-"));
-        });
+        const int flags =
+            enumCandidates([&](DWORD pid, const wchar_t* name, const wchar_t* display) {
+                seen << QStringLiteral("%1:%2:%3")
+                            .arg(pid)
+                            .arg(name ? QString::fromWCharArray(name) : QStringLiteral("-"))
+                            .arg(display ? QStringLiteral("d") : QStringLiteral("-"));
+            });
         QCOMPARE(flags, CE_Services | CE_Windows);
         QCOMPARE(seen, (sl({"30:b.service:d", "33:paused.service:d", "0:starting.service:d",
-                                    "30:a.service:d", "40:-:-", "50:-:-"})));
+                            "30:a.service:d", "40:-:-", "50:-:-"})));
     }
 
     void unreachableServicesStillGiveWindows()
@@ -134,7 +156,8 @@ private Q_SLOTS:
         m_windows->windows = {win(1, 70)};
         m_windows->walkOk = false; // a walk that broke off keeps what it found
         QList<DWORD> pids;
-        const int flags = enumCandidates([&](DWORD pid, const wchar_t*, const wchar_t*) { pids << pid; });
+        const int flags =
+            enumCandidates([&](DWORD pid, const wchar_t*, const wchar_t*) { pids << pid; });
         QCOMPARE(flags, 0);
         QCOMPARE(pids, QList<DWORD>{70});
     }
@@ -148,8 +171,9 @@ private Q_SLOTS:
         addProc(9999, "/opt/host/verdant-ball-host", 70);
         addProc(3, "/sbin/init", 10);
         m_windows->shell = 41;
-        m_services->services = {svc("cups.service", 30, SvcRunning, "CUPS Scheduler"), svc("cups-browsed.service", 30),
-                                svc("bluetooth.service", 31), svc("ignored.service", 31), svc("early.service", 3)};
+        m_services->services = {svc("cups.service", 30, SvcRunning, "CUPS Scheduler"),
+                                svc("cups-browsed.service", 30), svc("bluetooth.service", 31),
+                                svc("ignored.service", 31), svc("early.service", 3)};
         m_windows->windows = {win(1, 40), win(2, 41), win(3, 9999), win(4, 3)};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("cups.service"), 3);
@@ -159,11 +183,12 @@ private Q_SLOTS:
         boost::atomic_store(&currentUserConfig, config);
 
         const auto office = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
-        QCOMPARE(rowsOf(office), (sl({"0:ADVICE:0:2000", "30:cups.service:1:1000", "30:cups-browsed.service:1:1000",
-                                              "0:OPTIONAL:0:250", "31:bluetooth.service:0:200", "40:/usr/bin/xterm:0:50"})));
+        QCOMPARE(rowsOf(office), (sl({"0:ADVICE:0:2000", "30:cups.service:1:1000",
+                                      "30:cups-browsed.service:1:1000", "0:OPTIONAL:0:250",
+                                      "31:bluetooth.service:0:200", "40:/usr/bin/xterm:0:50"})));
         const auto game = enumerateForList(std::make_shared<JudgeUserGame>(), {});
-        QCOMPARE(rowsOf(game), (sl({"0:ADVICE:0:1000", "30:cups.service:1:1000",
-                                            "0:OPTIONAL:0:250", "31:bluetooth.service:0:200", "40:/usr/bin/xterm:0:50"})));
+        QCOMPARE(rowsOf(game), (sl({"0:ADVICE:0:1000", "30:cups.service:1:1000", "0:OPTIONAL:0:250",
+                                    "31:bluetooth.service:0:200", "40:/usr/bin/xterm:0:50"})));
         // Every field of a service row.
         const ProcListItem& cups = office->at(1);
         QCOMPARE(cups.kind, PK_Process);
@@ -173,7 +198,8 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdWString(cups.displayName), QStringLiteral("CUPS Scheduler"));
         QCOMPARE(QString::fromStdWString(cups.path), QStringLiteral("/usr/sbin/cupsd"));
         const ProcListItem& header = office->at(0);
-        QVERIFY(header.path.empty() && header.serviceName.empty() && !header.isService && header.group == JR_NONE);
+        QVERIFY(header.path.empty() && header.serviceName.empty() && !header.isService &&
+                header.group == JR_NONE);
     }
 
     void aServiceHostWithAWindowGivesTwoRows()
@@ -185,7 +211,8 @@ private Q_SLOTS:
         config->add(QStringLiteral("agent.service"), 0x11);
         boost::atomic_store(&currentUserConfig, config);
         const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
-        QCOMPARE(rowsOf(rows), (sl({"0:OPTIONAL:0:200", "30:agent.service:0:100", "30:/usr/bin/agent:0:100"})));
+        QCOMPARE(rowsOf(rows),
+                 (sl({"0:OPTIONAL:0:200", "30:agent.service:0:100", "30:/usr/bin/agent:0:100"})));
     }
 
     void nothingListedGivesAnEmptyListWithoutHeaders()
@@ -202,15 +229,16 @@ private Q_SLOTS:
         addProc(40, "/usr/bin/denied", 10, ErrAccessDenied);
         addProc(41, "/usr/bin/nomemory", 10);
         m_procs->procs[41].rss = std::nullopt;
-        addProc(42, "", 10);            // the image name cannot be read
-        addProc(43, "relative/x", 10);  // not on any mapped volume
+        addProc(42, "", 10);           // the image name cannot be read
+        addProc(43, "relative/x", 10); // not on any mapped volume
         addProc(44, "/usr/bin/ok", 10);
         addProc(45, "/usr/bin/vanishes", 10);
         m_procs->beforeMemory = [this](ProcessId pid) {
             if (pid == 45)
                 m_procs->procs.erase(45); // exits between the open and the measuring
         };
-        m_windows->windows = {win(1, 40), win(2, 41), win(3, 42), win(4, 43), win(5, 44), win(6, 45), win(7, 46)};
+        m_windows->windows = {win(1, 40), win(2, 41), win(3, 42), win(4, 43),
+                              win(5, 44), win(6, 45), win(7, 46)};
         auto previous = qInstallMessageHandler(collect);
         const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
         qInstallMessageHandler(previous);
@@ -223,18 +251,25 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("image");
         QTest::addColumn<QString>("path"); // empty: dropped
-        QTest::newRow("mapped") << "\\Device\\HarddiskVolume2\\Windows\\notepad.exe" << "C:\\Windows\\notepad.exe";
-        QTest::newRow("other case") << "\\device\\harddiskvolume2\\x.exe" << "C:\\x.exe";
-        QTest::newRow("longer device of the same start") << "\\Device\\HarddiskVolume21\\x.exe" << "E:\\x.exe";
-        QTest::newRow("unmapped volume") << "\\Device\\HarddiskVolume9\\x.exe" << "";
-        QTest::newRow("network") << "\\Device\\Mup\\server\\x.exe" << "";
-        QTest::newRow("device alone") << "\\Device\\HarddiskVolume2" << "C:";
+        QTest::newRow("mapped") << "\\Device\\HarddiskVolume2\\Windows\\notepad.exe"
+                                << "C:\\Windows\\notepad.exe";
+        QTest::newRow("other case") << "\\device\\harddiskvolume2\\x.exe"
+                                    << "C:\\x.exe";
+        QTest::newRow("longer device of the same start") << "\\Device\\HarddiskVolume21\\x.exe"
+                                                         << "E:\\x.exe";
+        QTest::newRow("unmapped volume") << "\\Device\\HarddiskVolume9\\x.exe"
+                                         << "";
+        QTest::newRow("network") << "\\Device\\Mup\\server\\x.exe"
+                                 << "";
+        QTest::newRow("device alone") << "\\Device\\HarddiskVolume2"
+                                      << "C:";
     }
     void drivePrefixesAreMapped()
     {
         QFETCH(QString, image);
         QFETCH(QString, path);
-        m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}, {"\\Device\\HarddiskVolume21", "E:"},
+        m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"},
+                          {"\\Device\\HarddiskVolume21", "E:"},
                           {"\\Device\\HarddiskVolume2", "D:"}};
         m_procs->procs[50] = {image.toStdString(), 5, 0};
         m_windows->windows = {win(1, 50)};
@@ -288,13 +323,14 @@ private Q_SLOTS:
         QList<ProcListItem> rows = *enumerateForList(judge, {});
         QCOMPARE(rowsOf(std::make_shared<QList<ProcListItem>>(rows)),
                  (sl({"0:ADVICE:0:200", "30:one.service:1:100", "30:two.service:1:100",
-                              "0:OPTIONAL:0:20", "40:/usr/bin/app:0:10", "41:/usr/bin/other:0:10"})));
+                      "0:OPTIONAL:0:20", "40:/usr/bin/app:0:10", "41:/usr/bin/other:0:10"})));
         rows[1].select = false; // untick one service of the shared host
         rows[4].select = true;  // tick one option
         rows[0].select = true;  // a header's tick counts for nothing
         const auto again = enumerateForList(judge, rows);
-        QCOMPARE(rowsOf(again), (sl({"0:ADVICE:0:200", "30:one.service:0:100", "30:two.service:0:100",
-                                             "0:OPTIONAL:0:20", "40:/usr/bin/app:1:10", "41:/usr/bin/other:0:10"})));
+        QCOMPARE(rowsOf(again),
+                 (sl({"0:ADVICE:0:200", "30:one.service:0:100", "30:two.service:0:100",
+                      "0:OPTIONAL:0:20", "40:/usr/bin/app:1:10", "41:/usr/bin/other:0:10"})));
         // After a fix the list is emptied first: defaults come back.
         QCOMPARE(rowsOf(enumerateForList(judge, {})).at(1), QStringLiteral("30:one.service:1:100"));
         const KeepChoiceFn keep = keepChoicesOf(rows);
@@ -334,7 +370,8 @@ private Q_SLOTS:
         QCOMPARE(rows->at(1).pid, pid);
         QVERIFY(!rows->at(1).isService);
         QCOMPARE(g_debug.size(), 1);
-        QVERIFY2(g_debug.first().contains(QLatin1String("bus unavailable")), qPrintable(g_debug.first()));
+        QVERIFY2(g_debug.first().contains(QLatin1String("bus unavailable")),
+                 qPrintable(g_debug.first()));
     }
 
     void theWhiteJudgeExistsFromLoadAndIsAskedFirst()
@@ -365,7 +402,8 @@ private Q_SLOTS:
     {
         // Started as "nobody": with the rights to open it (root here), it is an ordinary row.
         QProcess child;
-        child.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sleep", "30"});
+        child.start(QStringLiteral("setpriv"),
+                    {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sleep", "30"});
         QVERIFY(child.waitForStarted());
         const auto pid = static_cast<ProcessId>(child.processId());
         // Until setpriv has become sleep, the image is setpriv's: wait for the exec (bounded).
@@ -393,9 +431,9 @@ private Q_SLOTS:
         QVERIFY(QMetaType::fromName("ProcListItems_ptr").isValid());
         EnumReply reply;
         EnumNotifyer notifyer;
-        QVERIFY(QObject::connect(&notifyer, SIGNAL(enumOver(ProcListItems_ptr,int)), &reply,
-                                 SLOT(onEnumOver(ProcListItems_ptr,int)), Qt::QueuedConnection));
-        QSignalSpy spy(&reply, SIGNAL(enumOver(ProcListItems_ptr,int)));
+        QVERIFY(QObject::connect(&notifyer, SIGNAL(enumOver(ProcListItems_ptr, int)), &reply,
+                                 SLOT(onEnumOver(ProcListItems_ptr, int)), Qt::QueuedConnection));
+        QSignalSpy spy(&reply, SIGNAL(enumOver(ProcListItems_ptr, int)));
         auto items = std::make_shared<QList<ProcListItem>>();
         items->append(ProcListItem::header(PK_AdviceHeader, 5));
         Q_EMIT notifyer.enumOver(items, 0);

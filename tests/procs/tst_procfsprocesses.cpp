@@ -30,14 +30,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<qint64>("bytes"); // -1: none
-        QTest::newRow("usual") << QByteArray("Name:\tsleep\nVmPeak:\t 5000 kB\nVmRSS:\t    1536 kB\nThreads:\t1\n") << qint64(1536 * 1024);
+        QTest::newRow("usual")
+            << QByteArray("Name:\tsleep\nVmPeak:\t 5000 kB\nVmRSS:\t    1536 kB\nThreads:\t1\n")
+            << qint64(1536 * 1024);
         QTest::newRow("first line") << QByteArray("VmRSS: 4 kB\n") << qint64(4096);
         QTest::newRow("zero") << QByteArray("VmRSS:\t0 kB\n") << qint64(0);
-        QTest::newRow("kernel thread has none") << QByteArray("Name:\tkthreadd\nState:\tS\n") << qint64(-1);
+        QTest::newRow("kernel thread has none")
+            << QByteArray("Name:\tkthreadd\nState:\tS\n") << qint64(-1);
         QTest::newRow("no number") << QByteArray("VmRSS:\t kB\n") << qint64(-1);
         QTest::newRow("prefix only") << QByteArray("VmRSSx 12 kB\n") << qint64(-1);
         QTest::newRow("empty") << QByteArray() << qint64(-1);
-        QTest::newRow("overflow") << QByteArray("VmRSS:\t99999999999999999999999 kB\n") << qint64(-1);
+        QTest::newRow("overflow") << QByteArray("VmRSS:\t99999999999999999999999 kB\n")
+                                  << qint64(-1);
     }
     void vmRss()
     {
@@ -53,7 +57,8 @@ private Q_SLOTS:
     void idsOfACapturedTree()
     {
         QTemporaryDir root;
-        for (const char* n : {"1", "42", "0", "abc", "7x", "4294967295", "4294967296", "self", "01"})
+        for (const char* n :
+             {"1", "42", "0", "abc", "7x", "4294967295", "4294967296", "self", "01"})
             QVERIFY(QDir(root.path()).mkdir(QLatin1String(n)));
         ProcfsProcesses p(root.path().toStdString());
         std::vector<ProcessId> ids;
@@ -72,7 +77,8 @@ private Q_SLOTS:
         ProcfsProcesses p;
         QCOMPARE(p.queryAccess(pid), 0u);
         QVERIFY(p.canOpen(pid));
-        QCOMPARE(QString::fromStdString(p.imagePath(pid)), QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
+        QCOMPARE(QString::fromStdString(p.imagePath(pid)),
+                 QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
         const auto rss = p.workingSetBytes(pid);
         QVERIFY(rss.has_value());
         QVERIFY(*rss > 0);
@@ -96,7 +102,8 @@ private Q_SLOTS:
         QVERIFY(startSleep(child, copy));
         QVERIFY(QFile::remove(copy));
         ProcfsProcesses p;
-        QCOMPARE(QString::fromStdString(p.imagePath(static_cast<ProcessId>(child.processId()))), copy);
+        QCOMPARE(QString::fromStdString(p.imagePath(static_cast<ProcessId>(child.processId()))),
+                 copy);
         child.kill();
         child.waitForFinished();
     }

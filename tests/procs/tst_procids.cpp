@@ -45,7 +45,8 @@ private Q_SLOTS:
         int calls = 0;
         QVERIFY(enumProcessIds([&](DWORD) { return ++calls > 0; }));
         QCOMPARE(calls, processes);
-        QCOMPARE(QList<uint>(m_fake->enumCapacities.begin(), m_fake->enumCapacities.end()), capacities);
+        QCOMPARE(QList<uint>(m_fake->enumCapacities.begin(), m_fake->enumCapacities.end()),
+                 capacities);
     }
 
     void skipsZeroAndKeepsTheSystemsOrder()
@@ -53,7 +54,10 @@ private Q_SLOTS:
         useFake(0);
         m_fake->order = {7, 0, 3, 0, 12};
         std::vector<DWORD> seen;
-        QVERIFY(enumProcessIds([&](DWORD id) { seen.push_back(id); return true; }));
+        QVERIFY(enumProcessIds([&](DWORD id) {
+            seen.push_back(id);
+            return true;
+        }));
         QCOMPARE(seen, (std::vector<DWORD>{7, 3, 12}));
     }
 
@@ -61,7 +65,10 @@ private Q_SLOTS:
     {
         useFake(50);
         int calls = 0;
-        QVERIFY(enumProcessIds([&](DWORD) { ++calls; return false; }));
+        QVERIFY(enumProcessIds([&](DWORD) {
+            ++calls;
+            return false;
+        }));
         QCOMPARE(calls, 1);
     }
 
@@ -70,7 +77,10 @@ private Q_SLOTS:
         useFake(5);
         m_fake->failEnum = true;
         int calls = 0;
-        QVERIFY(!enumProcessIds([&](DWORD) { ++calls; return true; }));
+        QVERIFY(!enumProcessIds([&](DWORD) {
+            ++calls;
+            return true;
+        }));
         QCOMPARE(calls, 0);
     }
 

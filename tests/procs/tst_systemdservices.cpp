@@ -99,9 +99,11 @@ private Q_SLOTS:
         // Capitals in the file match the small letters of the units.
         QFile f(m_app.filePath(QStringLiteral("pulsar.app")));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("VBT-Base.service=3\nvbt-requires.service=17\nvbt-bound.service=2\nvbt-wants.service=18\n"
-                "vbt-noname.service=1\nvbt-oneshot.service=3\nvbt-slow.service=16\nvbt-idle.service=3\n"
-                "dbus.service =3\n");
+        f.write(
+            "VBT-Base.service=3\nvbt-requires.service=17\nvbt-bound.service=2\nvbt-wants.service="
+            "18\n"
+            "vbt-noname.service=1\nvbt-oneshot.service=3\nvbt-slow.service=16\nvbt-idle.service=3\n"
+            "dbus.service =3\n");
         f.close();
         QVERIFY(loadUserConfig());
     }
@@ -111,8 +113,8 @@ private Q_SLOTS:
         std::vector<ServiceInfo> list;
         QVERIFY(m_services->activeServices(list));
         const auto units = byKey(list);
-        for (const char* unit : {"vbt-base.service", "vbt-requires.service", "vbt-bound.service", "vbt-wants.service",
-                                 "vbt-noname.service"}) {
+        for (const char* unit : {"vbt-base.service", "vbt-requires.service", "vbt-bound.service",
+                                 "vbt-wants.service", "vbt-noname.service"}) {
             QVERIFY2(units.count(unit), unit);
             const ServiceInfo& s = units.at(unit);
             QCOMPARE(s.state, SvcRunning);
@@ -150,18 +152,22 @@ private Q_SLOTS:
         QCOMPARE(m_services->queryService("vbt-idle.service", s), 0u);
         QCOMPARE(s.state, SvcStopped);
         QCOMPARE(m_services->queryService("vbt-idle", s), 0u); // the type may be left out
-        QCOMPARE(m_services->queryService("vbt-nonexistent.service", s), uint32_t(ErrServiceDoesNotExist));
+        QCOMPARE(m_services->queryService("vbt-nonexistent.service", s),
+                 uint32_t(ErrServiceDoesNotExist));
         QCOMPARE(m_services->stopService("vbt-idle.service"), uint32_t(ErrServiceNotActive));
-        QCOMPARE(m_services->stopService("vbt-nonexistent.service"), uint32_t(ErrServiceDoesNotExist));
+        QCOMPARE(m_services->stopService("vbt-nonexistent.service"),
+                 uint32_t(ErrServiceDoesNotExist));
     }
 
     void thePassSortsUnitsByTheConfiguration()
     {
         const auto office = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
-        QCOMPARE(servicesIn(office, JR_Advice), managerOrder({"vbt-base.service", "vbt-noname.service"}));
+        QCOMPARE(servicesIn(office, JR_Advice),
+                 managerOrder({"vbt-base.service", "vbt-noname.service"}));
         QCOMPARE(servicesIn(office, JR_Optional), sl({"vbt-requires.service"}));
         const auto game = enumerateForList(std::make_shared<JudgeUserGame>(), {});
-        QCOMPARE(servicesIn(game, JR_Advice), managerOrder({"vbt-base.service", "vbt-bound.service"}));
+        QCOMPARE(servicesIn(game, JR_Advice),
+                 managerOrder({"vbt-base.service", "vbt-bound.service"}));
         QCOMPARE(servicesIn(game, JR_Optional), sl({"vbt-wants.service"}));
         // Rows carry the host process, its image and its memory; headers the totals.
         quint64 advice = 0;
@@ -169,7 +175,8 @@ private Q_SLOTS:
             if (r.kind != PK_Process || r.group != JR_Advice)
                 continue;
             QVERIFY(r.isService && r.select && r.memory > 0);
-            QCOMPARE(QString::fromStdWString(r.path), QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
+            QCOMPARE(QString::fromStdWString(r.path),
+                     QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
             advice += r.memory;
         }
         QCOMPARE(office->front().kind, PK_AdviceHeader);
@@ -204,15 +211,17 @@ private Q_SLOTS:
         QCOMPARE(units.at("vbt-slow.service").state, SvcStopPending);
         QVERIFY(units.at("vbt-slow.service").waitHintMs > 0);
         bool passed = false;
-        enumServiceCandidates([&](const ServiceInfo& s) { passed |= s.keyName == "vbt-slow.service"; });
+        enumServiceCandidates(
+            [&](const ServiceInfo& s) { passed |= s.keyName == "vbt-slow.service"; });
         QVERIFY(!passed);
     }
 
     void aSecondConnectionToTheSameBusWorks()
     {
         const QByteArray address = qgetenv("VB_BOX_BUS");
-        linux_::SystemdServices own(address.isEmpty() ? std::string("unix:path=/run/dbus/system_bus_socket")
-                                                      : address.toStdString());
+        linux_::SystemdServices own(address.isEmpty()
+                                        ? std::string("unix:path=/run/dbus/system_bus_socket")
+                                        : address.toStdString());
         std::vector<ServiceInfo> list;
         QVERIFY(own.activeServices(list));
         QVERIFY(byKey(list).count("vbt-wants.service"));

@@ -60,25 +60,41 @@ private Q_SLOTS:
         QTest::addColumn<Entries>("expected");
         QTest::addColumn<int>("skipped");
         QTest::newRow("plain") << QByteArray("cups.service=3\nbluetooth.service=19\n")
-                               << Entries{{QStringLiteral("cups.service"), 3}, {QStringLiteral("bluetooth.service"), 19}} << 0;
-        QTest::newRow("capitals are lowered") << QByteArray("ModemManager.service=1\n")
-                                              << Entries{{QStringLiteral("modemmanager.service"), 1}} << 0;
-        QTest::newRow("space before = stays in the key") << QByteArray("cups.service =3\n")
-                                                         << Entries{{QStringLiteral("cups.service "), 3}} << 0;
-        QTest::newRow("space around the number") << QByteArray("a= 17 \n") << Entries{{QStringLiteral("a"), 17}} << 0;
-        QTest::newRow("two equals signs") << QByteArray("a=1=2\nb=2\n") << Entries{{QStringLiteral("b"), 2}} << 1;
+                               << Entries{{QStringLiteral("cups.service"), 3},
+                                          {QStringLiteral("bluetooth.service"), 19}}
+                               << 0;
+        QTest::newRow("capitals are lowered")
+            << QByteArray("ModemManager.service=1\n")
+            << Entries{{QStringLiteral("modemmanager.service"), 1}} << 0;
+        QTest::newRow("space before = stays in the key")
+            << QByteArray("cups.service =3\n") << Entries{{QStringLiteral("cups.service "), 3}}
+            << 0;
+        QTest::newRow("space around the number")
+            << QByteArray("a= 17 \n") << Entries{{QStringLiteral("a"), 17}} << 0;
+        QTest::newRow("two equals signs")
+            << QByteArray("a=1=2\nb=2\n") << Entries{{QStringLiteral("b"), 2}} << 1;
         QTest::newRow("empty key") << QByteArray("=3\n") << Entries{{QString(), 3}} << 0;
-        QTest::newRow("empty line") << QByteArray("\n\na=1\n") << Entries{{QStringLiteral("a"), 1}} << 0;
-        QTest::newRow("no number") << QByteArray("a=\nb=x\nc=-1\nd=0x3\ne=1\n") << Entries{{QStringLiteral("e"), 1}} << 4;
+        QTest::newRow("empty line")
+            << QByteArray("\n\na=1\n") << Entries{{QStringLiteral("a"), 1}} << 0;
+        QTest::newRow("no number")
+            << QByteArray("a=\nb=x\nc=-1\nd=0x3\ne=1\n") << Entries{{QStringLiteral("e"), 1}} << 4;
         QTest::newRow("first line wins") << QByteArray("Cups.service=1\ncups.service=2\n")
                                          << Entries{{QStringLiteral("cups.service"), 1}} << 0;
-        QTest::newRow("no final line feed") << QByteArray("a=1\nb=2") << Entries{{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}} << 0;
-        QTest::newRow("CRLF") << QByteArray("a=1\r\nb=2\r\n") << Entries{{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}} << 0;
-        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF" "a=1\n") << Entries{{QStringLiteral("a"), 1}} << 0;
-        QTest::newRow("UTF-8 name") << QByteArray("d\xC3\xA9mon=2\n") << Entries{{QString::fromUtf8("d\xC3\xA9mon"), 2}} << 0;
-        QTest::newRow("invalid UTF-8") << QByteArray("bad\xFF\xFEname=3\ngood=1\n") << Entries{{QStringLiteral("good"), 1}} << 1;
-        QTest::newRow("binary with NULs") << (QByteArray("x=1\n") + QByteArray("\0\0\x01\x02=\x7f\n", 7) + QByteArray("y=2\n"))
-                                          << Entries{{QStringLiteral("x"), 1}, {QStringLiteral("y"), 2}} << 1;
+        QTest::newRow("no final line feed")
+            << QByteArray("a=1\nb=2") << Entries{{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}}
+            << 0;
+        QTest::newRow("CRLF") << QByteArray("a=1\r\nb=2\r\n")
+                              << Entries{{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}} << 0;
+        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF"
+                                                       "a=1\n")
+                                         << Entries{{QStringLiteral("a"), 1}} << 0;
+        QTest::newRow("UTF-8 name") << QByteArray("d\xC3\xA9mon=2\n")
+                                    << Entries{{QString::fromUtf8("d\xC3\xA9mon"), 2}} << 0;
+        QTest::newRow("invalid UTF-8") << QByteArray("bad\xFF\xFEname=3\ngood=1\n")
+                                       << Entries{{QStringLiteral("good"), 1}} << 1;
+        QTest::newRow("binary with NULs")
+            << (QByteArray("x=1\n") + QByteArray("\0\0\x01\x02=\x7f\n", 7) + QByteArray("y=2\n"))
+            << Entries{{QStringLiteral("x"), 1}, {QStringLiteral("y"), 2}} << 1;
         // The tail of an over-long line must not pass for a line of its own.
         QTest::newRow("over-long line") << (QByteArray(4095, 'y') + QByteArray("cups=3\nok=1\n"))
                                         << Entries{{QStringLiteral("ok"), 1}} << 1;
@@ -121,7 +137,8 @@ private Q_SLOTS:
         const auto config = loadUserConfig();
         QVERIFY(config);
         for (int i = 0; i < 40; ++i)
-            QCOMPARE(config->flagsOf(QStringLiteral("good%1.service").arg(i).toStdWString()), uint(i % 3 + 1));
+            QCOMPARE(config->flagsOf(QStringLiteral("good%1.service").arg(i).toStdWString()),
+                     uint(i % 3 + 1));
     }
 
     void loadingPublishes()

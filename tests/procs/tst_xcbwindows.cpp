@@ -23,7 +23,10 @@ class TestXcbWindows : public QObject
     bool m_wm = false;
     std::map<QString, std::unique_ptr<QProcess>> m_clients;
 
-    DWORD pidOf(const QString& kind) const { return static_cast<DWORD>(m_clients.at(kind)->processId()); }
+    DWORD pidOf(const QString& kind) const
+    {
+        return static_cast<DWORD>(m_clients.at(kind)->processId());
+    }
 
     QList<DWORD> candidates()
     {
@@ -37,7 +40,8 @@ private Q_SLOTS:
     {
         QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "run under an X server");
         m_wm = qEnvironmentVariableIntValue("VB_EXPECT_WM") == 1;
-        QStringList kinds{"normal", "two", "nopid", "liarpid", "unmapped", "owned", "tool", "skiptaskbar", "override"};
+        QStringList kinds{"normal", "two",  "nopid",       "liarpid", "unmapped",
+                          "owned",  "tool", "skiptaskbar", "override"};
         if (m_wm)
             kinds << "iconic";
         for (const QString& kind : kinds) {
@@ -91,7 +95,8 @@ private Q_SLOTS:
             for (const TopLevelWindow& w : byPid[pidOf(QLatin1String(kind))])
                 QVERIFY2(w.tool, kind);
         if (m_wm) {
-            QVERIFY(byPid[pidOf(QStringLiteral("iconic"))].front().visible); // minimised is still shown
+            QVERIFY(
+                byPid[pidOf(QStringLiteral("iconic"))].front().visible); // minimised is still shown
         } else {
             QVERIFY(byPid[pidOf(QStringLiteral("override"))].front().tool);
             // Without a manager the root's children include windows never mapped.
@@ -121,7 +126,8 @@ private Q_SLOTS:
         QCOMPARE(shell, static_cast<ProcessId>(qEnvironmentVariableIntValue("VB_WM_PID")));
         const auto& paths = JudgeSystemWhite::shellPaths();
         QCOMPARE(paths.size(), size_t(1));
-        QCOMPARE(QString::fromStdWString(paths.front()), QFileInfo(QStringLiteral("/usr/bin/openbox")).canonicalFilePath());
+        QCOMPARE(QString::fromStdWString(paths.front()),
+                 QFileInfo(QStringLiteral("/usr/bin/openbox")).canonicalFilePath());
     }
 
     void aPassListsTheApplicationsAsOptional()
@@ -133,7 +139,8 @@ private Q_SLOTS:
                 continue;
             QCOMPARE(r.group, JR_Optional);
             QVERIFY(!r.select);
-            QCOMPARE(QString::fromStdWString(r.path), QFileInfo(QStringLiteral(VB_BIN_DIR "/vb_testwindow")).canonicalFilePath());
+            QCOMPARE(QString::fromStdWString(r.path),
+                     QFileInfo(QStringLiteral(VB_BIN_DIR "/vb_testwindow")).canonicalFilePath());
             QVERIFY(r.memory > 0);
             pids << r.pid;
         }

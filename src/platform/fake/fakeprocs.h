@@ -21,7 +21,7 @@ public:
         uint32_t access = ErrSuccess; // what opening the process answers
     };
     std::map<ProcessId, Proc> procs;
-    std::vector<ProcessId> order;   // the id order to report; empty: ascending
+    std::vector<ProcessId> order; // the id order to report; empty: ascending
     bool failEnum = false;
     std::vector<uint32_t> enumCapacities; // the byte sizes asked for, call by call
     ProcessId self = 4242;
@@ -46,7 +46,8 @@ public:
     std::string imagePath(ProcessId pid) override
     {
         auto it = procs.find(pid);
-        return it == procs.end() || it->second.access != ErrSuccess ? std::string() : it->second.path;
+        return it == procs.end() || it->second.access != ErrSuccess ? std::string()
+                                                                    : it->second.path;
     }
     std::optional<uint64_t> workingSetBytes(ProcessId pid) override
     {

@@ -9,7 +9,10 @@ namespace vb::platform::linux_ {
 class IdentityVolumes : public IVolumes
 {
 public:
-    std::vector<std::pair<std::string, std::string>> driveMap() override { return {{std::string(), std::string()}}; }
+    std::vector<std::pair<std::string, std::string>> driveMap() override
+    {
+        return {{std::string(), std::string()}};
+    }
 };
 
 } // namespace vb::platform::linux_

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
-#include <sys/stat.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vb::platform::linux_ {

@@ -133,8 +133,7 @@ bool isServiceUnit(const QString& name)
 SystemdServices::SystemdServices(std::string busAddress)
     : m_address(std::move(busAddress)),
       m_name(QStringLiteral("vb-systemd-%1").arg(g_connections.fetch_add(1)))
-{
-}
+{}
 
 SystemdServices::~SystemdServices()
 {
@@ -197,7 +196,8 @@ bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
     std::vector<QDBusPendingCall> pending;
     std::vector<UnitRow> kept;
     for (UnitRow& r : rows) {
-        if (!isServiceUnit(r.name) || SystemdServices::stateOf(r.activeState, r.subState) == SvcStopped)
+        if (!isServiceUnit(r.name) ||
+            SystemdServices::stateOf(r.activeState, r.subState) == SvcStopped)
             continue;
         pending.push_back(bus.asyncCall(
             propertyGet(r.path.path(), kServiceIface, QStringLiteral("MainPID")), kTimeoutMs));
@@ -231,8 +231,10 @@ uint32_t SystemdServices::queryService(const std::string& keyName, ServiceInfo& 
         if (lr.type() != QDBusMessage::ReplyMessage)
             return errorNumberOf(lr);
         const QString path = lr.arguments().value(0).value<QDBusObjectPath>().path();
-        const QString ls = replyValue(bus.call(propertyGet(path, kUnitIface, QStringLiteral("LoadState")),
-                                               QDBus::Block, kTimeoutMs)).toString();
+        const QString ls =
+            replyValue(bus.call(propertyGet(path, kUnitIface, QStringLiteral("LoadState")),
+                                QDBus::Block, kTimeoutMs))
+                .toString();
         if (ls == QLatin1String("not-found"))
             return ErrServiceDoesNotExist;
         out = ServiceInfo{};
@@ -241,10 +243,14 @@ uint32_t SystemdServices::queryService(const std::string& keyName, ServiceInfo& 
         return ErrSuccess;
     }
     const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
-    QDBusPendingCall active = bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("ActiveState")), kTimeoutMs);
-    QDBusPendingCall sub = bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("SubState")), kTimeoutMs);
-    QDBusPendingCall desc = bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("Description")), kTimeoutMs);
-    QDBusPendingCall pid = bus.asyncCall(propertyGet(path, kServiceIface, QStringLiteral("MainPID")), kTimeoutMs);
+    QDBusPendingCall active =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("ActiveState")), kTimeoutMs);
+    QDBusPendingCall sub =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("SubState")), kTimeoutMs);
+    QDBusPendingCall desc =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("Description")), kTimeoutMs);
+    QDBusPendingCall pid =
+        bus.asyncCall(propertyGet(path, kServiceIface, QStringLiteral("MainPID")), kTimeoutMs);
     active.waitForFinished();
     sub.waitForFinished();
     desc.waitForFinished();
@@ -279,8 +285,10 @@ bool SystemdServices::activeDependents(const std::string& keyName, std::vector<S
     // are part of it. Units that merely want it keep running, so they are no dependents.
     QStringList names;
     for (const char* prop : {"RequiredBy", "BoundBy", "ConsistsOf"}) {
-        const QStringList l = replyValue(bus.call(propertyGet(path, kUnitIface, QLatin1String(prop)),
-                                                  QDBus::Block, kTimeoutMs)).toStringList();
+        const QStringList l =
+            replyValue(bus.call(propertyGet(path, kUnitIface, QLatin1String(prop)), QDBus::Block,
+                                kTimeoutMs))
+                .toStringList();
         for (const QString& n : l)
             if (isServiceUnit(n) && !names.contains(n))
                 names << n;

@@ -94,7 +94,8 @@ bool XcbWindows::ensureConnected()
     m_atoms = new Atoms;
     xcb_intern_atom_cookie_t cookies[kAtomCount];
     for (size_t i = 0; i < kAtomCount; ++i)
-        cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
+        cookies[i] =
+            xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
     for (size_t i = 0; i < kAtomCount; ++i)
         if (auto r = own(xcb_intern_atom_reply(c, cookies[i], nullptr)))
             m_atoms->a[i] = r->atom;
@@ -109,8 +110,10 @@ uint32_t XcbWindows::managerWindow()
 {
     auto checkOf = [this](uint32_t w) -> uint32_t {
         auto r = own(xcb_get_property_reply(
-            m_conn, xcb_get_property(m_conn, 0, w, m_atoms->wmCheck(), XCB_ATOM_WINDOW, 0, 1), nullptr));
-        if (!r || r->type != XCB_ATOM_WINDOW || r->format != 32 || xcb_get_property_value_length(r.get()) < 4)
+            m_conn, xcb_get_property(m_conn, 0, w, m_atoms->wmCheck(), XCB_ATOM_WINDOW, 0, 1),
+            nullptr));
+        if (!r || r->type != XCB_ATOM_WINDOW || r->format != 32 ||
+            xcb_get_property_value_length(r.get()) < 4)
             return 0;
         return *static_cast<uint32_t*>(xcb_get_property_value(r.get()));
     };
@@ -124,9 +127,11 @@ ProcessId XcbWindows::pidOf(uint32_t window, bool allowNetWmPid)
 {
     if (m_hasRes) {
         xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-        auto r = own(xcb_res_query_client_ids_reply(m_conn, xcb_res_query_client_ids(m_conn, 1, &spec), nullptr));
+        auto r = own(xcb_res_query_client_ids_reply(
+            m_conn, xcb_res_query_client_ids(m_conn, 1, &spec), nullptr));
         if (r) {
-            for (auto it = xcb_res_query_client_ids_ids_iterator(r.get()); it.rem; xcb_res_client_id_value_next(&it))
+            for (auto it = xcb_res_query_client_ids_ids_iterator(r.get()); it.rem;
+                 xcb_res_client_id_value_next(&it))
                 if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
                     xcb_res_client_id_value_value_length(it.data) >= 1)
                     return *xcb_res_client_id_value_value(it.data);
@@ -135,7 +140,8 @@ ProcessId XcbWindows::pidOf(uint32_t window, bool allowNetWmPid)
     if (!allowNetWmPid)
         return 0;
     auto r = own(xcb_get_property_reply(
-        m_conn, xcb_get_property(m_conn, 0, window, m_atoms->wmPid(), XCB_ATOM_CARDINAL, 0, 1), nullptr));
+        m_conn, xcb_get_property(m_conn, 0, window, m_atoms->wmPid(), XCB_ATOM_CARDINAL, 0, 1),
+        nullptr));
     if (r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
         return *static_cast<uint32_t*>(xcb_get_property_value(r.get()));
     return 0;
@@ -156,7 +162,8 @@ bool XcbWindows::topLevelWindows(std::vector<TopLevelWindow>& out)
     bool managed = false;
     if (managerWindow() != 0) {
         auto r = own(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, m_root, at.clientList(), XCB_ATOM_WINDOW, 0, 1u << 16), nullptr));
+            c, xcb_get_property(c, 0, m_root, at.clientList(), XCB_ATOM_WINDOW, 0, 1u << 16),
+            nullptr));
         if (r && r->type == XCB_ATOM_WINDOW && r->format == 32) {
             const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r.get()));
             ids.assign(v, v + xcb_get_property_value_length(r.get()) / 4);
@@ -218,7 +225,8 @@ bool XcbWindows::topLevelWindows(std::vector<TopLevelWindow>& out)
         if (managed) {
             // Minimised windows are unmapped but still the user's windows (as on Windows,
             // where an iconic window stays visible); withdrawn ones are gone.
-            if (wmState && wmState->format == 32 && xcb_get_property_value_length(wmState.get()) >= 4) {
+            if (wmState && wmState->format == 32 &&
+                xcb_get_property_value_length(wmState.get()) >= 4) {
                 const uint32_t s = *static_cast<uint32_t*>(xcb_get_property_value(wmState.get()));
                 tw.visible = s == kNormalState || s == kIconicState;
                 (void)kWithdrawnState;
@@ -228,8 +236,10 @@ bool XcbWindows::topLevelWindows(std::vector<TopLevelWindow>& out)
         } else {
             tw.visible = viewable;
         }
-        tw.owned = transient && transient->format == 32 && xcb_get_property_value_length(transient.get()) >= 4 &&
-                   *static_cast<uint32_t*>(xcb_get_property_value(transient.get())) != XCB_WINDOW_NONE;
+        tw.owned =
+            transient && transient->format == 32 &&
+            xcb_get_property_value_length(transient.get()) >= 4 &&
+            *static_cast<uint32_t*>(xcb_get_property_value(transient.get())) != XCB_WINDOW_NONE;
         // Override-redirect windows (menus, tooltips, our own ball without a manager) escape
         // the manager entirely: like tool windows they stand for no application.
         tw.tool = attrs->override_redirect != 0;
@@ -250,12 +260,14 @@ bool XcbWindows::topLevelWindows(std::vector<TopLevelWindow>& out)
         // The X server knows which local client made the window; _NET_WM_PID is only what the
         // client claims, so it is the fallback.
         if (res) {
-            for (auto it = xcb_res_query_client_ids_ids_iterator(res.get()); it.rem; xcb_res_client_id_value_next(&it))
+            for (auto it = xcb_res_query_client_ids_ids_iterator(res.get()); it.rem;
+                 xcb_res_client_id_value_next(&it))
                 if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
                     xcb_res_client_id_value_value_length(it.data) >= 1)
                     tw.pid = *xcb_res_client_id_value_value(it.data);
         }
-        if (tw.pid == 0 && pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) >= 4)
+        if (tw.pid == 0 && pid && pid->format == 32 &&
+            xcb_get_property_value_length(pid.get()) >= 4)
             tw.pid = *static_cast<uint32_t*>(xcb_get_property_value(pid.get()));
         out.push_back(tw);
     }
