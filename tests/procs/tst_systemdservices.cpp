@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -224,6 +225,21 @@ private Q_SLOTS:
                                         : address.toStdString());
         std::vector<ServiceInfo> list;
         QVERIFY(own.activeServices(list));
+        QVERIFY(byKey(list).count("vbt-wants.service"));
+    }
+
+    void aBusThatComesLaterIsUsedOnceThere()
+    {
+        QTemporaryDir dir;
+        const QString socket = dir.filePath(QStringLiteral("bus"));
+        linux_::SystemdServices late("unix:path=" + socket.toStdString());
+        std::vector<ServiceInfo> list;
+        QTest::ignoreMessage(QtDebugMsg,
+                             QRegularExpression(QStringLiteral("system bus unavailable")));
+        QVERIFY(!late.activeServices(list));
+        QVERIFY(list.empty());
+        QVERIFY(QFile::link(QStringLiteral("/run/dbus/system_bus_socket"), socket));
+        QVERIFY(late.activeServices(list));
         QVERIFY(byKey(list).count("vbt-wants.service"));
     }
 

@@ -137,8 +137,7 @@ SystemdServices::SystemdServices(std::string busAddress)
 
 SystemdServices::~SystemdServices()
 {
-    if (!m_address.empty())
-        QDBusConnection::disconnectFromBus(m_name);
+    QDBusConnection::disconnectFromBus(m_name);
 }
 
 ServiceRunState SystemdServices::stateOf(const QString& activeState, const QString& subState)
@@ -156,15 +155,14 @@ ServiceRunState SystemdServices::stateOf(const QString& activeState, const QStri
 bool SystemdServices::connect(QDBusConnection& out)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_address.empty()) {
-        out = QDBusConnection::systemBus();
-    } else {
-        out = QDBusConnection(m_name);
-        if (!out.isConnected()) {
-            // A dropped private connection stays registered under its name until removed.
-            QDBusConnection::disconnectFromBus(m_name);
-            out = QDBusConnection::connectToBus(QString::fromStdString(m_address), m_name);
-        }
+    // A connection of our own, so that one lost when the bus restarts (or one that was not
+    // there yet) is made again on the next call; a dropped one stays registered until removed.
+    out = QDBusConnection(m_name);
+    if (!out.isConnected()) {
+        QDBusConnection::disconnectFromBus(m_name);
+        out = m_address.empty()
+                  ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, m_name)
+                  : QDBusConnection::connectToBus(QString::fromStdString(m_address), m_name);
     }
     if (!out.isConnected()) {
         qDebug() << "[services] system bus unavailable:" << out.lastError().message();

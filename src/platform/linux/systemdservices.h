@@ -15,7 +15,8 @@ namespace vb::platform::linux_ {
 class SystemdServices : public IServices
 {
 public:
-    // busAddress empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS or the default socket).
+    // busAddress empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS or the default socket). The
+    // connection is made on first use and again after it was lost.
     explicit SystemdServices(std::string busAddress = std::string());
     ~SystemdServices() override;
     bool activeServices(std::vector<ServiceInfo>& out) override;
