@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -85,7 +86,21 @@ class TestSystemdServices : public QObject
         return out;
     }
 
+    // The configuration most tests use; rows of a data test write their own.
+    void writeMainConfig()
+    {
+        // Capitals in the file match the small letters of the units.
+        QFile f(m_app.filePath(QStringLiteral("pulsar.app")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("VBT-Base.service=3\nvbt-requires.service=17\nvbt-bound.service=2\n"
+                "vbt-wants.service=18\nvbt-noname.service=1\nvbt-oneshot.service=3\n"
+                "vbt-slow.service=16\nvbt-idle.service=3\ndbus.service =3\n");
+        f.close();
+        QVERIFY(loadUserConfig());
+    }
+
 private Q_SLOTS:
+    void cleanup() { writeMainConfig(); }
     void initTestCase()
     {
         m_services = std::make_shared<linux_::SystemdServices>();
@@ -97,16 +112,7 @@ private Q_SLOTS:
         install(p);
         JudgeSystemWhite::forgetCachedValues();
         SetsGeneral::setAppPathForTests(m_app.path());
-        // Capitals in the file match the small letters of the units.
-        QFile f(m_app.filePath(QStringLiteral("pulsar.app")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(
-            "VBT-Base.service=3\nvbt-requires.service=17\nvbt-bound.service=2\nvbt-wants.service="
-            "18\n"
-            "vbt-noname.service=1\nvbt-oneshot.service=3\nvbt-slow.service=16\nvbt-idle.service=3\n"
-            "dbus.service =3\n");
-        f.close();
-        QVERIFY(loadUserConfig());
+        writeMainConfig();
     }
 
     void listsRunningUnitsWithTheirMainProcesses()
@@ -185,6 +191,80 @@ private Q_SLOTS:
         for (const ProcListItem& r : *office)
             if (r.serviceName == L"vbt-noname.service")
                 QVERIFY(r.displayName.empty());
+    }
+
+    void whereARunningUnitLands_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // empty: no file at all
+        QTest::addColumn<int>("office");      // JudgeResult, 0: not listed
+        QTest::addColumn<int>("game");
+        QTest::newRow("0x1") << QByteArray("vbt-wants.service=1\n") << 1 << 0;
+        QTest::newRow("0x2") << QByteArray("vbt-wants.service=2\n") << 0 << 1;
+        QTest::newRow("0x3") << QByteArray("vbt-wants.service=3\n") << 1 << 1;
+        QTest::newRow("0x11") << QByteArray("vbt-wants.service=17\n") << 2 << 0;
+        QTest::newRow("0x12") << QByteArray("vbt-wants.service=18\n") << 0 << 2;
+        QTest::newRow("0x13") << QByteArray("vbt-wants.service=19\n") << 2 << 2;
+        QTest::newRow("0x10") << QByteArray("vbt-wants.service=16\n") << 0 << 0;
+        QTest::newRow("0") << QByteArray("vbt-wants.service=0\n") << 0 << 0;
+        QTest::newRow("absent") << QByteArray("vbt-base.service=3\n") << 0 << 0;
+        QTest::newRow("no file") << QByteArray() << 0 << 0;
+        QTest::newRow("capitals") << QByteArray("VBT-Wants.Service=3\n") << 1 << 1;
+        QTest::newRow("space before =") << QByteArray("vbt-wants.service =3\n") << 0 << 0;
+        QTest::newRow("two = signs") << QByteArray("vbt-wants.service=3=3\n") << 0 << 0;
+        QTest::newRow("first line wins")
+            << QByteArray("vbt-wants.service=1\nvbt-wants.service=2\n") << 1 << 0;
+        QTest::newRow("CRLF") << QByteArray("x=1\r\nvbt-wants.service=18\r\n") << 0 << 2;
+        QTest::newRow("no final line feed") << QByteArray("x=1\nvbt-wants.service=17") << 2 << 0;
+        QTest::newRow("after invalid UTF-8")
+            << QByteArray("\xff\xfe=3\nvbt-wants.service=3\n") << 1 << 1;
+        QTest::newRow("after binary")
+            << QByteArray("\0\x01\x02\n\x7f=\n vbt-wants.service=3\nvbt-wants.service=2\n", 48) << 0
+            << 1;
+    }
+    void whereARunningUnitLands()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, office);
+        QFETCH(int, game);
+        boost::atomic_store(&currentUserConfig, boost::shared_ptr<JudgeUserConfig>());
+        QFile f(m_app.filePath(QStringLiteral("pulsar.app")));
+        if (file.isEmpty()) {
+            f.remove();
+        } else {
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(file);
+            f.close();
+        }
+        loadUserConfig();
+        // A windowed process is offered under "Optional" in both modes, whatever the file.
+        QProcess app;
+        app.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        QVERIFY(app.waitForStarted());
+        auto windows = std::make_shared<fake::FakeWindows>();
+        TopLevelWindow w;
+        w.id = 1;
+        w.pid = static_cast<ProcessId>(app.processId());
+        w.visible = true;
+        windows->windows = {w};
+        Platform p;
+        p.windows = windows;
+        install(p);
+        auto where = [&](const ProcListItems_ptr& rows, bool service) {
+            for (const ProcListItem& r : *rows)
+                if (r.kind == PK_Process && (service ? r.serviceName == L"vbt-wants.service"
+                                                     : (!r.isService && r.pid == w.pid)))
+                    return int(r.group);
+            return 0;
+        };
+        const auto o = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        const auto g = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        app.kill();
+        app.waitForFinished();
+        windows->windows.clear();
+        QCOMPARE(where(o, true), office);
+        QCOMPARE(where(g, true), game);
+        QCOMPARE(where(o, false), int(JR_Optional));
+        QCOMPARE(where(g, false), int(JR_Optional));
     }
 
     void stoppingAUnitStopsItsDependents()
