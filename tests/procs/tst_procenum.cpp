@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QtTest>
 
 #include <unistd.h>
@@ -372,6 +373,43 @@ private Q_SLOTS:
         QCOMPARE(g_debug.size(), 1);
         QVERIFY2(g_debug.first().contains(QLatin1String("bus unavailable")),
                  qPrintable(g_debug.first()));
+    }
+
+    void realProcessesEndingDuringPassesAreNeverListedWrongly()
+    {
+        Platform p;
+        p.processes = std::make_shared<linux_::ProcfsProcesses>();
+        install(p);
+        const QString sleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath();
+        // Some already gone (and reaped), some ending while the passes run.
+        std::vector<std::unique_ptr<QProcess>> kids;
+        QSet<DWORD> gone, all;
+        for (int i = 0; i < 40; ++i) {
+            auto k = std::make_unique<QProcess>();
+            k->start(QStringLiteral("/bin/sleep"), {i < 10 ? "0" : "0.05"});
+            QVERIFY(k->waitForStarted());
+            const auto pid = static_cast<DWORD>(k->processId());
+            all << pid;
+            if (i < 10) {
+                QVERIFY(k->waitForFinished(5000));
+                gone << pid;
+            }
+            m_windows->windows.push_back(win(uintptr_t(i + 1), pid));
+            kids.push_back(std::move(k));
+        }
+        for (int round = 0; round < 20; ++round) {
+            const auto rows = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+            for (const ProcListItem& r : *rows) {
+                if (r.kind != PK_Process)
+                    continue;
+                QVERIFY(all.contains(r.pid));
+                QVERIFY(!gone.contains(r.pid));
+                QCOMPARE(QString::fromStdWString(r.path), sleep);
+            }
+            QTest::qWait(5);
+        }
+        for (auto& k : kids)
+            k->waitForFinished(5000);
     }
 
     void theWhiteJudgeExistsFromLoadAndIsAskedFirst()
