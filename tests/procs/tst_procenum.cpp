@@ -412,6 +412,28 @@ private Q_SLOTS:
             k->waitForFinished(5000);
     }
 
+    void unitStatesAsServiceStates_data()
+    {
+        QTest::addColumn<QString>("activeState");
+        QTest::addColumn<uint>("state");
+        QTest::newRow("active") << "active" << uint(SvcRunning);
+        QTest::newRow("reloading") << "reloading" << uint(SvcRunning);
+        QTest::newRow("activating") << "activating" << uint(SvcStartPending);
+        QTest::newRow("deactivating") << "deactivating" << uint(SvcStopPending);
+        QTest::newRow("inactive") << "inactive" << uint(SvcStopped);
+        QTest::newRow("failed") << "failed" << uint(SvcStopped);
+        QTest::newRow("maintenance") << "maintenance" << uint(SvcStopped);
+        QTest::newRow("refreshing") << "refreshing" << uint(SvcRunning);
+        QTest::newRow("a word of a later systemd") << "hibernating" << uint(SvcStopped);
+        QTest::newRow("empty") << "" << uint(SvcStopped);
+    }
+    void unitStatesAsServiceStates()
+    {
+        QFETCH(QString, activeState);
+        QFETCH(uint, state);
+        QCOMPARE(uint(linux_::SystemdServices::stateOf(activeState, QString())), state);
+    }
+
     void theWhiteJudgeExistsFromLoadAndIsAskedFirst()
     {
         QVERIFY(systemWhiteJudge);

@@ -140,15 +140,16 @@ SystemdServices::~SystemdServices()
     QDBusConnection::disconnectFromBus(m_name);
 }
 
-ServiceRunState SystemdServices::stateOf(const QString& activeState, const QString& subState)
+ServiceRunState SystemdServices::stateOf(const QString& activeState, const QString& /*subState*/)
 {
-    if (activeState == QLatin1String("active") || activeState == QLatin1String("reloading"))
+    // Reloading and refreshing units keep running all the while.
+    if (activeState == QLatin1String("active") || activeState == QLatin1String("reloading") ||
+        activeState == QLatin1String("refreshing"))
         return SvcRunning;
     if (activeState == QLatin1String("activating"))
         return SvcStartPending;
     if (activeState == QLatin1String("deactivating"))
         return SvcStopPending;
-    (void)subState;
     return SvcStopped; // inactive, failed, maintenance and anything newer
 }
 
@@ -179,7 +180,8 @@ bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
         return false;
     QDBusMessage m = managerCall(QStringLiteral("ListUnitsByPatterns"));
     m << QStringList{QStringLiteral("active"), QStringLiteral("activating"),
-                     QStringLiteral("deactivating"), QStringLiteral("reloading")}
+                     QStringLiteral("deactivating"), QStringLiteral("reloading"),
+                     QStringLiteral("refreshing")}
       << QStringList{QStringLiteral("*.service")};
     std::vector<UnitRow> rows;
     QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);

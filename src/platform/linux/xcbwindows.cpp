@@ -11,8 +11,7 @@
 namespace vb::platform::linux_ {
 
 namespace {
-// ICCCM WM_STATE values.
-constexpr uint32_t kWithdrawnState = 0;
+// ICCCM WM_STATE values (WithdrawnState, 0, means the client took the window back).
 constexpr uint32_t kNormalState = 1;
 constexpr uint32_t kIconicState = 3;
 
@@ -229,7 +228,6 @@ bool XcbWindows::topLevelWindows(std::vector<TopLevelWindow>& out)
                 xcb_get_property_value_length(wmState.get()) >= 4) {
                 const uint32_t s = *static_cast<uint32_t*>(xcb_get_property_value(wmState.get()));
                 tw.visible = s == kNormalState || s == kIconicState;
-                (void)kWithdrawnState;
             } else {
                 tw.visible = viewable;
             }
