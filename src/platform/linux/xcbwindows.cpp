@@ -125,9 +125,9 @@ uint32_t XcbWindows::managerWindow()
 ProcessId XcbWindows::pidOf(uint32_t window, bool allowNetWmPid)
 {
     if (m_hasRes) {
-        xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         auto r = own(xcb_res_query_client_ids_reply(
-            m_conn, xcb_res_query_client_ids(m_conn, 1, &spec), nullptr));
+            m_conn, xcb_res_query_client_ids(m_conn, 1, &query), nullptr));
         if (r) {
             for (auto it = xcb_res_query_client_ids_ids_iterator(r.get()); it.rem;
                  xcb_res_client_id_value_next(&it))
@@ -195,8 +195,8 @@ bool XcbWindows::topLevelWindows(std::vector<TopLevelWindow>& out)
         p.state = xcb_get_property(c, 0, w, at.netWmState(), XCB_ATOM_ATOM, 0, 64);
         p.pid = xcb_get_property(c, 0, w, at.wmPid(), XCB_ATOM_CARDINAL, 0, 1);
         if (m_hasRes) {
-            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            p.res = xcb_res_query_client_ids(c, 1, &spec);
+            xcb_res_client_id_spec_t query{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            p.res = xcb_res_query_client_ids(c, 1, &query);
         }
     }
     bool ok = true;
