@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
+#include "platform/linux/identityvolumes.h"
 #include "platform/linux/pidfdworkingsets.h"
 #include "platform/linux/procfsmemory.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/qtscreens.h"
+#include "platform/linux/systemdservices.h"
 #include "platform/linux/xcbhotkeys.h"
+#include "platform/linux/xcbwindows.h"
 #include "platform/platform.h"
 
 namespace vb::platform {
@@ -17,6 +20,9 @@ Platform makeNative()
     p.processes = std::make_shared<linux_::ProcfsProcesses>();
     p.memory = std::make_shared<linux_::ProcfsMemory>();
     p.workingSets = std::make_shared<linux_::PidfdWorkingSets>();
+    p.services = std::make_shared<linux_::SystemdServices>();
+    p.windows = std::make_shared<linux_::XcbWindows>();
+    p.volumes = std::make_shared<linux_::IdentityVolumes>();
     return p;
 }
 
