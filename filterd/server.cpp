@@ -132,7 +132,10 @@ bool Server::listen(std::string& error)
     itimerspec every{{0, 250000000}, {0, 250000000}};
     timerfd_settime(m_timer, 0, &every, nullptr);
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    for (int fd : {m_rwListen, m_roListen, m_signal, m_timer}) {
+    m_procEvents = m_backend.processEventFd();
+    for (int fd : {m_rwListen, m_roListen, m_signal, m_timer, m_procEvents}) {
+        if (fd < 0)
+            continue;
         epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.fd = fd;
@@ -269,6 +272,8 @@ int Server::run()
                 uint64_t expirations = 0;
                 if (read(m_timer, &expirations, sizeof expirations) > 0)
                     m_backend.tick();
+            } else if (fd == m_procEvents) {
+                m_backend.onProcessEvents();
             } else if (fd == m_rwListen || fd == m_roListen) {
                 accept(fd, fd == m_rwListen);
             } else {

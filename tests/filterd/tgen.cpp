@@ -3,6 +3,8 @@
 // bounds it) and prints key=value lines.
 //   tgen tcp-server PORT REPLYBYTES          accept one client, read to its end, answer, close
 //   tgen tcp-client HOST PORT SEND RECV HOLDMS
+//   tgen tcp-answer PORT EXPECT REPLY       read EXPECT bytes, answer REPLY, read to the end
+//   tgen tcp-hold HOST PORT SEND RECV HOLDMS send, read the answer, keep the connection open
 //   tgen tcp-sink PORT SECONDS               accept clients and read them until SECONDS pass
 //   tgen tcp-loop HOST PORT CHUNK STEPS STEPMS   send CHUNK every STEPMS, report each step
 //   tgen udp-server PORT COUNT SIZE          receive COUNT datagrams, echo each with SIZE bytes
@@ -63,6 +65,19 @@ bool sendAll(int fd, size_t bytes)
     return true;
 }
 
+size_t readExactly(int fd, size_t want)
+{
+    std::vector<char> buf(65536);
+    size_t total = 0;
+    while (total < want) {
+        const ssize_t r = recv(fd, buf.data(), std::min(buf.size(), want - total), 0);
+        if (r <= 0)
+            break;
+        total += static_cast<size_t>(r);
+    }
+    return total;
+}
+
 size_t readToEnd(int fd)
 {
     std::vector<char> buf(65536);
@@ -95,6 +110,10 @@ int main(int argc, char** argv)
     }
     if (mode == "tcp-client" && argc == 7) {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0) {
+            std::printf("socket=-1 %s\n", std::strerror(errno));
+            return 1;
+        }
         sockaddr_in a = address(argv[2], static_cast<int>(arg(3)));
         if (connect(fd, asAddr(a), sizeof a) != 0) {
             std::printf("connect=-1 %s\n", std::strerror(errno));
@@ -109,6 +128,32 @@ int main(int argc, char** argv)
         close(fd);
         std::printf("closed\n");
         return got == static_cast<size_t>(arg(5)) && ok ? 0 : 1;
+    }
+    if (mode == "tcp-answer" && argc == 5) {
+        const int l = listener(static_cast<int>(arg(2)));
+        const int c = accept(l, nullptr, nullptr);
+        const size_t got = readExactly(c, static_cast<size_t>(arg(3)));
+        const bool ok = sendAll(c, static_cast<size_t>(arg(4)));
+        const size_t rest = readToEnd(c);
+        std::printf("received=%zu replied=%d rest=%zu\n", got, ok ? 1 : 0, rest);
+        close(c);
+        close(l);
+        return 0;
+    }
+    if (mode == "tcp-hold" && argc == 7) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = address(argv[2], static_cast<int>(arg(3)));
+        if (fd < 0 || connect(fd, asAddr(a), sizeof a) != 0) {
+            std::printf("connect=-1 %s\n", std::strerror(errno));
+            return 1;
+        }
+        const bool ok = sendAll(fd, static_cast<size_t>(arg(4)));
+        const size_t got = readExactly(fd, static_cast<size_t>(arg(5)));
+        std::printf("sent=%d received=%zu holding\n", ok ? static_cast<int>(arg(4)) : -1, got);
+        usleep(static_cast<useconds_t>(arg(6) * 1000));
+        close(fd);
+        std::printf("closed\n");
+        return 0;
     }
     if (mode == "tcp-sink" && argc == 4) {
         alarm(static_cast<unsigned>(arg(3)) + 5);

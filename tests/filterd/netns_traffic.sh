@@ -1,0 +1,173 @@
+#!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The filter service for real: two network namespaces of our own joined by a veth pair, a
+# server in one and clients in the other, known byte counts over TCP and UDP, read back
+# through PSFilter; blocking by image path; the read-only socket; hostile peers; the service
+# killed and started again; the sock_diag fallback. Needs root. Everything this test starts is
+# stopped by pid, and its namespaces are removed, however it ends.
+set -u
+B=${VB_BIN_DIR:?}
+FILTERD=$B/wfp/x64/filterd
+CTL=$B/vb_flowctl
+TGEN=$B/vb_tgen
+POKE=$B/vb_filterpoke
+T=$(mktemp -d /tmp/vbfilterd.XXXXXX)
+chmod 755 "$T"
+SOCK=$T/sock
+NSA=vbfa$$
+NSB=vbfb$$
+FD_PID=
+PIDS=()
+fails=0
+
+cleanup() {
+    [ -n "$FD_PID" ] && kill "$FD_PID" 2>/dev/null
+    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+    wait 2>/dev/null
+    ip netns del "$NSA" 2>/dev/null
+    ip netns del "$NSB" 2>/dev/null
+    rm -rf "$T"
+}
+trap cleanup EXIT
+
+check() { if eval "$2"; then echo "PASS $1"; else echo "FAIL $1"; fails=$((fails + 1)); fi; }
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" | head -1; }
+# Reads the per-process sums and prints FIELD of PID ("" when the process is not listed).
+sum_of() { "$CTL" "$SOCK" sums | grep "^pid=$1 " | sed -e 's/^/x /' | field "$2"; }
+# within A B: A is within 1 % of B.
+within() { [ -n "$1" ] && [ -n "$2" ] && awk -v a="$1" -v b="$2" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= b / 100) }'; }
+wait_for() { for _ in $(seq 50); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+start_filterd() {
+    "$FILTERD" --socket-dir "$SOCK" "$@" 2>>"$T/filterd.log" &
+    FD_PID=$!
+    wait_for '[ -S $SOCK/readonly ]'
+}
+stop_filterd() {
+    [ -n "$FD_PID" ] && kill "$1" "$FD_PID" 2>/dev/null
+    wait "$FD_PID" 2>/dev/null
+    FD_PID=
+}
+
+[ "$(id -u)" = 0 ] || { echo "FAIL needs root"; exit 1; }
+ip netns add "$NSA" && ip netns add "$NSB" || { echo "FAIL netns"; exit 1; }
+ip -n "$NSA" link add va type veth peer name vb netns "$NSB"
+ip -n "$NSA" addr add 10.77.0.1/24 dev va
+ip -n "$NSB" addr add 10.77.0.2/24 dev vb
+for ns in "$NSA" "$NSB"; do ip -n "$ns" link set lo up; done
+ip -n "$NSA" link set va up
+ip -n "$NSB" link set vb up
+# Plain words, not functions: "$!" must be the pid of the traffic process itself, which
+# "ip netns exec" becomes.
+A="ip netns exec $NSA"
+Bn="ip netns exec $NSB"
+
+links_before=$(bpftool link list 2>/dev/null | grep -c 'cgroup')
+start_filterd
+check "filterd is up with cgroup BPF" 'grep -q "mechanism=cgroup-bpf" $T/filterd.log'
+check "root gets the read-write socket (mode 2)" '[ "$("$CTL" "$SOCK" mode)" = mode=2 ]'
+
+echo "== a short TCP exchange, opened and closed between two reads"
+$A "$TGEN" tcp-server 5001 250000 >"$T/s1.txt" & S1=$!; PIDS+=($S1)
+wait_for 'grep -q listening $T/s1.txt'
+$Bn "$TGEN" tcp-client 10.77.0.1 5001 1000000 250000 0 >"$T/c1.txt" & C1=$!; PIDS+=($C1)
+wait "$C1" "$S1"
+check "the exchange itself worked" 'grep -q "received=250000" $T/c1.txt && grep -q "received=1000000" $T/s1.txt'
+check "client out is 1000000 within 1 %" 'within "$(sum_of $C1 out)" 1000000'
+check "client in is 250000 within 1 %" 'within "$(sum_of $C1 in)" 250000'
+check "server in is 1000000 within 1 %" 'within "$(sum_of $S1 in)" 1000000'
+check "server out is 250000 within 1 %" 'within "$(sum_of $S1 out)" 250000'
+check "closed connections live on as history (no live count)" '[ "$(sum_of $C1 count)" = 0 ] && [ "$(sum_of $S1 count)" = 0 ]'
+check "the dead row is named by its image" '"$CTL" "$SOCK" rows | grep "pid=$C1 " | grep -q "dead=1 path=$TGEN"'
+
+echo "== a long-lived TCP connection, read while open and after it closed"
+$A "$TGEN" tcp-answer 5002 700000 300000 >"$T/s2.txt" & S2=$!; PIDS+=($S2)
+wait_for 'grep -q listening $T/s2.txt'
+$Bn "$TGEN" tcp-hold 10.77.0.1 5002 700000 300000 2500 >"$T/c2.txt" & C2=$!; PIDS+=($C2)
+wait_for 'grep -q "holding" $T/c2.txt'
+check "open connection is listed live" '[ "$(sum_of $C2 count)" = 1 ]'
+check "live client out is 700000 within 1 %" 'within "$(sum_of $C2 out)" 700000'
+check "live client in is 300000 within 1 %" 'within "$(sum_of $C2 in)" 300000'
+wait "$C2" "$S2"
+check "after close the history keeps client out 700000" 'within "$(sum_of $C2 out)" 700000 && [ "$(sum_of $C2 count)" = 0 ]'
+
+echo "== UDP datagrams"
+$A "$TGEN" udp-server 5003 50 700 >"$T/us.txt" & US=$!; PIDS+=($US)
+wait_for 'grep -q listening $T/us.txt'
+$Bn "$TGEN" udp-client 10.77.0.1 5003 50 1000 >"$T/uc.txt" & UC=$!; PIDS+=($UC)
+wait "$UC" "$US"
+check "the datagrams went through" 'grep -q "received=35000" $T/uc.txt'
+check "udp client out is 50000 within 1 %" 'within "$(sum_of $UC out)" 50000'
+check "udp client in is 35000 within 1 %" 'within "$(sum_of $UC in)" 35000'
+check "udp server in is 50000 within 1 %" 'within "$(sum_of $US in)" 50000'
+
+echo "== blocking by image path"
+cp "$TGEN" "$T/blocked-tgen"
+$A "$TGEN" tcp-sink 6000 12 >"$T/sink.txt" & SINK=$!; PIDS+=($SINK)
+wait_for 'grep -q listening $T/sink.txt'
+$Bn "$T/blocked-tgen" tcp-loop 10.77.0.1 6000 2000 50 100 >"$T/blocked.txt" & BL=$!; PIDS+=($BL)
+$Bn "$TGEN" tcp-loop 10.77.0.1 6000 2000 50 100 >"$T/free.txt" & FR=$!; PIDS+=($FR)
+wait_for 'grep -q "step=5 send=ok" $T/blocked.txt'
+check "block request accepted" '[ "$("$CTL" "$SOCK" block "$T/blocked-tgen")" = block=1 ]'
+sleep 0.5
+$Bn "$T/blocked-tgen" tcp-client 10.77.0.1 6000 10 0 0 >"$T/late.txt" 2>&1
+check "a process started after the block cannot connect" 'grep -q "Operation not permitted" $T/late.txt'
+sleep 1
+check "unblock request accepted" '[ "$("$CTL" "$SOCK" unblock "$T/blocked-tgen")" = unblock=1 ]'
+wait "$BL" "$FR"
+check "the open connection was cut" 'grep -Eq "send=-1 (Software caused connection abort|Connection reset|Broken pipe)" $T/blocked.txt'
+check "new connects failed while blocked" 'grep -q "connect=-1 Operation not permitted" $T/blocked.txt || grep -q "socket=-1 Operation not permitted" $T/blocked.txt'
+check "after unblock it connects and sends again" 'sed -n "/reconnected/,\$p" $T/blocked.txt | grep -q "send=ok"'
+check "the unrelated process sent every step" '[ "$(grep -c "send=ok" $T/free.txt)" = 50 ]'
+$Bn "$T/blocked-tgen" tcp-client 10.77.0.1 6000 10 0 0 >"$T/after.txt" 2>&1
+check "a new process of the unblocked image connects" '! grep -q "connect=-1" $T/after.txt'
+grep -q "connect=-1" $T/after.txt && cat $T/after.txt
+check "blocking a missing file fails" '[ "$("$CTL" "$SOCK" block "$T/no-such-file")" = block=0 ]'
+kill "$SINK" 2>/dev/null
+
+echo "== the read-only socket"
+NOBODY="setpriv --reuid=65534 --regid=65534 --clear-groups"
+check "another user gets access mode 1" '[ "$($NOBODY "$CTL" "$SOCK" mode)" = mode=1 ]'
+check "and may read the lists" '$NOBODY "$CTL" "$SOCK" sums | grep -q "^query=1"'
+check "but block is refused" '[ "$($NOBODY "$CTL" "$SOCK" block "$T/blocked-tgen")" = block=0 ]'
+
+echo "== hostile peers"
+"$POKE" "$SOCK" 100000 >"$T/poke.txt"
+check "100000 malformed requests answered" 'grep -q "^sent=100000 " $T/poke.txt'
+check "filterd still serves afterwards" '[ "$("$CTL" "$SOCK" mode)" = mode=2 ] && kill -0 $FD_PID'
+
+echo "== filterd killed and started again"
+"$CTL" "$SOCK" watch 20 >"$T/watch.txt" & W=$!; PIDS+=($W)
+wait_for 'grep -q "read=1 " $T/watch.txt'
+stop_filterd -KILL
+check "the kernel programs went with it" '[ "$(bpftool link list 2>/dev/null | grep -c cgroup)" = "$links_before" ]'
+check "a new reader finds no device (mode 0)" '[ "$("$CTL" "$SOCK" mode)" = mode=0 ]'
+sleep 1.5
+start_filterd
+wait "$W"
+check "the held filter dropped to mode 0 without crashing" 'grep -q "ok=0 mode=0" $T/watch.txt'
+check "and came back to mode 2 once filterd was back" 'sed -n "/mode=0/,\$p" $T/watch.txt | grep -q "ok=1 mode=2"'
+$A "$TGEN" tcp-server 5004 1000 >"$T/s4.txt" & S4=$!; PIDS+=($S4)
+wait_for 'grep -q listening $T/s4.txt'
+$Bn "$TGEN" tcp-client 10.77.0.1 5004 40000 1000 0 >/dev/null & C4=$!; PIDS+=($C4)
+wait "$C4" "$S4"
+check "traffic is measured again" 'within "$(sum_of $C4 out)" 40000'
+stop_filterd -TERM
+check "a stopped filterd removes its kernel programs" '[ "$(bpftool link list 2>/dev/null | grep -c cgroup)" = "$links_before" ]'
+
+echo "== sock_diag fallback (TCP only)"
+start_filterd --mechanism diag
+check "filterd runs on sock_diag" 'grep -q "mechanism=sock-diag" $T/filterd.log'
+$A "$TGEN" tcp-answer 5005 600000 200000 >"$T/s5.txt" & S5=$!; PIDS+=($S5)
+wait_for 'grep -q listening $T/s5.txt'
+$Bn "$TGEN" tcp-hold 10.77.0.1 5005 600000 200000 1500 >"$T/c5.txt" & C5=$!; PIDS+=($C5)
+wait_for 'grep -q "holding" $T/c5.txt'
+sleep 0.3
+check "fallback: live client out 600000 within 1 %" 'within "$(sum_of $C5 out)" 600000'
+check "fallback: live client in 200000 within 1 %" 'within "$(sum_of $C5 in)" 200000'
+wait "$C5" "$S5"
+sleep 0.5
+check "fallback: closed connection kept in history" 'within "$(sum_of $C5 out)" 600000 && [ "$(sum_of $C5 count)" = 0 ]'
+stop_filterd -TERM
+
+echo "fails=$fails"
+[ "$fails" = 0 ]
