@@ -62,9 +62,11 @@ int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void *ctx), void *
             struct cn_msg *cn = NLMSG_DATA(h);
             if (cn->id.idx != CN_IDX_PROC || cn->len < sizeof(struct proc_event))
                 continue;
-            struct proc_event *ev = (struct proc_event *)cn->data;
-            if (ev->what == PROC_EVENT_EXEC) {
-                onExec((uint32_t)ev->event_data.exec.process_tgid, ctx);
+            /* The event follows the 20-byte connector head, so it is not aligned: copy it. */
+            struct proc_event ev;
+            memcpy(&ev, cn->data, sizeof ev);
+            if (ev.what == PROC_EVENT_EXEC) {
+                onExec((uint32_t)ev.event_data.exec.process_tgid, ctx);
                 count++;
             }
         }

@@ -61,7 +61,8 @@ public:
             return fail();
         if (out.size() < length)
             out.resize(length);
-        std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
+        if (length > 0)
+            std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
         bytesReturned = length;
         return error;
     }
