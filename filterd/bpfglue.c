@@ -146,6 +146,19 @@ static int read_socks_batched(int fd, vb_bpf_sock_cb cb, void *ctx)
     return n;
 }
 
+int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max)
+{
+    int n = 0;
+    for (int i = 0; i < b->nlinks && n < max; i++) {
+        struct bpf_link_info info;
+        uint32_t len = sizeof info;
+        memset(&info, 0, sizeof info);
+        if (bpf_obj_get_info_by_fd(bpf_link__fd(b->links[i]), &info, &len) == 0)
+            ids[n++] = info.id;
+    }
+    return n;
+}
+
 int vb_bpf_read_socks(struct vb_bpf *b, vb_bpf_sock_cb cb, void *ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.socks);

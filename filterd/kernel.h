@@ -28,6 +28,8 @@ struct vb_bpf_sock {
 struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength);
 void vb_bpf_stop(struct vb_bpf *b);
 int vb_bpf_attached(const struct vb_bpf *b);
+/* The kernel's ids of the attachments, so an operator (or a test) can see them go. */
+int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max);
 /* Live sockets, one call each (a cookie may come twice when the table changes meanwhile);
  * returns how many were reported. */
 typedef void (*vb_bpf_sock_cb)(const struct vb_bpf_sock *s, void *ctx);

@@ -404,6 +404,16 @@ bool BpfBackend::hasHistory(uint32_t pid) const
     return m_historyPids.count(pid) != 0;
 }
 
+std::string BpfBackend::installed() const
+{
+    uint32_t ids[32];
+    const int n = vb_bpf_link_ids(m_bpf, ids, 32);
+    std::string text = "links=";
+    for (int i = 0; i < n; ++i)
+        text += (i ? "," : "") + std::to_string(ids[i]);
+    return text;
+}
+
 void BpfBackend::counters(uint64_t out[4])
 {
     vb_bpf_counters(m_bpf, out);

@@ -34,6 +34,8 @@ public:
     // while, and catches processes of blocked images started since the last look.
     virtual void tick();
     virtual const char* mechanism() const = 0;
+    // What the service installed in the kernel, for its start-up line.
+    virtual std::string installed() const { return std::string(); }
     // The proc connector's socket (-1 without one) and its handler: every exec is named at
     // once, so a process that lives only between two reads still gets its path on its row.
     int processEventFd();
@@ -74,6 +76,7 @@ public:
     ~BpfBackend() override;
     bool connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history) override;
     const char* mechanism() const override { return "cgroup-bpf"; }
+    std::string installed() const override;
     void counters(uint64_t out[4]);
 
 protected:
