@@ -4,8 +4,6 @@
 #include "platform/linux/filtersocket.h"
 #include "traffic.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -156,24 +154,22 @@ bool Server::peerMayWrite(int fd)
         return false;
     if (cred.gid == m_options.adminGroup)
         return true;
-    // Membership as the user database has it (the peer's supplementary groups).
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(cred.uid, &pw, buf.data(), buf.size(), &found) != 0 || !found)
-        return false;
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<size_t>(count));
-    if (getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &count) < 0) {
-        if (count <= 0 || count > 65536)
+    // The groups the connecting process itself holds, as the kernel recorded them at
+    // connect time: no user database lookup, no race with a process that changed since.
+    std::vector<gid_t> groups(64);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        socklen_t size = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &size) == 0) {
+            groups.resize(size / sizeof(gid_t));
+            for (gid_t g : groups)
+                if (g == m_options.adminGroup)
+                    return true;
             return false;
-        groups.resize(static_cast<size_t>(count));
-        if (getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &count) < 0)
+        }
+        if (errno != ERANGE || size / sizeof(gid_t) > 65536)
             return false;
+        groups.resize(size / sizeof(gid_t));
     }
-    for (int i = 0; i < count; ++i)
-        if (groups[static_cast<size_t>(i)] == m_options.adminGroup)
-            return true;
     return false;
 }
 

@@ -132,6 +132,16 @@ NOBODY="setpriv --reuid=65534 --regid=65534 --clear-groups"
 check "another user gets access mode 1" '[ "$($NOBODY "$CTL" "$SOCK" mode)" = mode=1 ]'
 check "and may read the lists" '$NOBODY "$CTL" "$SOCK" sums | grep -q "^query=1"'
 check "but block is refused" '[ "$($NOBODY "$CTL" "$SOCK" block "$T/blocked-tgen")" = block=0 ]'
+ADMIN_GID=$(getent group sudo | cut -d: -f3)
+ADMIN="setpriv --reuid=65534 --regid=65534 --groups=$ADMIN_GID"
+check "a member of the administrators' group gets mode 2" '[ "$($ADMIN "$CTL" "$SOCK" mode)" = mode=2 ]'
+check "whose block request is served" '[ "$($ADMIN "$CTL" "$SOCK" unblock "$T/blocked-tgen")" = unblock=1 ]'
+OTHER="setpriv --reuid=65534 --regid=$ADMIN_GID --clear-groups"
+check "primary group membership counts too" '[ "$($OTHER "$CTL" "$SOCK" mode)" = mode=2 ]'
+# Even with the file opened up, the service itself checks who connects.
+chmod 666 "$SOCK/control"
+check "with the socket file open to all, another user still gets mode 1" '[ "$($NOBODY "$CTL" "$SOCK" mode)" = mode=1 ]'
+chmod 660 "$SOCK/control"
 
 echo "== hostile peers"
 "$POKE" "$SOCK" 100000 >"$T/poke.txt"
@@ -186,6 +196,8 @@ check "fallback: after unblock it sends again" 'sed -n "/reconnected/,\$p" $T/fb
 check "fallback: the unrelated process sent every step" '[ "$(grep -c "send=ok" $T/ff.txt)" = 40 ]'
 kill "$SINK2" 2>/dev/null
 stop_filterd -TERM
+
+check "filterd logged no sanitizer or runtime error" '! grep -Eq "Sanitizer|runtime error" $T/filterd.log'
 
 echo "fails=$fails"
 [ "$fails" = 0 ]
