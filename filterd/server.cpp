@@ -95,11 +95,15 @@ Server::~Server()
         (void)c;
         close(fd);
     }
+    // Only the files this service made: a second service that found them in use leaves the
+    // first one's sockets alone.
+    if (m_rwListen >= 0)
+        unlink((m_options.socketDir + "/" + fs::ReadWriteName).c_str());
+    if (m_roListen >= 0)
+        unlink((m_options.socketDir + "/" + fs::ReadOnlyName).c_str());
     for (int fd : {m_rwListen, m_roListen, m_signal, m_timer, m_epoll})
         if (fd >= 0)
             close(fd);
-    unlink((m_options.socketDir + "/" + fs::ReadWriteName).c_str());
-    unlink((m_options.socketDir + "/" + fs::ReadOnlyName).c_str());
 }
 
 bool Server::listen(std::string& error)

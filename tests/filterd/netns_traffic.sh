@@ -69,6 +69,13 @@ check "filterd is up with cgroup BPF" 'grep -q "mechanism=cgroup-bpf" $T/filterd
 LINKS=$(our_links)
 check "its ten programs are attached" '[ "$(echo $LINKS | wc -w)" = 10 ] && ! links_gone "$LINKS"'
 check "root gets the read-write socket (mode 2)" '[ "$("$CTL" "$SOCK" mode)" = mode=2 ]'
+"$FILTERD" --socket-dir "$SOCK" 2>"$T/second.log"; rc=$?
+check "a second filterd on the same sockets refuses to start" '[ $rc = 1 ] && grep -q "another filter service" $T/second.log'
+check "and leaves the first one serving" '[ "$("$CTL" "$SOCK" mode)" = mode=2 ]'
+setpriv --reuid=65534 --regid=65534 --clear-groups "$FILTERD" --socket-dir "$T/x" 2>/dev/null; rc=$?
+check "filterd refuses to run without root" '[ $rc = 1 ]'
+"$FILTERD" --bogus 2>/dev/null; rc=$?
+check "filterd refuses unknown options" '[ $rc = 2 ]'
 
 echo "== a short TCP exchange, opened and closed between two reads"
 $A "$TGEN" tcp-server 5001 250000 >"$T/s1.txt" & S1=$!; PIDS+=($S1)
