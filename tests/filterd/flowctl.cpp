@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The library's side of the filter service, from the command line, for the service's tests:
 // everything goes through PSFilter and the traffic rows as the sampling worker uses them.
-//   flowctl DIR mode | sums | rows | paths | watch READS | block PATH | unblock PATH
+//   flowctl DIR mode | sums | rows | conns | paths | watch READS | block PATH | unblock PATH
 #include "flow/flowdataproc.h"
 #include "flow/psfilter.h"
 #include "platform/linux/filterclient.h"
@@ -72,6 +72,18 @@ int main(int argc, char** argv)
                             row.path.toUtf8().constData());
             }
         }
+        return ok ? 0 : 1;
+    }
+    if (cmd == "conns") {
+        const bool ok = filter.queryConnections(
+            [](const ConnectionDataItem& c) {
+                std::printf("conn pid=%llu w1=%u h1=%u h2=%u w2=%u h3=%u in=%llu out=%llu\n",
+                            static_cast<unsigned long long>(c.processId), c.identityWord1,
+                            c.identityHalf1, c.identityHalf2, c.identityWord2, c.identityHalf3,
+                            static_cast<unsigned long long>(c.bytesIn),
+                            static_cast<unsigned long long>(c.bytesOut));
+            },
+            nullptr);
         return ok ? 0 : 1;
     }
     if (cmd == "watch" && argc == 4) {

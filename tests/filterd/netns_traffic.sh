@@ -53,6 +53,8 @@ ip netns add "$NSA" && ip netns add "$NSB" || { echo "FAIL netns"; exit 1; }
 ip -n "$NSA" link add va type veth peer name vb netns "$NSB"
 ip -n "$NSA" addr add 10.77.0.1/24 dev va
 ip -n "$NSB" addr add 10.77.0.2/24 dev vb
+ip -n "$NSA" addr add fd77::1/64 dev va nodad
+ip -n "$NSB" addr add fd77::2/64 dev vb nodad
 for ns in "$NSA" "$NSB"; do ip -n "$ns" link set lo up; done
 ip -n "$NSA" link set va up
 ip -n "$NSB" link set vb up
@@ -98,6 +100,10 @@ wait_for 'grep -q "holding" $T/c2.txt'
 check "open connection is listed live" '[ "$(sum_of $C2 count)" = 1 ]'
 check "live client out is 700000 within 1 %" 'within "$(sum_of $C2 out)" 700000'
 check "live client in is 300000 within 1 %" 'within "$(sum_of $C2 in)" 300000'
+# Identity: local address and port, remote port and address, protocol; addresses as their
+# network-order bytes read little-endian (10.77.0.x is 0x0x004d0a).
+conn=$("$CTL" "$SOCK" conns | grep "^conn pid=$C2 " | sed 's/^/x /')
+check "the connection's identity names its addresses, ports and protocol" '[ "$(echo "$conn" | field w1)" = $((0x02004d0a)) ] && [ "$(echo "$conn" | field h2)" = 5002 ] && [ "$(echo "$conn" | field w2)" = $((0x01004d0a)) ] && [ "$(echo "$conn" | field h3)" = 6 ] && [ "$(echo "$conn" | field h1)" -gt 1023 ]'
 wait "$C2" "$S2"
 check "after close the history keeps client out 700000" 'within "$(sum_of $C2 out)" 700000 && [ "$(sum_of $C2 count)" = 0 ]'
 
@@ -110,6 +116,21 @@ check "the datagrams went through" 'grep -q "received=35000" $T/uc.txt'
 check "udp client out is 50000 within 1 %" 'within "$(sum_of $UC out)" 50000'
 check "udp client in is 35000 within 1 %" 'within "$(sum_of $UC in)" 35000'
 check "udp server in is 50000 within 1 %" 'within "$(sum_of $US in)" 50000'
+
+echo "== IPv6"
+$A "$TGEN" tcp-answer 5006 400000 100000 >"$T/s6.txt" & S6=$!; PIDS+=($S6)
+wait_for 'grep -q listening $T/s6.txt'
+$Bn "$TGEN" tcp-hold fd77::1 5006 400000 100000 0 >"$T/c6.txt" & C6=$!; PIDS+=($C6)
+wait "$C6" "$S6"
+check "the IPv6 exchange worked" 'grep -q "received=100000" $T/c6.txt'
+check "tcp6 client out is 400000 within 1 %" 'within "$(sum_of $C6 out)" 400000'
+check "tcp6 server in is 400000 within 1 %" 'within "$(sum_of $S6 in)" 400000'
+$A "$TGEN" udp-server 5007 20 500 >"$T/us6.txt" & US6=$!; PIDS+=($US6)
+wait_for 'grep -q listening $T/us6.txt'
+$Bn "$TGEN" udp-client fd77::1 5007 20 800 >"$T/uc6.txt" & UC6=$!; PIDS+=($UC6)
+wait "$UC6" "$US6"
+check "udp6 client out is 16000 within 1 %" 'within "$(sum_of $UC6 out)" 16000'
+check "udp6 client in is 10000 within 1 %" 'within "$(sum_of $UC6 in)" 10000'
 
 echo "== blocking by image path"
 cp "$TGEN" "$T/blocked-tgen"
