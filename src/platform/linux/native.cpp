@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
+#include "platform/linux/filterclient.h"
 #include "platform/linux/identityvolumes.h"
 #include "platform/linux/pidfdworkingsets.h"
 #include "platform/linux/procfsmemory.h"
@@ -23,6 +24,9 @@ Platform makeNative()
     p.services = std::make_shared<linux_::SystemdServices>();
     p.windows = std::make_shared<linux_::XcbWindows>();
     p.volumes = std::make_shared<linux_::IdentityVolumes>();
+    p.elevation = std::make_shared<linux_::LinuxElevation>();
+    p.filterDevice = std::make_shared<linux_::SocketFilterDevice>();
+    p.driverService = std::make_shared<linux_::FilterService>();
     return p;
 }
 
