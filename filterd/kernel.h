@@ -14,7 +14,8 @@ extern "C" {
 /* ---- cgroup BPF ---- */
 struct vb_bpf;
 
-struct vb_bpf_sock {
+struct vb_bpf_sock
+{
     uint64_t cookie;
     uint32_t tgid;
     uint16_t family, proto;
@@ -25,26 +26,27 @@ struct vb_bpf_sock {
 
 /* Loads the programs and attaches them to the cgroup2 directory. NULL on failure, with a
  * reason in err. The attachments go away with the returned object or with the process. */
-struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength);
-void vb_bpf_stop(struct vb_bpf *b);
-int vb_bpf_attached(const struct vb_bpf *b);
+struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength);
+void vb_bpf_stop(struct vb_bpf* b);
+int vb_bpf_attached(const struct vb_bpf* b);
 /* The kernel's ids of the attachments, so an operator (or a test) can see them go. */
-int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max);
+int vb_bpf_link_ids(const struct vb_bpf* b, uint32_t* ids, int max);
 /* Live sockets, one call each (a cookie may come twice when the table changes meanwhile);
  * returns how many were reported. */
-typedef void (*vb_bpf_sock_cb)(const struct vb_bpf_sock *s, void *ctx);
-int vb_bpf_read_socks(struct vb_bpf *b, vb_bpf_sock_cb cb, void *ctx);
+typedef void (*vb_bpf_sock_cb)(const struct vb_bpf_sock* s, void* ctx);
+int vb_bpf_read_socks(struct vb_bpf* b, vb_bpf_sock_cb cb, void* ctx);
 /* History entries of closed sockets; returns how many were reported. */
-typedef void (*vb_bpf_hist_cb)(uint32_t tgid, uint64_t rx, uint64_t tx, void *ctx);
-int vb_bpf_read_history(struct vb_bpf *b, vb_bpf_hist_cb cb, void *ctx);
-int vb_bpf_forget_history(struct vb_bpf *b, uint32_t tgid);
-int vb_bpf_seed_owner(struct vb_bpf *b, uint64_t cookie, uint32_t tgid);
-int vb_bpf_block_exe(struct vb_bpf *b, uint64_t ino, uint32_t kernelDev, int on);
-int vb_bpf_block_tgid(struct vb_bpf *b, uint32_t tgid, int on);
-void vb_bpf_counters(struct vb_bpf *b, uint64_t out[4]);
+typedef void (*vb_bpf_hist_cb)(uint32_t tgid, uint64_t rx, uint64_t tx, void* ctx);
+int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx);
+int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid);
+int vb_bpf_seed_owner(struct vb_bpf* b, uint64_t cookie, uint32_t tgid);
+int vb_bpf_block_exe(struct vb_bpf* b, uint64_t ino, uint32_t kernelDev, int on);
+int vb_bpf_block_tgid(struct vb_bpf* b, uint32_t tgid, int on);
+void vb_bpf_counters(struct vb_bpf* b, uint64_t out[4]);
 
 /* ---- sock_diag ---- */
-struct vb_diag_entry {
+struct vb_diag_entry
+{
     int family, proto;
     unsigned state;
     uint32_t inode;
@@ -55,17 +57,17 @@ struct vb_diag_entry {
     uint64_t bytesIn, bytesOut;
     unsigned char id[48]; /* the kernel's socket id, handed back to destroy it */
 };
-typedef void (*vb_diag_cb)(const struct vb_diag_entry *e, void *ctx);
+typedef void (*vb_diag_cb)(const struct vb_diag_entry* e, void* ctx);
 
 /* A bound sock_diag socket in the network namespace nsFd (-1: this thread's own). */
 int vb_diag_open(int nsFd);
 /* Dumps TCP and UDP sockets of both families; 0 or -errno. */
-int vb_diag_dump(int fd, vb_diag_cb cb, void *ctx);
-int vb_diag_destroy(int fd, const struct vb_diag_entry *e);
+int vb_diag_dump(int fd, vb_diag_cb cb, void* ctx);
+int vb_diag_destroy(int fd, const struct vb_diag_entry* e);
 /* Joins the TCP and UDP destroy groups; 0 or -errno. */
 int vb_diag_join_destroy(int fd);
 /* Reads pending destroy events without blocking; count or -errno. */
-int vb_diag_read_events(int fd, vb_diag_cb cb, void *ctx);
+int vb_diag_read_events(int fd, vb_diag_cb cb, void* ctx);
 
 #ifdef __cplusplus
 }
@@ -79,7 +81,7 @@ extern "C" {
 int vb_proc_events_open(void);
 /* Reads pending events without blocking and reports each exec; count or -errno (-ENOBUFS when
  * events were lost). */
-int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void *ctx), void *ctx);
+int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void* ctx), void* ctx);
 #ifdef __cplusplus
 }
 #endif

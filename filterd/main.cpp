@@ -29,10 +29,9 @@ const char* const DefaultAdminGroups[] = {"sudo", "wheel", "admin"};
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
-                 "auto|bpf|diag]\n"
-                 "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n");
+    std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
+                         "auto|bpf|diag]\n"
+                         "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -59,7 +58,9 @@ void onStop(int)
 int supervise(std::vector<std::string> args, const std::string& pidFile)
 {
     writePidFile(pidFile);
-    struct sigaction sa{};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onStop;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

@@ -86,8 +86,7 @@ void sendHello(int fd, uint32_t error, uint32_t mode)
 
 Server::Server(TrafficBackend& backend, ServerOptions options)
     : m_backend(backend), m_options(std::move(options))
-{
-}
+{}
 
 Server::~Server()
 {

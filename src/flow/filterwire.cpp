@@ -86,8 +86,8 @@ void parseConnectionListChunk(const uint8_t* data, size_t length,
         return;
     const size_t count = readLe<uint16_t>(data);
     if (length != ConnectionItemSize * count + minimum) {
-        std::wcout << L"count: " << count << L" sizeItem: " << ConnectionItemSize
-                   << L" sizeHead: " << ConnectionHeadSize << L" len: " << length << std::endl;
+        std::wcout << L"count: " << count << L" sizeItem: " << ConnectionItemSize << L" sizeHead: "
+                   << ConnectionHeadSize << L" len: " << length << std::endl;
         return;
     }
     for (size_t k = 0; k < count; ++k) {

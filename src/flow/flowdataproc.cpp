@@ -28,8 +28,7 @@ FlowDataProc::FlowDataProc(quint64 pid_, uint connectionCount_, quint64 flowIn_,
       flowInDelta(flowInDelta_), flowOut(flowOut_), flowOutDelta(flowOutDelta_),
       connectionCount(connectionCount_), intervalMs(intervalMs_), dead(dead_),
       system(isSystemPath(path))
-{
-}
+{}
 
 boost::shared_ptr<ProcessPathMap> refreshProcessPaths()
 {

@@ -150,8 +150,7 @@ bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> o
                         if (onConnection)
                             onConnection(item.live);
                     } else if (onHistory) {
-                        onHistory(ConnectionDataHistoryItem{item.live.processId,
-                                                            item.live.bytesIn,
+                        onHistory(ConnectionDataHistoryItem{item.live.processId, item.live.bytesIn,
                                                             item.live.bytesOut});
                     }
                 });
@@ -203,9 +202,14 @@ std::wstring dosPathToNtPath(const wchar_t* dosPath)
         return std::wstring();
     const std::wstring path(dosPath);
     auto volumes = current().volumes;
-    const auto map = volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
-    // Without drive letters a path already names the file as the filter sees it.
-    if (map.empty())
+    const auto map =
+        volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
+    // Without drive letters (no map, or the identity pair) a path already names the file as
+    // the filter sees it.
+    const bool identity = std::any_of(map.begin(), map.end(), [](const auto& pair) {
+        return pair.first.empty() && pair.second.empty();
+    });
+    if (map.empty() || identity)
         return path;
     if (path.empty())
         return std::wstring();

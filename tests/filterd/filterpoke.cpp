@@ -85,8 +85,8 @@ int main(int argc, char** argv)
         for (auto& b : input)
             b = static_cast<uint8_t>(rng() % 3 ? rng() : 0);
         const uint32_t code = rng() % 5 ? codes[rng() % 6] : static_cast<uint32_t>(rng());
-        std::vector<uint8_t> msg = fs::encodeRequest(code, rng() % 3 ? 4096 : rng(), input.data(),
-                                                     input.size());
+        std::vector<uint8_t> msg =
+            fs::encodeRequest(code, rng() % 3 ? 4096 : rng(), input.data(), input.size());
         switch (rng() % 8) {
         case 0:
             msg.resize(rng() % msg.size()); // cut short, possibly empty

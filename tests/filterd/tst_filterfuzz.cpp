@@ -43,11 +43,16 @@ private slots:
         for (int i = 0; i < 30; ++i)
             backend.history.push_back(HistoryEntry{uint64_t(i + 100), rng() % 1000, rng() % 1000});
         for (int i = 0; i < 40; ++i)
-            backend.paths.push_back(ProcessPath{uint64_t(i + 1), "/p/" + std::string(rng() % 200, 'q')});
+            backend.paths.push_back(
+                ProcessPath{uint64_t(i + 1), "/p/" + std::string(rng() % 200, 'q')});
         Session rw(backend, Access::ReadWrite);
         Session ro(backend, Access::ReadOnly);
-        const uint32_t codes[] = {CodeProcessPathsFirst, CodeProcessPathsNext, CodeConnectionsFirst,
-                                  CodeConnectionsNext,   CodeBlock,            CodeUnblock};
+        const uint32_t codes[] = {CodeProcessPathsFirst,
+                                  CodeProcessPathsNext,
+                                  CodeConnectionsFirst,
+                                  CodeConnectionsNext,
+                                  CodeBlock,
+                                  CodeUnblock};
         const std::set<uint32_t> known{0, 1, 5, 87, 122, 234};
         int served = 0;
         std::vector<uint8_t> message;
@@ -86,8 +91,9 @@ private slots:
                 std::wstringstream diag;
                 auto* old = std::wcout.rdbuf(diag.rdbuf());
                 size_t n = 0;
-                vb::flow::parseConnectionListChunk(r.bytes.data(), r.bytes.size(),
-                                                   [&](const vb::flow::WireConnectionItem&) { ++n; });
+                vb::flow::parseConnectionListChunk(
+                    r.bytes.data(), r.bytes.size(),
+                    [&](const vb::flow::WireConnectionItem&) { ++n; });
                 std::wcout.rdbuf(old);
                 QVERIFY(diag.str().empty());
                 QCOMPARE(n, (r.bytes.size() - 41) / 39);
@@ -121,8 +127,8 @@ private slots:
             std::wstringstream diag;
             auto* old = std::wcout.rdbuf(diag.rdbuf());
             size_t items = 0, records = 0;
-            vb::flow::parseConnectionListChunk(bytes.data(), bytes.size(),
-                                               [&](const vb::flow::WireConnectionItem&) { ++items; });
+            vb::flow::parseConnectionListChunk(
+                bytes.data(), bytes.size(), [&](const vb::flow::WireConnectionItem&) { ++items; });
             vb::flow::parsePathListChunk(bytes.data(), bytes.size(),
                                          [&](quint64, const std::wstring&) { ++records; });
             std::wcout.rdbuf(old);

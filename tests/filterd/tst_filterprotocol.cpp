@@ -84,17 +84,17 @@ private slots:
                                               uint16_t(i * 3), uint32_t(~i), 6, uint64_t(i) * 11,
                                               uint64_t(i) * 13});
         for (int i = 0; i < history; ++i)
-            backend.history.push_back(HistoryEntry{uint64_t(5000 + i), uint64_t(i + 1), uint64_t(i + 2)});
+            backend.history.push_back(
+                HistoryEntry{uint64_t(5000 + i), uint64_t(i + 1), uint64_t(i + 2)});
         Session session(backend, Access::ReadOnly);
         std::vector<SessionCall> log;
         PSFilter filter(std::make_shared<SessionDevice>(session, log));
         QCOMPARE(filter.accessMode(), 1);
         std::vector<ConnectionDataItem> gotLive;
         std::vector<ConnectionDataHistoryItem> gotHistory;
-        QVERIFY(filter.queryConnections([&](const ConnectionDataItem& c) { gotLive.push_back(c); },
-                                        [&](const ConnectionDataHistoryItem& h) {
-                                            gotHistory.push_back(h);
-                                        }));
+        QVERIFY(filter.queryConnections(
+            [&](const ConnectionDataItem& c) { gotLive.push_back(c); },
+            [&](const ConnectionDataHistoryItem& h) { gotHistory.push_back(h); }));
         QCOMPARE(int(log.size()), calls);
         QCOMPARE(backend.connectionReads, 1); // one snapshot serves all chunks
         checkChunks(log, true);
@@ -123,7 +123,8 @@ private slots:
         TableBackend backend;
         for (int i = 0; i < 300; ++i)
             backend.paths.push_back(
-                ProcessPath{uint64_t(i + 1), "/opt/\xc3\xa9t\xc3\xa9/" + std::string(size_t(i % 90), 'x') + "/bin"});
+                ProcessPath{uint64_t(i + 1),
+                            "/opt/\xc3\xa9t\xc3\xa9/" + std::string(size_t(i % 90), 'x') + "/bin"});
         // Too long for the largest buffer the library uses: left out, the rest still served.
         backend.paths.push_back(ProcessPath{9999, "/" + std::string(5000, 'y')});
         backend.paths.push_back(ProcessPath{10000, "/last"});
@@ -131,7 +132,8 @@ private slots:
         std::vector<SessionCall> log;
         PSFilter filter(std::make_shared<SessionDevice>(session, log));
         std::vector<std::pair<quint64, std::wstring>> got;
-        filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) { got.emplace_back(pid, p); });
+        filter.queryProcessPaths(
+            [&](quint64 pid, const std::wstring& p) { got.emplace_back(pid, p); });
         QVERIFY(log.size() > 1);
         checkChunks(log, false);
         QCOMPARE(got.size(), size_t(301));
@@ -170,26 +172,38 @@ private slots:
         auto bytes = [](const std::vector<uint8_t>& v) {
             return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
         };
-        QTest::newRow("block") << true << uint(CodeBlock) << bytes(utf16z(u"/usr/bin/\u00e9")) << 0u << 0u
-                               << QString::fromUtf8("block /usr/bin/\u00e9");
-        QTest::newRow("unblock") << true << uint(CodeUnblock) << bytes(utf16z(u"/a")) << 0u << 0u << "unblock /a";
-        QTest::newRow("read-only refuses block") << false << uint(CodeBlock) << bytes(utf16z(u"/a")) << 0u << 5u << "";
-        QTest::newRow("read-only refuses unblock") << false << uint(CodeUnblock) << bytes(utf16z(u"/a")) << 0u << 5u << "";
+        QTest::newRow("block") << true << uint(CodeBlock) << bytes(utf16z(u"/usr/bin/\u00e9")) << 0u
+                               << 0u << QString::fromUtf8("block /usr/bin/\u00e9");
+        QTest::newRow("unblock") << true << uint(CodeUnblock) << bytes(utf16z(u"/a")) << 0u << 0u
+                                 << "unblock /a";
+        QTest::newRow("read-only refuses block")
+            << false << uint(CodeBlock) << bytes(utf16z(u"/a")) << 0u << 5u << "";
+        QTest::newRow("read-only refuses unblock")
+            << false << uint(CodeUnblock) << bytes(utf16z(u"/a")) << 0u << 5u << "";
         auto noNul = utf16z(u"/a");
         noNul.resize(noNul.size() - 2);
         noNul.push_back('b');
         noNul.push_back(0);
-        QTest::newRow("path without its NUL") << true << uint(CodeBlock) << bytes(noNul) << 0u << 87u << "";
-        QTest::newRow("NUL inside") << true << uint(CodeBlock) << bytes(utf16z(std::u16string(u"/a\0b", 4))) << 0u << 87u << "";
-        QTest::newRow("terminator alone") << true << uint(CodeBlock) << bytes(utf16z(u"")) << 0u << 87u << "";
-        QTest::newRow("relative path") << true << uint(CodeBlock) << bytes(utf16z(u"bin/x")) << 0u << 87u << "";
-        QTest::newRow("odd length") << true << uint(CodeBlock) << QByteArray("/\0a\0\0", 5) << 0u << 87u << "";
-        QTest::newRow("lone surrogate") << true << uint(CodeBlock) << bytes(utf16z(u"/\xD800x")) << 0u << 87u << "";
+        QTest::newRow("path without its NUL")
+            << true << uint(CodeBlock) << bytes(noNul) << 0u << 87u << "";
+        QTest::newRow("NUL inside")
+            << true << uint(CodeBlock) << bytes(utf16z(std::u16string(u"/a\0b", 4))) << 0u << 87u
+            << "";
+        QTest::newRow("terminator alone")
+            << true << uint(CodeBlock) << bytes(utf16z(u"")) << 0u << 87u << "";
+        QTest::newRow("relative path")
+            << true << uint(CodeBlock) << bytes(utf16z(u"bin/x")) << 0u << 87u << "";
+        QTest::newRow("odd length")
+            << true << uint(CodeBlock) << QByteArray("/\0a\0\0", 5) << 0u << 87u << "";
+        QTest::newRow("lone surrogate")
+            << true << uint(CodeBlock) << bytes(utf16z(u"/\xD800x")) << 0u << 87u << "";
         QTest::newRow("no input") << true << uint(CodeBlock) << QByteArray() << 0u << 87u << "";
         QTest::newRow("unknown code") << true << 0x12A80Fu << QByteArray() << 4096u << 1u << "";
         QTest::newRow("code zero") << false << 0u << QByteArray() << 4096u << 1u << "";
-        QTest::newRow("list into a tiny buffer") << true << uint(CodeConnectionsFirst) << QByteArray() << 40u << 122u << "";
-        QTest::newRow("list into no buffer") << true << uint(CodeProcessPathsFirst) << QByteArray() << 0u << 122u << "";
+        QTest::newRow("list into a tiny buffer")
+            << true << uint(CodeConnectionsFirst) << QByteArray() << 40u << 122u << "";
+        QTest::newRow("list into no buffer")
+            << true << uint(CodeProcessPathsFirst) << QByteArray() << 0u << 122u << "";
     }
 
     void requests()
@@ -226,12 +240,17 @@ private slots:
     {
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("head only") << QByteArray("\x06\x70\x12\x00\x00\x10\x00\x00\x00\x00\x00\x00", 12) << true;
+        QTest::newRow("head only")
+            << QByteArray("\x06\x70\x12\x00\x00\x10\x00\x00\x00\x00\x00\x00", 12) << true;
         QTest::newRow("short head") << QByteArray("\x06\x70\x12\x00", 4) << false;
-        QTest::newRow("input length larger than sent") << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\x08\x00\x00\x00/\0", 14) << false;
-        QTest::newRow("input length smaller than sent") << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\x01\x00\x00\x00/\0", 14) << false;
-        QTest::newRow("input exact") << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\x02\x00\x00\x00/\0", 14) << true;
-        QTest::newRow("huge claimed input") << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\xff\xff\xff\xff", 12) << false;
+        QTest::newRow("input length larger than sent")
+            << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\x08\x00\x00\x00/\0", 14) << false;
+        QTest::newRow("input length smaller than sent")
+            << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\x01\x00\x00\x00/\0", 14) << false;
+        QTest::newRow("input exact")
+            << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\x02\x00\x00\x00/\0", 14) << true;
+        QTest::newRow("huge claimed input")
+            << QByteArray("\x09\xA8\x12\x00\x00\x00\x00\x00\xff\xff\xff\xff", 12) << false;
     }
 
     void framing()

@@ -55,7 +55,8 @@ private slots:
         QVERIFY(m_state->isValid() && m_run->isValid());
         m_binary = QStringLiteral(VB_BIN_DIR "/wfp/x64/filterd");
         Platform p;
-        p.filterDevice = std::make_shared<linux_::SocketFilterDevice>(m_run->path().toStdString(), 2000);
+        p.filterDevice =
+            std::make_shared<linux_::SocketFilterDevice>(m_run->path().toStdString(), 2000);
         p.driverService = std::make_shared<linux_::FilterService>(
             m_state->path().toStdString(), m_run->path().toStdString(), std::vector<std::string>{},
             false);
@@ -82,7 +83,8 @@ private slots:
         QCOMPARE(service->start("pswfp"), uint32_t(ErrServiceDoesNotExist));
         QCOMPARE(service->remove("pswfp"), uint32_t(ErrServiceDoesNotExist));
         QVERIFY(!startDriverService(L"pswfp"));
-        QCOMPARE(service->install("bad name", m_binary.toStdString()), uint32_t(ErrInvalidParameter));
+        QCOMPARE(service->install("bad name", m_binary.toStdString()),
+                 uint32_t(ErrInvalidParameter));
         QCOMPARE(service->install("pswfp", "relative/filterd"), uint32_t(ErrInvalidParameter));
         QCOMPARE(service->install("pswfp", "/no/such/filterd"), uint32_t(ErrFileNotFound));
     }
@@ -109,7 +111,8 @@ private slots:
         const int first = childOf(supervisor);
         QVERIFY(alive(first));
         QCOMPARE(kill(first, SIGKILL), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!filter.queryConnections(nullptr, nullptr) || childOf(supervisor) != first, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !filter.queryConnections(nullptr, nullptr) || childOf(supervisor) != first, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(filter.accessMode() == 2, 10000);
         QVERIFY(filter.queryConnections(nullptr, nullptr));
         QVERIFY(childOf(supervisor) != first);

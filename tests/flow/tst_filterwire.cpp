@@ -137,7 +137,8 @@ private slots:
             std::vector<uint8_t> b;
             pathRecord(b, 3, u"\u00e9t\u00e9/\U0001F600");
             pathEnd(b);
-            QTest::newRow("non-ASCII and surrogate pairs") << b << QString::fromUtf8("3:\u00e9t\u00e9/\U0001F600");
+            QTest::newRow("non-ASCII and surrogate pairs")
+                << b << QString::fromUtf8("3:\u00e9t\u00e9/\U0001F600");
         }
     }
 
@@ -195,18 +196,18 @@ private slots:
     {
         using namespace wire;
         m_device->script->replies.push_back(
-            {0, connList({{0x1122334455667788ull, 0, 0xA1A2A3A4, 0xB1B2, 0xC1C2, 0xD1D2D3D4,
-                                 0xE1E2, 0x0102030405060708ull, 0x1112131415161718ull},
-                                {42, 5, 9, 9, 9, 9, 9, 1000, 2000},
-                                {43, 0, 1, 1, 1, 1, 1, 3, 4}}),
+            {0,
+             connList({{0x1122334455667788ull, 0, 0xA1A2A3A4, 0xB1B2, 0xC1C2, 0xD1D2D3D4, 0xE1E2,
+                        0x0102030405060708ull, 0x1112131415161718ull},
+                       {42, 5, 9, 9, 9, 9, 9, 1000, 2000},
+                       {43, 0, 1, 1, 1, 1, 1, 3, 4}}),
              -1});
         PSFilter filter;
         std::vector<ConnectionDataItem> live;
         std::vector<ConnectionDataHistoryItem> history;
-        QVERIFY(filter.queryConnections([&](const ConnectionDataItem& c) { live.push_back(c); },
-                                        [&](const ConnectionDataHistoryItem& h) {
-                                            history.push_back(h);
-                                        }));
+        QVERIFY(filter.queryConnections(
+            [&](const ConnectionDataItem& c) { live.push_back(c); },
+            [&](const ConnectionDataHistoryItem& h) { history.push_back(h); }));
         QCOMPARE(live.size(), size_t(2));
         QCOMPARE(history.size(), size_t(1));
         const ConnectionDataItem& c = live[0];
@@ -228,8 +229,8 @@ private slots:
     void bufferProtocol_data()
     {
         QTest::addColumn<QList<int>>("errors");
-        QTest::addColumn<QList<int>>("items");     // items in each reply's chunk
-        QTest::addColumn<QList<int>>("codes");     // 1 first, 0 continued
+        QTest::addColumn<QList<int>>("items"); // items in each reply's chunk
+        QTest::addColumn<QList<int>>("codes"); // 1 first, 0 continued
         QTest::addColumn<QList<int>>("capacities");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("delivered");
@@ -239,8 +240,8 @@ private slots:
             << QList<int>{234, 234, 0} << QList<int>{2, 2, 1} << QList<int>{1, 0, 0}
             << QList<int>{4096, 4096, 4096} << true << 5;
         QTest::newRow("buffer too small once")
-            << QList<int>{122, 0} << QList<int>{-1, 4} << QList<int>{1, 0}
-            << QList<int>{4096, 8192} << true << 4;
+            << QList<int>{122, 0} << QList<int>{-1, 4} << QList<int>{1, 0} << QList<int>{4096, 8192}
+            << true << 4;
         QTest::newRow("buffer too small twice fails")
             << QList<int>{122, 122} << QList<int>{-1, -1} << QList<int>{1, 0}
             << QList<int>{4096, 8192} << false << 0;
@@ -310,7 +311,9 @@ private slots:
         m_device->script->replies.push_back({0, chunk2, -1});
         PSFilter filter;
         std::vector<PathHit> hits;
-        filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) { hits.push_back({pid, p}); });
+        filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) {
+            hits.push_back({pid, p});
+        });
         QCOMPARE(describe(hits), QStringLiteral("1:a|2:b"));
         QCOMPARE(m_device->script->calls[0].code, quint32(PSFilter::CodeProcessPathsFirst));
         QCOMPARE(m_device->script->calls[1].code, quint32(PSFilter::CodeProcessPathsNext));
@@ -320,26 +323,34 @@ private slots:
     {
         QTest::addColumn<QString>("ntPath");
         QTest::addColumn<QString>("dosPath");
-        QTest::newRow("tenth volume") << "\\Device\\HarddiskVolume10\\Windows\\x.exe" << "D:\\Windows\\x.exe";
-        QTest::newRow("first volume") << "\\Device\\HarddiskVolume1\\a\\b.exe" << "C:\\a\\b.exe";
-        QTest::newRow("case-insensitive prefix") << "\\DEVICE\\harddiskvolume1\\a.exe" << "C:\\a.exe";
-        QTest::newRow("whole first part only") << "\\Device\\HarddiskVolume100\\a.exe" << "\\Device\\HarddiskVolume100\\a.exe";
-        QTest::newRow("device alone") << "\\Device\\HarddiskVolume1" << "C:";
-        QTest::newRow("System unchanged") << "System" << "System";
+        QTest::newRow("tenth volume") << "\\Device\\HarddiskVolume10\\Windows\\x.exe"
+                                      << "D:\\Windows\\x.exe";
+        QTest::newRow("first volume") << "\\Device\\HarddiskVolume1\\a\\b.exe"
+                                      << "C:\\a\\b.exe";
+        QTest::newRow("case-insensitive prefix") << "\\DEVICE\\harddiskvolume1\\a.exe"
+                                                 << "C:\\a.exe";
+        QTest::newRow("whole first part only") << "\\Device\\HarddiskVolume100\\a.exe"
+                                               << "\\Device\\HarddiskVolume100\\a.exe";
+        QTest::newRow("device alone") << "\\Device\\HarddiskVolume1"
+                                      << "C:";
+        QTest::newRow("System unchanged") << "System"
+                                          << "System";
     }
 
     void ntToDosPaths()
     {
         QFETCH(QString, ntPath);
         QFETCH(QString, dosPath);
-        m_volumes->map = {{"\\Device\\HarddiskVolume1", "C:"}, {"\\Device\\HarddiskVolume10", "D:"}};
+        m_volumes->map = {{"\\Device\\HarddiskVolume1", "C:"},
+                          {"\\Device\\HarddiskVolume10", "D:"}};
         std::vector<uint8_t> b;
         wire::pathRecord(b, 9, ntPath.toStdU16String());
         wire::pathEnd(b);
         m_device->script->replies.push_back({0, b, -1});
         PSFilter filter;
         QString got;
-        filter.queryProcessPaths([&](quint64, const std::wstring& p) { got = QString::fromStdWString(p); });
+        filter.queryProcessPaths(
+            [&](quint64, const std::wstring& p) { got = QString::fromStdWString(p); });
         QCOMPARE(got, dosPath);
     }
 
@@ -350,13 +361,16 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("sent");
         QTest::newRow("drive path lower-cased")
-            << false << true << "C:\\Program Files\\App.EXE" << "\\device\\harddiskvolume2\\program files\\app.exe";
+            << false << true << "C:\\Program Files\\App.EXE"
+            << "\\device\\harddiskvolume2\\program files\\app.exe";
         QTest::newRow("letter without a device sends the terminator alone")
-            << false << true << "Q:\\x.exe" << "";
-        QTest::newRow("case kept where names keep it")
-            << true << false << "/opt/App/Bin" << "/opt/App/Bin";
+            << false << true << "Q:\\x.exe"
+            << "";
+        QTest::newRow("case kept where names keep it") << true << false << "/opt/App/Bin"
+                                                       << "/opt/App/Bin";
         QTest::newRow("no drive letters: identity, lower-cased where names ignore case")
-            << false << false << "/opt/App" << "/opt/app";
+            << false << false << "/opt/App"
+            << "/opt/app";
     }
 
     void blockRequests()
@@ -429,10 +443,14 @@ private slots:
     {
         QTest::addColumn<QString>("dos");
         QTest::addColumn<QString>("nt");
-        QTest::newRow("mapped") << "C:\\a\\b.exe" << "\\Device\\HarddiskVolume2\\a\\b.exe";
-        QTest::newRow("lower-case letter") << "c:\\a" << "\\Device\\HarddiskVolume2\\a";
-        QTest::newRow("unmapped letter") << "Z:\\a" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("mapped") << "C:\\a\\b.exe"
+                                << "\\Device\\HarddiskVolume2\\a\\b.exe";
+        QTest::newRow("lower-case letter") << "c:\\a"
+                                           << "\\Device\\HarddiskVolume2\\a";
+        QTest::newRow("unmapped letter") << "Z:\\a"
+                                         << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void dosToNt()
@@ -442,7 +460,12 @@ private slots:
         m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
         QCOMPARE(QString::fromStdWString(dosPathToNtPath(dos.toStdWString().c_str())), nt);
         m_volumes->map.clear();
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")), QStringLiteral("/Home/User/App"));
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")),
+                 QStringLiteral("/Home/User/App"));
+        // The Linux volume map is the identity pair: paths pass unchanged, case kept.
+        m_volumes->map = {{"", ""}};
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")),
+                 QStringLiteral("/Home/User/App"));
     }
 
 private:

@@ -128,9 +128,9 @@ private slots:
     // ensureDriver's order of attempts, recorded as the service calls it makes.
     void ensureDriverSequence_data()
     {
-        QTest::addColumn<int>("initial");      // 0 missing, 1 stopped, 2 running
-        QTest::addColumn<bool>("deviceUp");    // the device opens from the start
-        QTest::addColumn<bool>("startOpens");  // starting the service makes the device appear
+        QTest::addColumn<int>("initial");     // 0 missing, 1 stopped, 2 running
+        QTest::addColumn<bool>("deviceUp");   // the device opens from the start
+        QTest::addColumn<bool>("startOpens"); // starting the service makes the device appear
         QTest::addColumn<uint>("installError");
         QTest::addColumn<QString>("log"); // the calls, joined by "|"
         QTest::addColumn<bool>("result");
@@ -142,11 +142,11 @@ private slots:
             << "start pswfp|install pswfp /app/wfp/x64/filterd|start pswfp" << true;
         QTest::newRow("started but no device: removed and installed again")
             << 1 << false << false << 0u
-            << "start pswfp|remove pswfp|install pswfp /app/wfp/x64/filterd|start pswfp"
-            << true;
+            << "start pswfp|remove pswfp|install pswfp /app/wfp/x64/filterd|start pswfp" << true;
         QTest::newRow("install refused twice")
             << 0 << false << false << 5u
-            << "start pswfp|install pswfp /app/wfp/x64/filterd|remove pswfp|install pswfp /app/wfp/x64/filterd"
+            << "start pswfp|install pswfp /app/wfp/x64/filterd|remove pswfp|install pswfp "
+               "/app/wfp/x64/filterd"
             << false;
     }
 
@@ -159,7 +159,8 @@ private slots:
         QFETCH(QString, log);
         QFETCH(bool, result);
         if (initial > 0)
-            m_service->services["pswfp"] = initial == 2 ? ServiceState::Running : ServiceState::Stopped;
+            m_service->services["pswfp"] =
+                initial == 2 ? ServiceState::Running : ServiceState::Stopped;
         m_device->allowRead = m_device->allowWrite = deviceUp;
         if (startOpens)
             m_service->onStarted = [this] { m_device->allowWrite = true; };

@@ -42,9 +42,9 @@ struct FilterScript
 class ScriptedFilterHandle : public IFilterHandle
 {
 public:
-    explicit ScriptedFilterHandle(std::shared_ptr<FilterScript> script) : m_script(std::move(script))
-    {
-    }
+    explicit ScriptedFilterHandle(std::shared_ptr<FilterScript> script)
+        : m_script(std::move(script))
+    {}
     uint32_t control(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out,
                      size_t outCapacity, size_t& bytesReturned) override
     {

@@ -120,13 +120,11 @@ bool validName(const std::string& name)
 
 SocketFilterDevice::SocketFilterDevice(std::string directory, int timeoutMs)
     : m_directory(std::move(directory)), m_timeoutMs(timeoutMs)
-{
-}
+{}
 
 std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t& error)
 {
-    const std::string path =
-        m_directory + "/" + (writable ? fs::ReadWriteName : fs::ReadOnlyName);
+    const std::string path = m_directory + "/" + (writable ? fs::ReadWriteName : fs::ReadOnlyName);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path) {
@@ -167,8 +165,7 @@ FilterService::FilterService(std::string stateDir, std::string runDir,
                              std::vector<std::string> extraArgs, bool useSystemd)
     : m_stateDir(std::move(stateDir)), m_runDir(std::move(runDir)),
       m_extraArgs(std::move(extraArgs)), m_useSystemd(useSystemd)
-{
-}
+{}
 
 std::string FilterService::binaryRelativePath(bool) const
 {
@@ -242,8 +239,7 @@ uint32_t FilterService::install(const std::string& name, const std::string& bina
         std::ofstream out(unit);
         if (!out)
             return ErrAccessDenied;
-        out << "[Unit]\nDescription=Traffic filter service\n\n[Service]\nExecStart="
-            << binaryPath;
+        out << "[Unit]\nDescription=Traffic filter service\n\n[Service]\nExecStart=" << binaryPath;
         for (const auto& a : m_extraArgs)
             out << ' ' << a;
         out << "\nRestart=on-failure\n";
@@ -275,8 +271,8 @@ uint32_t FilterService::start(const std::string& name)
     if (!readFile(recordPath(name), binary) || binary.empty())
         return ErrServiceDoesNotExist;
     mkdir(m_runDir.c_str(), 0755);
-    std::vector<std::string> args{binary, "--supervise", "--pidfile", pidPath(name),
-                                  "--socket-dir", m_runDir};
+    std::vector<std::string> args{binary,        "--supervise",  "--pidfile",
+                                  pidPath(name), "--socket-dir", m_runDir};
     args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
     // Detached twice over, so the supervisor belongs to no session of ours and is no child of
     // the library's process.
