@@ -10,6 +10,7 @@
 #include "memory/emptingmemorysetnotifyer.h"
 #include "memory/workingsetrelease.h"
 #include "platform/platform.h"
+#include "skins/skinslist.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -47,7 +48,8 @@ QRect primaryArea()
 
 BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
 {
-    // The models, the skin catalogue and their connections join the ball with their subsystems.
+    // The traffic model and the boost lists join the ball with their subsystems, before this.
+    skinsList = std::make_shared<SkinsList>();
     m_closing = false;
 }
 
@@ -63,6 +65,7 @@ BallViewer::~BallViewer()
         note->close();
         delete note;
     }
+    skinsList.reset();
 }
 
 void BallViewer::exportObject()
@@ -76,6 +79,8 @@ void BallViewer::exportObject()
         f |= Qt::WindowStaysOnTopHint;
     setFlags(f);
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
+    // "FlowDataList" (the traffic model) is published here, between "EP" and "SkinsList".
+    rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
     initViewPopup();
 }
 
