@@ -27,12 +27,18 @@ Item {
             readonly property string wantedSkin: SkinsList ? SkinsList.currentSkinUrl : ""
             source: wantedSkin !== "" && wantedSkin === brokenSkin ? ball_main.defaultFace
                                                                    : wantedSkin
-            onStatusChanged: {
-                const failed = status === Loader.Error || (status === Loader.Ready && !item)
-                if (failed && wantedSkin !== ball_main.defaultFace && brokenSkin !== wantedSkin) {
-                    console.log("BallView: the skin " + wantedSkin
+            // A document whose root is no visual item loads "ready" and shows nothing: look once
+            // the Loader has settled.
+            onStatusChanged: Qt.callLater(checkSkin)
+            onItemChanged: Qt.callLater(checkSkin)
+            function checkSkin() {
+                const failed = status === Loader.Error
+                               || (status === Loader.Ready && !(item instanceof Item))
+                const wanted = wantedSkin
+                if (failed && wanted !== ball_main.defaultFace && brokenSkin !== wanted) {
+                    console.log("BallView: the skin " + wanted
                                 + " cannot be loaded; wearing the default face")
-                    brokenSkin = wantedSkin
+                    brokenSkin = wanted
                 }
             }
         }
