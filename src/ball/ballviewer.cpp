@@ -2,6 +2,7 @@
 #include "ball/ballviewer.h"
 
 #include "ball/ballplacement.h"
+#include "ball/ballshape.h"
 #include "ball/qmlapplicationviewer.h"
 #include "ball/tipwin.h"
 #include "core/sizetext.h"
@@ -51,6 +52,15 @@ BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
     // The traffic model and the boost lists join the ball with their subsystems, before this.
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
+
+    auto& screens = vb::platform::current().screens;
+    shapeByMask = screens && !screens->desktopComposited();
+    if (shapeByMask) {
+        qDebug() << "BallViewer: no compositing manager; the ball cuts its shape out";
+        connect(this, &QQuickWindow::frameSwapped, this, &BallViewer::updateShapeMask);
+        connect(skinsList.get(), &SkinsList::currentSkinChanged, this, &BallViewer::reshapeSoon);
+        connect(this, &BallViewer::isEmptingMemorySetChanged, this, &BallViewer::reshapeSoon);
+    }
 }
 
 BallViewer::~BallViewer()
@@ -131,6 +141,43 @@ void BallViewer::moveEvent(QMoveEvent*)
     if (memoryNote)
         moveMemoryNoteWindow();
     movePopup();
+}
+
+void BallViewer::resizeEvent(QResizeEvent* e)
+{
+    BaseView::resizeEvent(e);
+    reshapeSoon();
+}
+
+void BallViewer::reshapeSoon()
+{
+    // A new skin and its size arrive over a few frames, and the skin fades in 120 ms.
+    shapeFramesLeft = 12;
+    if (shapeByMask)
+        update();
+}
+
+void BallViewer::updateShapeMask()
+{
+    if (!shapeByMask || grabbingShape || (shapeFramesLeft <= 0 && !emptyingMemory))
+        return;
+    if (shapeFramesLeft > 0)
+        --shapeFramesLeft;
+    grabbingShape = true;
+    QImage frame = grabWindow();
+    grabbingShape = false;
+    if (frame.isNull())
+        return;
+    if (frame.size() != size())
+        frame = frame.scaled(size());
+    QRegion shape = vb::ball::shapeOf(frame);
+    // An empty shape would hide the ball for good; keep it whole until there is a face.
+    if (shape.isEmpty())
+        shape = QRegion(QRect(QPoint(), size()));
+    if (shape != mask())
+        setMask(shape);
+    if (shapeFramesLeft > 0 || emptyingMemory)
+        update();
 }
 
 void BallViewer::movePopup()

@@ -111,6 +111,7 @@ public:
 protected:
     void focusOutEvent(QFocusEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     void exportObject() override;
 
 private:
@@ -121,6 +122,10 @@ private:
     void showScreenCaptureView();
     void registerHotKey();
     void publishToPopup(QQmlContext* ctx);
+    // Without a compositing manager: cut the window to what the skin draws, after the frames
+    // that follow a change of skin, size or release state, and on every frame of a release.
+    void reshapeSoon();
+    void updateShapeMask();
 
     bool popupPinned = false;
     bool emptyingMemory = false;
@@ -135,4 +140,7 @@ private:
     uint m_lastFixCount = 0;
     quint64 m_lastFixMemory = 0;
     std::shared_ptr<SkinsList> skinsList;
+    bool shapeByMask = false;
+    bool grabbingShape = false;
+    int shapeFramesLeft = 0;
 };

@@ -288,6 +288,29 @@ def tissue():
     skin("tissue", "bg_130.png", 130, 130, 40, 84, "", body, defs)
 
 
+HOST_SKINS = os.path.join(ROOT, "host", "BallSkins")
+
+
+def night_sky():
+    """The user skin the demo host ships beside itself: a night sky in a glass ball."""
+    defs = (rad("sky", [(0, "#2b4c8c"), (0.6, "#14254d"), (1, "#0a1430")], 0.45, 0.35, 0.7) +
+            rad("moon", [(0, "#fffbe0"), (1, "#f0d77a")]) +
+            rad("glass", [(0, "#ffffff"), (1, "#ffffff")]) + shadow("sh", 2, 2, 0.45))
+    stars = "".join(f'<circle cx="{x}" cy="{y}" r="{r}" fill="#ffffff" opacity="{o}"/>'
+                    for x, y, r, o in [(30, 28, 1.2, 0.9), (50, 18, 0.8, 0.7), (84, 30, 1, 0.8),
+                                       (22, 70, 0.9, 0.6), (92, 74, 1.3, 0.9), (64, 92, 0.8, 0.6),
+                                       (40, 88, 1, 0.7), (96, 50, 0.7, 0.6), (16, 46, 0.8, 0.7)])
+    body = ('<g filter="url(#sh)"><circle cx="55" cy="55" r="52" fill="url(#sky)" '
+            'stroke="#8fb4ff" stroke-width="1.5"/></g>' + stars +
+            '<circle cx="72" cy="24" r="11" fill="url(#moon)"/><circle cx="77" cy="20" r="10" fill="#1b3266"/>'
+            '<path d="M14,84 Q35,72 55,82 Q75,92 96,80 L90,94 Q55,112 20,94 Z" fill="#0c1a3a" opacity="0.9"/>'
+            '<ellipse cx="40" cy="20" rx="18" ry="8" fill="#ffffff" opacity="0.12" transform="rotate(-25 40 20)"/>')
+    s = svg(110, 110, body, defs)
+    ART["Night.Sky/night_110.png"] = (s, 110, 110, os.path.join(HOST_SKINS, "Night.Sky", "night_110.png"))
+    preview("Night.Sky/icon.png", os.path.join(HOST_SKINS, "Night.Sky", "icon.png"), s, 110, 110,
+            28, 42, "#f5faff", 11, [(0, "#4a5f8f"), (1, "#141c33")])
+
+
 # ---------------------------------------------------------------- release animation
 
 def release_animation():
@@ -482,7 +505,7 @@ def build():
     boost_button("btn_small boost_2_n_48.png", "#4aa3ff", "#1559a8", "#b5d9ff", False)
     boost_button("btn_small boost_2_h_48.png", "#74bbff", "#1f6fcc", "#ffffff", True)
     christmas(); halloween(); lighter(); egg(); notebook(); shaver(); tennis(); tissue()
-    release_animation(); menu_icons(); panel_images(); previews()
+    release_animation(); menu_icons(); panel_images(); previews(); night_sky()
 
 
 def svg_path(name):
