@@ -101,9 +101,8 @@ void SkinsList::appendFolder(QList<SkinEntry>& list, const QString& folder, bool
     const QDir dir(folder);
     if (!dir.exists())
         return;
-    const QFileInfoList subs =
-        dir.entryInfoList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot,
-                          QDir::Name | QDir::IgnoreCase);
+    const QFileInfoList subs = dir.entryInfoList(
+        QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo& sub : subs) {
         const QString p = sub.absoluteFilePath();
         const QString main = p + QStringLiteral("/main.qml");

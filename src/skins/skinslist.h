@@ -24,11 +24,11 @@ public:
     // kept as numbers (this Qt's UserRole lies elsewhere).
     enum Roles { role_icon = 33, role_name = 34 };
 
-    static const QString kDefaultSkin;        // "qrc:/Ball/Skins/BallSkinDef.qml"
-    static const QString kDefaultIcon;        // ":/Ball/Images/default_skin.png"
-    static const QString kBuiltInFolder;      // ":/Ball/Skins/BallSkins"
-    static const QString kUserFolderName;     // "BallSkins", in the application folder
-    static const QString kSettingKey;         // "BallSkin"
+    static const QString kDefaultSkin;    // "qrc:/Ball/Skins/BallSkinDef.qml"
+    static const QString kDefaultIcon;    // ":/Ball/Images/default_skin.png"
+    static const QString kBuiltInFolder;  // ":/Ball/Skins/BallSkins"
+    static const QString kUserFolderName; // "BallSkins", in the application folder
+    static const QString kSettingKey;     // "BallSkin"
 
     explicit SkinsList(QObject* parent = nullptr);
 

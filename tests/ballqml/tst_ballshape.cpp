@@ -62,7 +62,8 @@ void TestBallShape::round()
 // The snowman: his hat and belly are in, the sky around his head is out.
 void TestBallShape::shippedFace()
 {
-    const QImage img(QStringLiteral(VB_SOURCE_DIR "/src/qml/Ball/Skins/BallSkins/Christmas/Christmas_170x180.png"));
+    const QImage img(QStringLiteral(
+        VB_SOURCE_DIR "/src/qml/Ball/Skins/BallSkins/Christmas/Christmas_170x180.png"));
     QVERIFY(!img.isNull());
     const QRegion r = vb::ball::shapeOf(img);
     QVERIFY(r.contains(QPoint(85, 120)));

@@ -107,7 +107,8 @@ void TestBallSkins::loadBall()
     ctx->setContextProperty(QStringLiteral("SkinsList"), m_skins.get());
     m_view->setResizeMode(QQuickView::SizeViewToRootObject);
     m_view->setSource(QUrl(QStringLiteral("qrc:/Ball/Skins/BallView.qml")));
-    QVERIFY2(m_view->status() == QQuickView::Ready, qPrintable(m_view->errors().value(0).toString()));
+    QVERIFY2(m_view->status() == QQuickView::Ready,
+             qPrintable(m_view->errors().value(0).toString()));
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
     QTRY_COMPARE(m_view->rootObject()->width(), 120.0);
@@ -130,7 +131,10 @@ void TestBallSkins::unwearableSkin_data()
     QTest::newRow("syntax error") << QByteArray("import QtQuick\nItem { width: \n") << false;
     QTest::newRow("unknown type") << QByteArray("import QtQuick\nNoSuchThing {}\n") << false;
     QTest::newRow("not visual") << QByteArray("import QtQuick\nQtObject {}\n") << false;
-    QTest::newRow("binary junk") << QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe", 14) << false;
+    QTest::newRow("binary junk") << QByteArray("\x7f"
+                                               "ELF\x02\x01\x01\0\0\0\xff\xfe",
+                                               14)
+                                 << false;
     QTest::newRow("removed after choosing") << QByteArray("import QtQuick\nItem {}\n") << true;
 }
 
@@ -152,9 +156,9 @@ void TestBallSkins::unwearableSkin()
     QTRY_COMPARE(m_view->rootObject()->height(), 115.0);
     if (deleteIt)
         QVERIFY(QFile::remove(main));
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression(QStringLiteral("BallView: the skin file://.*/Broken/main.qml "
-                                                           "cannot be loaded; wearing the default face")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+                                         "BallView: the skin file://.*/Broken/main.qml "
+                                         "cannot be loaded; wearing the default face")));
     m_ball->wearSkin(main);
     QTRY_COMPARE(m_view->rootObject()->height(), 48.0);
     QCOMPARE(m_view->rootObject()->width(), 120.0);
@@ -180,10 +184,11 @@ void TestBallSkins::userSkinWithBrokenPicture()
     bg.close();
     QFile f(dir + QStringLiteral("/main.qml"));
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("import QtQuick\nItem {\n Image { anchors.centerIn: parent; source: \"bg.png\" }\n"
-            " Text { objectName: \"ramText\"; text: \"RAM: \" + FlowDataList.memoryUsage + \"%\" }\n"
-            " Component.onCompleted: { ball_main.width = 90; ball_main.height = 70; "
-            "EP.qmlWindowResize(90, 70) }\n}\n");
+    f.write(
+        "import QtQuick\nItem {\n Image { anchors.centerIn: parent; source: \"bg.png\" }\n"
+        " Text { objectName: \"ramText\"; text: \"RAM: \" + FlowDataList.memoryUsage + \"%\" }\n"
+        " Component.onCompleted: { ball_main.width = 90; ball_main.height = 70; "
+        "EP.qmlWindowResize(90, 70) }\n}\n");
     f.close();
     loadBall();
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("bg.png")));
@@ -305,7 +310,8 @@ void TestBallSkins::noteTakesNewTextWhileShown()
     connect(note, &QQuickItem::stateChanged, this, [&states](const QString& s) { states << s; });
     tip.setShowFlag(true);
     tip.setText(QStringLiteral("Boosted. Your PC performance is good."));
-    QCOMPARE(text->property("text").toString(), QStringLiteral("Boosted. Your PC performance is good."));
+    QCOMPARE(text->property("text").toString(),
+             QStringLiteral("Boosted. Your PC performance is good."));
     // No second show: the one timer runs on, and the note closes once.
     QTRY_COMPARE_WITH_TIMEOUT(tip.showFlag(), false, 10000);
     QCOMPARE(states, (QStringList{QStringLiteral("working"), QStringLiteral("closing")}));

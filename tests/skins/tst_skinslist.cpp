@@ -17,11 +17,10 @@
 namespace {
 const QString kDef = QStringLiteral("qrc:/Ball/Skins/BallSkinDef.qml");
 const QString kEgg = QStringLiteral("qrc:/Ball/Skins/BallSkins/egg/main.qml");
-const QStringList kShipped{QStringLiteral("Default"),  QStringLiteral("Christmas"),
-                           QStringLiteral("egg"),      QStringLiteral("Halloween"),
-                           QStringLiteral("Lighter"),  QStringLiteral("notebook"),
-                           QStringLiteral("shaver"),   QStringLiteral("tennis"),
-                           QStringLiteral("tissue")};
+const QStringList kShipped{
+    QStringLiteral("Default"),   QStringLiteral("Christmas"), QStringLiteral("egg"),
+    QStringLiteral("Halloween"), QStringLiteral("Lighter"),   QStringLiteral("notebook"),
+    QStringLiteral("shaver"),    QStringLiteral("tennis"),    QStringLiteral("tissue")};
 
 // The settings store is shared by the whole process: go around it to set or clear a key.
 void storeSetting(const QVariant& v)
@@ -84,7 +83,8 @@ private:
     {
         return m_app->path() + QStringLiteral("/BallSkins/") + folder;
     }
-    void makeSkin(const QString& folder, bool main = true, const QString& icon = QStringLiteral("icon.png"))
+    void makeSkin(const QString& folder, bool main = true,
+                  const QString& icon = QStringLiteral("icon.png"))
     {
         if (main)
             writeFile(userSkin(folder) + QStringLiteral("/main.qml"), "import QtQuick\nItem {}\n");
@@ -129,9 +129,11 @@ void TestSkinsList::storedValue_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("kept");
     QTest::newRow("built-in egg") << kEgg << true;
-    QTest::newRow("scheme in capitals") << QStringLiteral("QRC:/Ball/Skins/BallSkins/tennis/main.qml") << true;
+    QTest::newRow("scheme in capitals")
+        << QStringLiteral("QRC:/Ball/Skins/BallSkins/tennis/main.qml") << true;
     QTest::newRow("default") << kDef << true;
-    QTest::newRow("resource gone") << QStringLiteral("qrc:/Ball/Skins/BallSkins/Summer/main.qml") << false;
+    QTest::newRow("resource gone")
+        << QStringLiteral("qrc:/Ball/Skins/BallSkins/Summer/main.qml") << false;
     QTest::newRow("resource folder") << QStringLiteral("qrc:/Ball/Skins/BallSkins/egg") << false;
     QTest::newRow("deleted user skin") << QStringLiteral("@APP@/BallSkins/Gone/main.qml") << false;
     QTest::newRow("user skin") << QStringLiteral("@APP@/BallSkins/Here/main.qml") << true;
@@ -169,7 +171,8 @@ void TestSkinsList::shippedList()
         const QString folder = QStringLiteral(":/Ball/Skins/BallSkins/") + kShipped.at(i);
         QCOMPARE(l.data(l.index(i), SkinsList::role_icon).toString(),
                  QStringLiteral("qrc") + folder + QStringLiteral("/icon.jpg"));
-        QCOMPARE(l.entries().at(i).mainPath, QStringLiteral("qrc") + folder + QStringLiteral("/main.qml"));
+        QCOMPARE(l.entries().at(i).mainPath,
+                 QStringLiteral("qrc") + folder + QStringLiteral("/main.qml"));
         QVERIFY(l.entries().at(i).isBuiltIn);
         // what the row offers can be worn and shown
         QVERIFY(SkinsList::skinExists(l.entries().at(i).mainPath));
@@ -230,7 +233,8 @@ void TestSkinsList::userFolderBadInput()
     QAbstractItemModelTester tester(&l, QAbstractItemModelTester::FailureReportingMode::QtTest);
     l.loadSkins();
     QCOMPARE(names(l).mid(kShipped.size()),
-             (QStringList{QStringLiteral("a"), QStringLiteral("Empty"), QStringLiteral("Schnée Größe")}));
+             (QStringList{QStringLiteral("a"), QStringLiteral("Empty"),
+                          QStringLiteral("Schnée Größe")}));
     QCOMPARE(l.currentSkinUrl(), kDef);
     // A listed skin whose document is empty can still be chosen; the ball copes with it.
     QVERIFY(l.qmlSelectIndex(kShipped.size() + 1));
@@ -245,9 +249,11 @@ void TestSkinsList::iconPreference()
     makeSkin(QStringLiteral("OtherCase"), true, QStringLiteral("ICON.PNG"));
     SkinsList l;
     l.loadSkins();
-    QCOMPARE(names(l).mid(kShipped.size()), (QStringList{QStringLiteral("Both"), QStringLiteral("PngOnly")}));
+    QCOMPARE(names(l).mid(kShipped.size()),
+             (QStringList{QStringLiteral("Both"), QStringLiteral("PngOnly")}));
     QVERIFY(l.entries().at(kShipped.size()).iconPath.endsWith(QLatin1String("/Both/icon.jpg")));
-    QVERIFY(l.entries().at(kShipped.size() + 1).iconPath.endsWith(QLatin1String("/PngOnly/icon.png")));
+    QVERIFY(
+        l.entries().at(kShipped.size() + 1).iconPath.endsWith(QLatin1String("/PngOnly/icon.png")));
 }
 
 void TestSkinsList::sameNamesAsBuiltIn()
@@ -267,11 +273,14 @@ void TestSkinsList::rebuildAnnouncesRows()
     SkinsList l;
     QAbstractItemModelTester tester(&l, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QStringList log;
-    connect(&l, &QAbstractItemModel::rowsInserted, this,
-            [&log](const QModelIndex&, int a, int b) { log << QStringLiteral("inserted %1-%2").arg(a).arg(b); });
-    connect(&l, &QAbstractItemModel::rowsRemoved, this,
-            [&log](const QModelIndex&, int a, int b) { log << QStringLiteral("removed %1-%2").arg(a).arg(b); });
-    connect(&l, &QAbstractItemModel::layoutChanged, this, [&log] { log << QStringLiteral("layout"); });
+    connect(&l, &QAbstractItemModel::rowsInserted, this, [&log](const QModelIndex&, int a, int b) {
+        log << QStringLiteral("inserted %1-%2").arg(a).arg(b);
+    });
+    connect(&l, &QAbstractItemModel::rowsRemoved, this, [&log](const QModelIndex&, int a, int b) {
+        log << QStringLiteral("removed %1-%2").arg(a).arg(b);
+    });
+    connect(&l, &QAbstractItemModel::layoutChanged, this,
+            [&log] { log << QStringLiteral("layout"); });
 
     l.loadSkins();
     QCOMPARE(log, (QStringList{QStringLiteral("inserted 0-8"), QStringLiteral("layout")}));
@@ -297,7 +306,8 @@ void TestSkinsList::selectIndex_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("value");
     QTest::newRow("egg") << 2 << true << kEgg;
-    QTest::newRow("last built-in") << 8 << true << QStringLiteral("qrc:/Ball/Skins/BallSkins/tissue/main.qml");
+    QTest::newRow("last built-in")
+        << 8 << true << QStringLiteral("qrc:/Ball/Skins/BallSkins/tissue/main.qml");
     QTest::newRow("negative") << -1 << false << kDef;
     QTest::newRow("one past the end") << 9 << false << kDef;
     QTest::newRow("far out") << 1000 << false << kDef;
@@ -327,7 +337,8 @@ void TestSkinsList::selectCurrentSavesNothing()
     QSignalSpy changed(&l, &SkinsList::currentSkinChanged);
     QVERIFY(l.qmlSelectIndex(2));
     QCOMPARE(changed.size(), 0);
-    QCOMPARE(storedSetting().toString(), QStringLiteral("qrc:/Ball/Skins/BallSkins/tennis/main.qml"));
+    QCOMPARE(storedSetting().toString(),
+             QStringLiteral("qrc:/Ball/Skins/BallSkins/tennis/main.qml"));
     QVERIFY(l.qmlSelectIndex(0));
     QCOMPARE(changed.size(), 1);
     QCOMPARE(storedSetting().toString(), kDef);
