@@ -131,10 +131,9 @@ void TestBallSkins::unwearableSkin_data()
     QTest::newRow("syntax error") << QByteArray("import QtQuick\nItem { width: \n") << false;
     QTest::newRow("unknown type") << QByteArray("import QtQuick\nNoSuchThing {}\n") << false;
     QTest::newRow("not visual") << QByteArray("import QtQuick\nQtObject {}\n") << false;
-    QTest::newRow("binary junk") << QByteArray("\x7f"
-                                               "ELF\x02\x01\x01\0\0\0\xff\xfe",
-                                               14)
-                                 << false;
+    static const char junk[] = "\x7f"
+                               "ELF\x02\x01\x01\0\0\0\xff\xfe";
+    QTest::newRow("binary junk") << QByteArray(junk, sizeof junk - 1) << false;
     QTest::newRow("removed after choosing") << QByteArray("import QtQuick\nItem {}\n") << true;
 }
 
