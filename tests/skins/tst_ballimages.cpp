@@ -188,6 +188,10 @@ void TestBallImages::readouts_data()
                             << 11 << 0;
     QTest::newRow("tissue") << s + QStringLiteral("tissue/bg_130.png") << QPoint(40, 84) << black
                             << 11 << 0;
+    // The user skin the demo host ships.
+    QTest::newRow("Night") << QStringLiteral(VB_SOURCE_DIR
+                                             "/host/BallSkins/Night.Sky/night_110.png")
+                           << QPoint(28, 42) << light << 11 << 0;
 }
 
 // Under the widest read-out ("RAM: 100%", two lines) the face must be opaque and in good

@@ -76,6 +76,7 @@ private Q_SLOTS:
     void selectIndex_data();
     void selectIndex();
     void selectCurrentSavesNothing();
+    void hostShipsAUserSkin();
 
 private:
     std::unique_ptr<QTemporaryDir> m_app;
@@ -342,6 +343,19 @@ void TestSkinsList::selectCurrentSavesNothing()
     QVERIFY(l.qmlSelectIndex(0));
     QCOMPARE(changed.size(), 1);
     QCOMPARE(storedSetting().toString(), kDef);
+}
+
+// The demo host carries one user skin in its own folder, so the user path runs for real.
+void TestSkinsList::hostShipsAUserSkin()
+{
+    SetsGeneral::setAppPathForTests(QStringLiteral(VB_BIN_DIR));
+    SkinsList l;
+    l.loadSkins();
+    QCOMPARE(names(l), kShipped + QStringList{QStringLiteral("Night")});
+    const SkinEntry& night = l.entries().last();
+    QVERIFY(!night.isBuiltIn);
+    QCOMPARE(night.mainPath, QStringLiteral(VB_BIN_DIR "/BallSkins/Night.Sky/main.qml"));
+    QCOMPARE(QImage(night.iconPath).size(), QSize(153, 100));
 }
 
 QTEST_MAIN(TestSkinsList)
