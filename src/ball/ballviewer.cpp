@@ -152,17 +152,16 @@ void BallViewer::resizeEvent(QResizeEvent* e)
 void BallViewer::reshapeSoon()
 {
     // A new skin and its size arrive over a few frames, and the skin fades in 120 ms.
-    shapeFramesLeft = 12;
+    shapeUntil.setRemainingTime(400);
     if (shapeByMask)
         update();
 }
 
 void BallViewer::updateShapeMask()
 {
-    if (!shapeByMask || grabbingShape || (shapeFramesLeft <= 0 && !emptyingMemory))
+    const bool settling = !shapeUntil.hasExpired();
+    if (!shapeByMask || grabbingShape || (!settling && !emptyingMemory))
         return;
-    if (shapeFramesLeft > 0)
-        --shapeFramesLeft;
     grabbingShape = true;
     QImage frame = grabWindow();
     grabbingShape = false;
@@ -176,7 +175,7 @@ void BallViewer::updateShapeMask()
         shape = QRegion(QRect(QPoint(), size()));
     if (shape != mask())
         setMask(shape);
-    if (shapeFramesLeft > 0 || emptyingMemory)
+    if (settling || emptyingMemory)
         update();
 }
 

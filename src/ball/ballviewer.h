@@ -5,6 +5,7 @@
 #include "ball/ballexport.h"
 #include "helper/baseview.h"
 
+#include <QDeadlineTimer>
 #include <QPointer>
 
 #include <memory>
@@ -122,8 +123,8 @@ private:
     void showScreenCaptureView();
     void registerHotKey();
     void publishToPopup(QQmlContext* ctx);
-    // Without a compositing manager: cut the window to what the skin draws, after the frames
-    // that follow a change of skin, size or release state, and on every frame of a release.
+    // Without a compositing manager: cut the window to what the skin draws, on the frames of
+    // the moments after a change of skin, size or release state, and of a whole release.
     void reshapeSoon();
     void updateShapeMask();
 
@@ -142,5 +143,5 @@ private:
     std::shared_ptr<SkinsList> skinsList;
     bool shapeByMask = false;
     bool grabbingShape = false;
-    int shapeFramesLeft = 0;
+    QDeadlineTimer shapeUntil;
 };
