@@ -14,9 +14,11 @@ pkgs=(
   libxcb1-dev libxcb-res0-dev libxcb-icccm4-dev libxcb-ewmh-dev libx11-dev libxkbcommon-dev
   libsystemd-dev libbpf-dev bpftool libelf-dev zlib1g-dev libmnl-dev linux-libc-dev
   # running and testing for real
-  xvfb xauth xdotool x11-utils openbox imagemagick
+  xvfb xauth xdotool x11-utils x11-xserver-utils openbox imagemagick
   dbus systemd iproute2 nftables procps util-linux
   libgl1-mesa-dri
+  # remaking the artwork (tools/art/ballart.py)
+  python3 librsvg2-bin
 )
 if [ "${VB_SKIP_APT_UPDATE:-0}" != 1 ]; then apt-get update; fi
 apt-get install -y --no-install-recommends "${pkgs[@]}"

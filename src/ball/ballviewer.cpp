@@ -2,6 +2,7 @@
 #include "ball/ballviewer.h"
 
 #include "ball/ballplacement.h"
+#include "ball/ballshape.h"
 #include "ball/qmlapplicationviewer.h"
 #include "ball/tipwin.h"
 #include "core/sizetext.h"
@@ -10,6 +11,7 @@
 #include "memory/emptingmemorysetnotifyer.h"
 #include "memory/workingsetrelease.h"
 #include "platform/platform.h"
+#include "skins/skinslist.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -47,8 +49,18 @@ QRect primaryArea()
 
 BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
 {
-    // The models, the skin catalogue and their connections join the ball with their subsystems.
+    // The traffic model and the boost lists join the ball with their subsystems, before this.
+    skinsList = std::make_shared<SkinsList>();
     m_closing = false;
+
+    auto& screens = vb::platform::current().screens;
+    shapeByMask = screens && !screens->desktopComposited();
+    if (shapeByMask) {
+        qDebug() << "BallViewer: no compositing manager; the ball cuts its shape out";
+        connect(this, &QQuickWindow::frameSwapped, this, &BallViewer::updateShapeMask);
+        connect(skinsList.get(), &SkinsList::currentSkinChanged, this, &BallViewer::reshapeSoon);
+        connect(this, &BallViewer::isEmptingMemorySetChanged, this, &BallViewer::reshapeSoon);
+    }
 }
 
 BallViewer::~BallViewer()
@@ -63,6 +75,7 @@ BallViewer::~BallViewer()
         note->close();
         delete note;
     }
+    skinsList.reset();
 }
 
 void BallViewer::exportObject()
@@ -76,6 +89,8 @@ void BallViewer::exportObject()
         f |= Qt::WindowStaysOnTopHint;
     setFlags(f);
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
+    // "FlowDataList" (the traffic model) is published here, between "EP" and "SkinsList".
+    rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
     initViewPopup();
 }
 
@@ -126,6 +141,42 @@ void BallViewer::moveEvent(QMoveEvent*)
     if (memoryNote)
         moveMemoryNoteWindow();
     movePopup();
+}
+
+void BallViewer::resizeEvent(QResizeEvent* e)
+{
+    BaseView::resizeEvent(e);
+    reshapeSoon();
+}
+
+void BallViewer::reshapeSoon()
+{
+    // A new skin and its size arrive over a few frames, and the skin fades in 120 ms.
+    shapeUntil.setRemainingTime(400);
+    if (shapeByMask)
+        update();
+}
+
+void BallViewer::updateShapeMask()
+{
+    const bool settling = !shapeUntil.hasExpired();
+    if (!shapeByMask || grabbingShape || (!settling && !emptyingMemory))
+        return;
+    grabbingShape = true;
+    QImage frame = grabWindow();
+    grabbingShape = false;
+    if (frame.isNull())
+        return;
+    if (frame.size() != size())
+        frame = frame.scaled(size());
+    QRegion shape = vb::ball::shapeOf(frame);
+    // An empty shape would hide the ball for good; keep it whole until there is a face.
+    if (shape.isEmpty())
+        shape = QRegion(QRect(QPoint(), size()));
+    if (shape != mask())
+        setMask(shape);
+    if (settling || emptyingMemory)
+        update();
 }
 
 void BallViewer::movePopup()

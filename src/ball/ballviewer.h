@@ -5,12 +5,16 @@
 #include "ball/ballexport.h"
 #include "helper/baseview.h"
 
+#include <QDeadlineTimer>
 #include <QPointer>
+
+#include <memory>
 
 class QmlApplicationViewer;
 class TipWin;
 class QProcess;
 class QQmlContext;
+class SkinsList;
 
 class VERDANTBALL_EXPORT BallViewer : public BaseView
 {
@@ -63,6 +67,8 @@ public:
 
     bool hotKeyIsRegistered() const { return hotKeyRegistered; }
     QmlApplicationViewer* popupWindow() const { return popupView; }
+    // The skin catalogue the ball wears its skin from (published as "SkinsList").
+    std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -106,6 +112,7 @@ public:
 protected:
     void focusOutEvent(QFocusEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     void exportObject() override;
 
 private:
@@ -116,6 +123,10 @@ private:
     void showScreenCaptureView();
     void registerHotKey();
     void publishToPopup(QQmlContext* ctx);
+    // Without a compositing manager: cut the window to what the skin draws, on the frames of
+    // the moments after a change of skin, size or release state, and of a whole release.
+    void reshapeSoon();
+    void updateShapeMask();
 
     bool popupPinned = false;
     bool emptyingMemory = false;
@@ -129,4 +140,8 @@ private:
     ProcsPages m_currentProcPage = PP_Office;
     uint m_lastFixCount = 0;
     quint64 m_lastFixMemory = 0;
+    std::shared_ptr<SkinsList> skinsList;
+    bool shapeByMask = false;
+    bool grabbingShape = false;
+    QDeadlineTimer shapeUntil;
 };

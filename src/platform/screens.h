@@ -14,6 +14,9 @@ public:
     virtual Rect primaryAvailableGeometry() const = 0;
     // Work areas of all screens, the primary first.
     virtual std::vector<Rect> availableGeometries() const = 0;
+    // Whether a compositing manager draws the desktop. Without one, the transparent parts of
+    // a translucent window show black, so round windows cut their shape out instead.
+    virtual bool desktopComposited() const { return true; }
 };
 
 } // namespace vb::platform

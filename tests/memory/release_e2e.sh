@@ -12,9 +12,10 @@ fi
 : "${VB_BIN_DIR:?}" "${VB_SOURCE_DIR:?}" "${VB_MEMHOLD:?}"
 source "$VB_SOURCE_DIR/tests/lib/xsession.sh"
 
-pixel() { # pixel PNG X Y: "r,g,b" of one pixel
-  convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- | sed -n 's/.*srgba\?(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+pixel() { # pixel PNG X Y: "r,g,b" of one pixel (numbers even where ImageMagick would name it)
+  convert "$1" -crop "1x1+$2+$3" -depth 8 -format '%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]' info:
 }
+
 mapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 wait_unmapped() { local i; for i in $(seq 1 100); do mapped "$1" || return 0; sleep 0.1; done; return 1; }
 kb() { awk -v k="$2:" '$1==k{print $2}' "/proc/$1/status"; }

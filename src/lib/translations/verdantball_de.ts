@@ -48,11 +48,11 @@
     <name>BallViewer</name>
     <message>
         <source>RAM: %1%</source>
-        <translation>RAM: %1%</translation>
+        <translation>RAM: %1 %</translation>
     </message>
     <message>
         <source>CPU: %1%</source>
-        <translation>CPU: %1%</translation>
+        <translation>CPU: %1 %</translation>
     </message>
     <message>
         <source>Released %1 memory for computer.</source>

@@ -11,6 +11,8 @@ class QtScreens : public IScreens
 public:
     Rect primaryAvailableGeometry() const override;
     std::vector<Rect> availableGeometries() const override;
+    // X11: the selection _NET_WM_CM_S<screen> has an owner. Other platforms compose always.
+    bool desktopComposited() const override;
 };
 
 } // namespace vb::platform::linux_

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The release note: fades in when the note is shown, stays 2000 ms, fades out in 800 ms and
-// then tells the note window to hide itself.
+// The note above the ball after a memory release: fades in, stays two seconds, fades out and
+// then tells its window to hide.
 import QtQuick
 
 Item {
@@ -18,7 +18,7 @@ Item {
     TextBlack {
         objectName: "noteText"
         anchors.centerIn: parent
-        width: movie.width - 6
+        width: parent.width - 6
         color: "#f5faff"
         text: Bv.text
         font.pixelSize: 12
@@ -47,7 +47,6 @@ Item {
         State { name: "working"; PropertyChanges { target: movie; opacity: 1 } },
         State { name: "closing"; PropertyChanges { target: movie; opacity: 0 } }
     ]
-
     transitions: [
         Transition {
             to: "working"
@@ -59,6 +58,12 @@ Item {
         }
     ]
 
-    onShowFlagChanged: if (showFlag) showWindow()
-    onOpacityChanged: if (opacity === 0 && state === "closing") Bv.showFlag = false
+    onShowFlagChanged: {
+        if (showFlag)
+            showWindow()
+    }
+    onOpacityChanged: {
+        if (opacity === 0 && state === "closing")
+            Bv.showFlag = false
+    }
 }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The library's usual text: the host's font, dark ink, 11 pixels.
 import QtQuick
 
 Text {
