@@ -25,6 +25,9 @@ public:
     virtual ~IFilterDevice() = default;
     // Opens the device read-write (writable true) or read-only; null with error set on failure.
     virtual std::unique_ptr<IFilterHandle> open(bool writable, uint32_t& error) = 0;
+    // Whether the filter matches image paths with their letter case kept. Where file names
+    // ignore case the library lower-cases block requests; where they do not, it must not.
+    virtual bool caseSensitivePaths() const { return false; }
 };
 
 enum class ServiceState { Missing, Stopped, Running };
@@ -34,10 +37,21 @@ class IDriverService
 public:
     virtual ~IDriverService() = default;
     virtual ServiceState state(const std::string& name) = 0;
-    // Installs the service with the given binary; Windows error number.
+    // Installs the service with the given binary; Windows error number (1073 when it exists).
     virtual uint32_t install(const std::string& name, const std::string& binaryPath) = 0;
+    // Starts it; 1056 when it already runs, 1060 when it is not installed.
     virtual uint32_t start(const std::string& name) = 0;
+    // Stops and deletes it; 1060 when it is not installed.
     virtual uint32_t remove(const std::string& name) = 0;
+    // The service binary below the application folder.
+    virtual std::string binaryRelativePath(bool wow64) const
+    {
+        return windowsBinaryRelativePath(wow64);
+    }
+    static std::string windowsBinaryRelativePath(bool wow64)
+    {
+        return std::string("wfp/") + (wow64 ? "x64" : "x86") + "/PSWFP.sys";
+    }
 };
 
 } // namespace vb::platform

@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "flow/psfilter.h"
+
+#include "flow/filterwire.h"
+#include "helper/setsgeneral.h"
+#include "platform/platform.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <algorithm>
+#include <atomic>
+#include <locale>
+#include <utility>
+#include <vector>
+
+using namespace vb::platform;
+
+namespace {
+
+std::string toUtf8(const std::wstring& s)
+{
+    return QString::fromStdWString(s).toStdString();
+}
+
+std::wstring fromUtf8(const std::string& s)
+{
+    return QString::fromStdString(s).toStdWString();
+}
+
+wchar_t lowerChar(wchar_t c)
+{
+    return std::use_facet<std::ctype<wchar_t>>(std::locale()).tolower(c);
+}
+
+bool startsWithNoCase(const std::wstring& text, const std::wstring& prefix)
+{
+    if (prefix.size() > text.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (lowerChar(text[i]) != lowerChar(prefix[i]))
+            return false;
+    return true;
+}
+
+// (device name, drive) pairs, ordered by device name in code-unit order.
+std::vector<std::pair<std::wstring, std::wstring>> deviceTable()
+{
+    std::vector<std::pair<std::wstring, std::wstring>> table;
+    auto volumes = current().volumes;
+    if (!volumes)
+        return table;
+    for (const auto& [device, drive] : volumes->driveMap())
+        table.emplace_back(fromUtf8(device), fromUtf8(drive));
+    std::sort(table.begin(), table.end());
+    return table;
+}
+
+std::wstring ntPathToDosPath(const std::wstring& path,
+                             const std::vector<std::pair<std::wstring, std::wstring>>& table)
+{
+    for (const auto& [device, drive] : table) {
+        if (device.empty() || !startsWithNoCase(path, device))
+            continue;
+        if (path.size() == device.size() || path[device.size()] == L'\\')
+            return drive + path.substr(device.size());
+    }
+    return path;
+}
+
+} // namespace
+
+PSFilter::PSFilter() : PSFilter(current().filterDevice) {}
+
+PSFilter::PSFilter(std::shared_ptr<IFilterDevice> device) : m_device(std::move(device))
+{
+    open();
+}
+
+PSFilter::~PSFilter() = default;
+
+bool PSFilter::open()
+{
+    if (m_handle)
+        return true;
+    if (!m_device)
+        return false;
+    uint32_t error = ErrSuccess;
+    m_readOnly = false;
+    m_handle = m_device->open(true, error);
+    if (!m_handle) {
+        m_readOnly = true;
+        m_handle = m_device->open(false, error);
+    }
+    return m_handle != nullptr;
+}
+
+int PSFilter::accessMode()
+{
+    if (!m_handle)
+        open();
+    if (!m_handle)
+        return 0;
+    return m_readOnly ? 1 : 2;
+}
+
+void PSFilter::queryProcessPaths(
+    std::function<void(quint64 pid, const std::wstring& dosPath)> onPath)
+{
+    if (!m_handle || !onPath)
+        return;
+    const auto table = deviceTable();
+    vb::flow::readList(*m_handle, CodeProcessPathsFirst, CodeProcessPathsNext,
+                       [&](const uint8_t* data, size_t length) {
+                           vb::flow::parsePathListChunk(
+                               data, length, [&](quint64 pid, const std::wstring& path) {
+                                   onPath(pid, ntPathToDosPath(path, table));
+                               });
+                       });
+}
+
+bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> onConnection,
+                                std::function<void(const ConnectionDataHistoryItem&)> onHistory)
+{
+    if (!m_handle)
+        return false;
+    return vb::flow::readList(
+        *m_handle, CodeConnectionsFirst, CodeConnectionsNext,
+        [&](const uint8_t* data, size_t length) {
+            vb::flow::parseConnectionListChunk(
+                data, length, [&](const vb::flow::WireConnectionItem& item) {
+                    if (!item.history) {
+                        if (onConnection)
+                            onConnection(item.live);
+                    } else if (onHistory) {
+                        onHistory(ConnectionDataHistoryItem{item.live.processId,
+                                                            item.live.bytesIn,
+                                                            item.live.bytesOut});
+                    }
+                });
+        });
+}
+
+bool PSFilter::sendPathRequest(quint32 code, const std::wstring& dosPath)
+{
+    std::wstring nt = dosPathToNtPath(dosPath.c_str());
+    if (!nt.empty() && !(m_device && m_device->caseSensitivePaths()))
+        std::transform(nt.begin(), nt.end(), nt.begin(), lowerChar);
+    if (!m_handle)
+        return false;
+    std::vector<uint8_t> none;
+    size_t returned = 0;
+    return m_handle->control(code, vb::flow::encodeWidePath(nt), none, 0, returned) == ErrSuccess;
+}
+
+bool PSFilter::blockPath(const std::wstring& dosPath)
+{
+    return sendPathRequest(CodeBlock, dosPath);
+}
+
+bool PSFilter::unblockPath(const std::wstring& dosPath)
+{
+    return sendPathRequest(CodeUnblock, dosPath);
+}
+
+bool PSFilter::block(const std::wstring& dosPath)
+{
+    PSFilter filter;
+    return filter.blockPath(dosPath);
+}
+
+bool PSFilter::unblock(const std::wstring& dosPath)
+{
+    PSFilter filter;
+    return filter.unblockPath(dosPath);
+}
+
+std::wstring dosPathToNtPath(const wchar_t* dosPath)
+{
+    if (!dosPath)
+        return std::wstring();
+    const std::wstring path(dosPath);
+    auto volumes = current().volumes;
+    const auto map = volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
+    // Without drive letters a path already names the file as the filter sees it.
+    if (map.empty())
+        return path;
+    if (path.empty())
+        return std::wstring();
+    const std::wstring drive = std::wstring(1, path[0]) + L":";
+    for (const auto& [device, letter] : map) {
+        if (startsWithNoCase(fromUtf8(letter), drive) && letter.size() == 2)
+            return fromUtf8(device) + (path.size() > 2 ? path.substr(2) : std::wstring());
+    }
+    return std::wstring();
+}
+
+bool installDriverService(const std::wstring& name, const std::wstring& binaryPath)
+{
+    auto service = current().driverService;
+    if (!service)
+        return false;
+    const std::string n = toUtf8(name);
+    const uint32_t created = service->install(n, toUtf8(binaryPath));
+    if (created != ErrSuccess) {
+        // 997 is what the Windows manager may answer while a creation is still pending.
+        if (created != 997 && created != ErrServiceExists)
+            return false;
+        if (service->state(n) == ServiceState::Missing)
+            return false;
+    }
+    const uint32_t started = service->start(n);
+    return started == ErrSuccess || started == ErrServiceAlreadyRunning;
+}
+
+bool startDriverService(const std::wstring& name)
+{
+    auto service = current().driverService;
+    if (!service)
+        return false;
+    const uint32_t started = service->start(toUtf8(name));
+    return started == ErrSuccess || started == ErrServiceAlreadyRunning;
+}
+
+bool removeDriverService(const std::wstring& name)
+{
+    auto service = current().driverService;
+    if (!service)
+        return false;
+    return service->remove(toUtf8(name)) == ErrSuccess;
+}
+
+bool ensureDriver(const std::wstring& name, const std::wstring& binaryPath)
+{
+    {
+        PSFilter probe;
+        if (probe.accessMode() != 0)
+            return true;
+    }
+    if (startDriverService(name)) {
+        PSFilter again;
+        if (again.accessMode() != 0)
+            return true;
+        removeDriverService(name);
+    }
+    if (installDriverService(name, binaryPath))
+        return true;
+    removeDriverService(name);
+    return installDriverService(name, binaryPath);
+}
+
+std::wstring driverBinaryPath()
+{
+    auto elevation = current().elevation;
+    auto service = current().driverService;
+    const bool wow64 = elevation && elevation->isWow64();
+    const std::string relative = service ? service->binaryRelativePath(wow64)
+                                         : IDriverService::windowsBinaryRelativePath(wow64);
+    return (SetsGeneral::appPath() + QLatin1Char('/') + QString::fromStdString(relative))
+        .toStdWString();
+}
+
+namespace {
+std::atomic<bool> g_firstProvisioning{true};
+}
+
+bool attemptDriverProvisioning()
+{
+    auto elevation = current().elevation;
+    if (!elevation || !elevation->isElevated())
+        return false;
+    if (g_firstProvisioning.exchange(false))
+        return ensureDriver(L"pswfp", driverBinaryPath());
+    return startDriverService(L"pswfp");
+}

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// PSFilter: one connection to the traffic filter device, with its two list reads (process
+// paths and connections), block and unblock requests, and the filter service's provisioning.
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vb::platform {
+class IFilterDevice;
+class IFilterHandle;
+} // namespace vb::platform
+
+// One live connection as the filter reports it. The five identity fields are copied as they
+// arrive and not interpreted by the library.
+struct ConnectionDataItem
+{
+    quint64 processId = 0;
+    quint32 identityWord1 = 0;
+    quint16 identityHalf1 = 0;
+    quint16 identityHalf2 = 0;
+    quint32 identityWord2 = 0;
+    quint16 identityHalf3 = 0;
+    quint64 bytesIn = 0;
+    quint64 bytesOut = 0;
+};
+
+// The summed traffic of one process's connections that have closed.
+struct ConnectionDataHistoryItem
+{
+    quint64 processId = 0;
+    quint64 bytesIn = 0;
+    quint64 bytesOut = 0;
+};
+
+class PSFilter
+{
+public:
+    // Device-control codes of the filter device.
+    enum : quint32 {
+        CodeProcessPathsFirst = 0x126C06,
+        CodeProcessPathsNext = 0x126C02,
+        CodeConnectionsFirst = 0x127006,
+        CodeConnectionsNext = 0x127002,
+        CodeBlock = 0x12A809,
+        CodeUnblock = 0x12A80D,
+    };
+
+    // Opens the platform's filter device.
+    PSFilter();
+    // Opens the given device (tests hand in a scripted one).
+    explicit PSFilter(std::shared_ptr<vb::platform::IFilterDevice> device);
+    ~PSFilter();
+    PSFilter(const PSFilter&) = delete;
+    PSFilter& operator=(const PSFilter&) = delete;
+
+    // True when a handle is held afterwards; opens read-write first, then read-only.
+    bool open();
+    // 0 no device, 1 read-only, 2 read-write. Retries the open while no handle is held.
+    int accessMode();
+    bool readOnly() const { return m_readOnly; }
+
+    // Reports every process path record, the path in drive-letter form.
+    void queryProcessPaths(std::function<void(quint64 pid, const std::wstring& dosPath)> onPath);
+    // Reports live connections and history entries in wire order; true when the read succeeded.
+    bool queryConnections(std::function<void(const ConnectionDataItem&)> onConnection,
+                          std::function<void(const ConnectionDataHistoryItem&)> onHistory);
+
+    bool blockPath(const std::wstring& dosPath);
+    bool unblockPath(const std::wstring& dosPath);
+    // Open a temporary filter for one request.
+    static bool block(const std::wstring& dosPath);
+    static bool unblock(const std::wstring& dosPath);
+
+private:
+    bool sendPathRequest(quint32 code, const std::wstring& dosPath);
+
+    std::shared_ptr<vb::platform::IFilterDevice> m_device;
+    std::unique_ptr<vb::platform::IFilterHandle> m_handle;
+    bool m_readOnly = false;
+};
+
+// Drive-letter path to device path; empty when the drive has no device. The identity where the
+// platform names files without drive letters.
+std::wstring dosPathToNtPath(const wchar_t* dosPath);
+
+// The filter service, by the service name ("pswfp").
+bool installDriverService(const std::wstring& name, const std::wstring& binaryPath);
+bool startDriverService(const std::wstring& name);
+bool removeDriverService(const std::wstring& name);
+// Makes the device reachable: opens it, else starts, else (re)installs the service.
+bool ensureDriver(const std::wstring& name, const std::wstring& binaryPath);
+
+// The service's binary under the application folder.
+std::wstring driverBinaryPath();
+// One provisioning attempt while the device is absent: nothing without administrator rights;
+// the first attempt of the process ensures the service with its binary, later ones only start
+// it. Returns whether the attempt reported success.
+bool attemptDriverProvisioning();
