@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "flow/flowdatanotifier.h"
+
+#include "memory/systemusagesampler.h"
+#include "platform/platform.h"
+
+#include <QDebug>
+
+#include <boost/chrono.hpp>
+
+#include <mutex>
+
+void registerFlowMetaTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<FlowDataList_ptr>("FlowDataList_ptr");
+        qRegisterMetaType<TotalMemoryCpuFlowInfo_ptr>("TotalMemoryCpuFlowInfo_ptr");
+    });
+}
+
+// --- one reading of the connection list ---
+
+void TrafficSampleBuilder::begin()
+{
+    m_live.clear();
+    m_history.clear();
+}
+
+void TrafficSampleBuilder::addConnection(const ConnectionDataItem& item)
+{
+    m_live.push_back(item);
+}
+
+void TrafficSampleBuilder::addHistory(const ConnectionDataHistoryItem& item)
+{
+    m_history.emplace(item.processId, item);
+}
+
+FlowDataList_ptr TrafficSampleBuilder::finish(uint32_t nowMs, TotalMemoryCpuFlowInfo& info)
+{
+    std::map<quint64, Aggregate> current;
+    for (const ConnectionDataItem& c : m_live) {
+        Aggregate& a = current[c.processId];
+        ++a.connectionCount;
+        a.bytesIn += c.bytesIn;
+        a.bytesOut += c.bytesOut;
+    }
+    for (auto& [pid, a] : current) {
+        const auto h = m_history.find(pid);
+        if (h != m_history.end()) {
+            a.bytesIn += h->second.bytesIn;
+            a.bytesOut += h->second.bytesOut;
+        }
+    }
+
+    auto rows = std::make_shared<QList<FlowDataProc>>();
+    // Unsigned subtraction: the tick counter's wrap after 49.7 days does no harm.
+    const uint32_t interval = m_havePrevious ? nowMs - m_previousTickMs : 0;
+    info.intervalMs = interval;
+    for (const auto& [pid, a] : current) {
+        const auto before = m_previous.find(pid);
+        if (before != m_previous.end()) {
+            // A counter that went backwards (the filter dropped a history entry) gives 0.
+            const quint64 inDelta = a.bytesIn > before->second.bytesIn ? a.bytesIn - before->second.bytesIn : 0;
+            const quint64 outDelta =
+                a.bytesOut > before->second.bytesOut ? a.bytesOut - before->second.bytesOut : 0;
+            rows->append(FlowDataProc(pid, a.connectionCount, a.bytesIn, inDelta, a.bytesOut,
+                                      outDelta, interval, false));
+            info.flowInDelta += inDelta;
+            info.flowOutDelta += outDelta;
+        } else {
+            rows->append(
+                FlowDataProc(pid, a.connectionCount, a.bytesIn, 0, a.bytesOut, 0, interval, false));
+        }
+        info.flowIn += a.bytesIn;
+        info.flowOut += a.bytesOut;
+    }
+    for (const auto& [pid, h] : m_history) {
+        if (current.count(pid))
+            continue;
+        info.flowIn += h.bytesIn;
+        info.flowOut += h.bytesOut;
+        rows->append(FlowDataProc(pid, 0, h.bytesIn, 0, h.bytesOut, 0, 0, true));
+    }
+
+    // Processes known only by their history are not carried over: a new connection of theirs
+    // starts again at speed 0.
+    m_previous.swap(current);
+    m_previousTickMs = nowMs;
+    m_havePrevious = true;
+    begin();
+    return rows;
+}
+
+void TrafficSampleBuilder::reset()
+{
+    begin();
+    m_previous.clear();
+    m_havePrevious = false;
+}
+
+// --- the loop ---
+
+namespace {
+
+void sleepMs(int ms)
+{
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(ms));
+}
+
+bool connectedNow(const std::shared_ptr<vb::platform::INetworkState>& network)
+{
+    return network && network->isConnected();
+}
+
+} // namespace
+
+void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup)
+{
+    registerFlowMetaTypes();
+    if (!setup.openFilter)
+        setup.openFilter = [] { return std::make_unique<PSFilter>(); };
+    if (!setup.memory)
+        setup.memory = vb::platform::current().memory;
+    if (!setup.network)
+        setup.network = vb::platform::current().network;
+    if (!setup.provision)
+        setup.provision = attemptDriverProvisioning;
+    const std::shared_ptr<vb::platform::ISystemMemory> memory = setup.memory;
+    const auto tick = [memory]() { return memory ? memory->tickCountMs() : platformTickCountMs(); };
+
+    std::unique_ptr<PSFilter> filter = setup.openFilter();
+    TrafficSampleBuilder builder;
+    SystemUsageSampler sampler(setup.memory);
+    sampler.prime();
+    ProcessSetWatcher watcher(setup.enumerate, tick);
+    watcher.start();
+    watcher.changed();
+    if (setup.loadConfig)
+        setup.loadConfig();
+
+    bool traffic = filter->accessMode() != 0;
+    for (;;) {
+        boost::this_thread::interruption_point();
+        if (!traffic) {
+            setup.provision();
+            sleepMs(setup.periodMs);
+            const bool connected = connectedNow(setup.network);
+            Q_EMIT notifier->dataFound(FlowDataList_ptr(), sampler.sample(), connected);
+            if (watcher.changed())
+                Q_EMIT notifier->processChanged();
+            if (filter->accessMode() != 0) {
+                qDebug() << "traffic sampler: the filter device is reachable";
+                builder.reset();
+                traffic = true;
+            }
+            continue;
+        }
+
+        sleepMs(setup.periodMs);
+        TotalMemoryCpuFlowInfo_ptr info = sampler.sample();
+        if (!info)
+            continue;
+        builder.begin();
+        const bool read = filter->queryConnections(
+            [&builder](const ConnectionDataItem& c) { builder.addConnection(c); },
+            [&builder](const ConnectionDataHistoryItem& h) { builder.addHistory(h); });
+        if (!read) {
+            // A failed read is skipped, unless the device itself is gone (its service stopped
+            // or died): then memory and CPU would freeze with the last traffic rows on show.
+            // Look with a fresh connection; without one, clear the rows and carry on as
+            // without a device until it comes back.
+            filter = setup.openFilter();
+            if (filter->accessMode() != 0)
+                continue;
+            qDebug() << "traffic sampler: the filter device went away";
+            traffic = false;
+            const bool connected = connectedNow(setup.network);
+            Q_EMIT notifier->dataFound(std::make_shared<QList<FlowDataProc>>(), info, connected);
+            if (watcher.changed())
+                Q_EMIT notifier->processChanged();
+            continue;
+        }
+        FlowDataList_ptr rows = builder.finish(tick(), *info);
+        const bool connected = connectedNow(setup.network);
+        Q_EMIT notifier->dataFound(rows, info, connected);
+        if (watcher.changed())
+            Q_EMIT notifier->processChanged();
+    }
+}
+
+boost::thread startFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup)
+{
+    registerFlowMetaTypes();
+    return boost::thread([notifier, setup]() mutable {
+        try {
+            runFlowSampling(notifier, std::move(setup));
+        } catch (const boost::thread_interrupted&) {
+            // asked to stop
+        }
+    });
+}
