@@ -154,10 +154,9 @@ void SkinsList::loadSkins()
     } else {
         m_entries.swap(fresh);
     }
-    // Rows that stayed may now hold other skins: views refresh them.
-    const int kept = std::min(oldCount, newCount);
-    if (kept > 0)
-        Q_EMIT dataChanged(index(0), index(kept - 1), {role_icon, role_name});
+    // Rows that stayed may now hold other skins: a layout change makes views read them again.
+    // Qt's views and QAbstractItemModelTester want its announcement first.
+    Q_EMIT layoutAboutToBeChanged();
     Q_EMIT layoutChanged();
 }
 

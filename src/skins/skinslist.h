@@ -20,7 +20,9 @@ class SkinsList : public QAbstractListModel
     Q_OBJECT
     Q_PROPERTY(QString currentSkinUrl READ currentSkinUrl NOTIFY currentSkinChanged)
 public:
-    enum Roles { role_icon = Qt::UserRole + 1, role_name = Qt::UserRole + 2 };
+    // The numbers QML and the host know: the first user roles of the Qt that defined them,
+    // kept as numbers (this Qt's UserRole lies elsewhere).
+    enum Roles { role_icon = 33, role_name = 34 };
 
     static const QString kDefaultSkin;        // "qrc:/Ball/Skins/BallSkinDef.qml"
     static const QString kDefaultIcon;        // ":/Ball/Images/default_skin.png"

@@ -173,14 +173,14 @@ def lighter():
         '<path d="M50,2 C58,10 60,16 56,22 C54,25 46,25 44,22 C40,16 44,10 50,2 Z" fill="url(#flame)"/>'
         '<path d="M50,11 C53,15 53,19 51,21 C49,22 47,21 47,19 C47,16 48,14 50,11 Z" fill="#9bd4ff" opacity="0.8"/>'
         # chimney with holes
-        '<g filter="url(#sh)"><rect x="14" y="20" width="67" height="24" rx="3" fill="url(#chrome)"/></g>'
-        + "".join(f'<circle cx="{24 + 10 * i}" cy="{28 + 7 * j}" r="2" fill="#59626a"/>'
+        '<g filter="url(#sh)"><rect x="11" y="20" width="73" height="24" rx="3" fill="url(#chrome)"/></g>'
+        + "".join(f'<circle cx="{22 + 10 * i}" cy="{28 + 7 * j}" r="2" fill="#59626a"/>'
                   for i in range(6) for j in range(2)) +
         '<rect x="63" y="14" width="10" height="10" rx="5" fill="#59626a"/>'
         # case
-        '<g filter="url(#sh)"><rect x="12" y="42" width="71" height="70" rx="7" fill="url(#case)"/></g>'
-        '<rect x="16" y="45" width="6" height="64" rx="3" fill="#ffffff" opacity="0.18"/>'
-        '<rect x="12" y="42" width="71" height="4" fill="#000000" opacity="0.25"/>'
+        '<g filter="url(#sh)"><rect x="9" y="42" width="77" height="70" rx="7" fill="url(#case)"/></g>'
+        '<rect x="12" y="45" width="6" height="64" rx="3" fill="#ffffff" opacity="0.18"/>'
+        '<rect x="9" y="42" width="77" height="4" fill="#000000" opacity="0.25"/>'
         '<path d="M26,92 l8,-10 l4,6 l6,-8 l6,12 Z" fill="#ffffff" opacity="0.18"/>'
         '<rect x="20" y="96" width="55" height="1" fill="#ffffff" opacity="0.2"/>')
     skin("Lighter", "Lighter_95x115.png", 95, 115, 23, 50, "#f5faff", body, defs)
@@ -239,11 +239,11 @@ def shaver():
         'fill="url(#bodyg)" stroke="#9aa4ac" stroke-width="1"/></g>'
         '<path d="M48,14 L122,11" stroke="#ffffff" stroke-width="2" opacity="0.8"/>'
         # display for the read-out
-        '<rect x="55" y="20" width="66" height="34" rx="5" fill="#2d3339"/>'
-        '<rect x="57" y="22" width="62" height="30" rx="4" fill="url(#lcd)"/>'
+        '<rect x="54" y="19" width="74" height="36" rx="5" fill="#2d3339"/>'
+        '<rect x="56" y="21" width="70" height="32" rx="4" fill="url(#lcd)"/>'
         # power button and grip
-        '<circle cx="128" cy="40" r="5" fill="#2a9d8f" stroke="#1d6f66" stroke-width="1"/>'
-        '<path d="M126,38 l2,-2 l2,2 M128,36 l0,5" stroke="#ffffff" stroke-width="1" fill="none"/>'
+        '<circle cx="131" cy="62" r="3.6" fill="#2a9d8f" stroke="#1d6f66" stroke-width="1"/>'
+        '<path d="M131,60 l0,3" stroke="#ffffff" stroke-width="1" fill="none"/>'
         + "".join(f'<rect x="{60 + 8 * i}" y="60" width="4" height="6" rx="2" fill="#9aa4ac"/>' for i in range(7)))
     skin("shaver", "Shaver_140x80.png", 140, 80, 60, 24, "", body, defs)
 
