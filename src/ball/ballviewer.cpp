@@ -7,6 +7,7 @@
 #include "helper/menuviewex.h"
 #include "helper/setsmanager.h"
 #include "platform/platform.h"
+#include "skins/skinslist.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -41,7 +42,8 @@ QRect primaryArea()
 
 BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
 {
-    // The models, the skin catalogue and their connections join the ball with their subsystems.
+    // The traffic model and the boost lists join the ball with their subsystems, before this.
+    skinsList = std::make_shared<SkinsList>();
     m_closing = false;
 }
 
@@ -53,6 +55,7 @@ BallViewer::~BallViewer()
         popupView->close();
     if (memoryNote)
         memoryNote->close();
+    skinsList.reset();
 }
 
 void BallViewer::exportObject()
@@ -66,6 +69,8 @@ void BallViewer::exportObject()
         f |= Qt::WindowStaysOnTopHint;
     setFlags(f);
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
+    // "FlowDataList" (the traffic model) is published here, between "EP" and "SkinsList".
+    rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
     initViewPopup();
 }
 

@@ -7,9 +7,12 @@
 
 #include <QPointer>
 
+#include <memory>
+
 class QmlApplicationViewer;
 class QProcess;
 class QQmlContext;
+class SkinsList;
 
 class VERDANTBALL_EXPORT BallViewer : public BaseView
 {
@@ -62,6 +65,8 @@ public:
 
     bool hotKeyIsRegistered() const { return hotKeyRegistered; }
     QmlApplicationViewer* popupWindow() const { return popupView; }
+    // The skin catalogue the ball wears its skin from (published as "SkinsList").
+    std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -127,4 +132,5 @@ private:
     ProcsPages m_currentProcPage = PP_Office;
     uint m_lastFixCount = 0;
     quint64 m_lastFixMemory = 0;
+    std::shared_ptr<SkinsList> skinsList;
 };

@@ -1,52 +1,127 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The ball window: the current skin over a drag area, the release animation in the middle
+// while memory is being released, and a cover that swallows the mouse meanwhile.
 import QtQuick
-import KestTypes 1.0
 
 Item {
     id: ball_main
     width: 120
-    height: 48
+    height: 60
 
-    Rectangle {
+    readonly property string defaultFace: "qrc:/Ball/Skins/BallSkinDef.qml"
+
+    TitleDrag {
+        id: title_drag
         anchors.fill: parent
-        radius: height / 2
-        gradient: Gradient {
-            GradientStop { position: 0.0; color: "#3fbf7f" }
-            GradientStop { position: 1.0; color: "#1d7a4c" }
+        opacity: Bv.isEmptingMemorySet ? 0 : 1
+        Behavior on opacity {
+            NumberAnimation { duration: 120; easing.type: Easing.OutCubic }
         }
-        border.color: "#145c39"
-        Text {
-            anchors.centerIn: parent
-            text: "Verdant"
-            color: "#f5faff"
-            font.family: SetsIndividual.font
-            font.pixelSize: 14
-            font.bold: true
+
+        Loader {
+            id: skin_loader
+            anchors.fill: parent
+            // A skin that cannot be loaded is replaced by the default face until another
+            // skin is chosen, so the ball never turns into an invisible window.
+            property string brokenSkin: ""
+            readonly property string wantedSkin: SkinsList ? SkinsList.currentSkinUrl : ""
+            source: wantedSkin !== "" && wantedSkin === brokenSkin ? ball_main.defaultFace
+                                                                   : wantedSkin
+            onStatusChanged: {
+                const failed = status === Loader.Error || (status === Loader.Ready && !item)
+                if (failed && wantedSkin !== ball_main.defaultFace && brokenSkin !== wantedSkin) {
+                    console.log("BallView: the skin " + wantedSkin
+                                + " cannot be loaded; wearing the default face")
+                    brokenSkin = wantedSkin
+                }
+            }
+        }
+
+        onLeftClicked: EP.qmlDelayShowPopup()
+        onRightClicked: EP.qmlShowMenu()
+        onFixdbClicked: {
+            EP.qmlCancelDelayShowPopup()
+            EP.qmlReleaseMemory()
+        }
+        onMoveOver: Bv.qmlRecordPos()
+        onMovingChanged: {
+            if (moving)
+                Bv.qmlCancelDelayShowPopup()
         }
     }
 
+    Connections {
+        target: SkinsList
+        function onCurrentSkinChanged() { skin_loader.brokenSkin = "" }
+    }
+
+    Item {
+        id: movie_area
+        width: 108
+        height: 108
+        anchors.centerIn: parent
+        Loader {
+            id: movie_loader
+            anchors.fill: parent
+            sourceComponent: Bv.isEmptingMemorySet ? movie : empty
+        }
+    }
+
+    // While memory is released the ball can be neither clicked nor dragged, by any button.
     MouseArea {
-        id: drag
+        id: release_cover
         anchors.fill: parent
-        acceptedButtons: Qt.LeftButton | Qt.RightButton
-        property bool moving: false
-        onPressed: (mouse) => {
-            if (mouse.button !== Qt.LeftButton) return
-            moving = false
-            Bv.mousePressed()
-        }
-        onPositionChanged: (mouse) => {
-            if (!(mouse.buttons & Qt.LeftButton)) return
-            Bv.mousePressChanged(VDSTypes.BVPA_Title)
-            moving = true
-        }
-        onReleased: (mouse) => { if (moving) Bv.qmlRecordPos() }
-        onClicked: (mouse) => {
-            if (moving) { moving = false; return }
-            if (mouse.button === Qt.RightButton) EP.qmlShowMenu()
-            else EP.qmlDelayShowPopup()
-        }
+        enabled: Bv.isEmptingMemorySet
+        acceptedButtons: Qt.AllButtons
     }
 
-    Component.onCompleted: EP.qmlWindowResize(120, 48)
+    Component {
+        id: empty
+        Item {}
+    }
+
+    Component {
+        id: movie
+        Item {
+            Image {
+                anchors.centerIn: parent
+                source: "images/ani_bg_48.png"
+            }
+            Image {
+                id: light
+                objectName: "releaseLight"
+                anchors.centerIn: parent
+                source: "images/ani_Light_48.png"
+                smooth: true
+            }
+            Image {
+                id: shadow
+                objectName: "releaseShadow"
+                anchors.centerIn: parent
+                width: 32
+                height: 32
+                source: "images/ani_shandow_78.png"
+                smooth: true
+            }
+            ParallelAnimation {
+                running: true
+                loops: Animation.Infinite
+                NumberAnimation {
+                    target: light; property: "rotation"; from: 0; to: 360; duration: 1000
+                }
+                NumberAnimation {
+                    target: shadow; property: "width"; from: 32; to: 108; duration: 1200
+                    easing.type: Easing.OutExpo
+                }
+                NumberAnimation {
+                    target: shadow; property: "height"; from: 32; to: 108; duration: 1200
+                    easing.type: Easing.OutExpo
+                }
+                NumberAnimation {
+                    target: shadow; property: "opacity"; from: 1; to: 0; duration: 1200
+                    easing.type: Easing.InQuint
+                }
+            }
+        }
+    }
 }

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Ball skin "egg": a painted egg.
+import QtQuick
+
+Item {
+    id: skin
+
+    Image {
+        anchors.centerIn: parent
+        source: "eggs_120x115.png"
+    }
+
+    Column {
+        x: 36
+        y: 33
+        width: parent.width
+        spacing: 0
+        Text {
+            objectName: "ramText"
+            font.family: SetsIndividual.font
+            font.pixelSize: 11
+            text: qsTranslate("BallViewer", "RAM: %1%").arg(
+                      typeof FlowDataList !== "undefined" && FlowDataList
+                      ? FlowDataList.memoryUsage : 0) + Translator.nulstr
+        }
+        Text {
+            objectName: "cpuText"
+            font.family: SetsIndividual.font
+            font.pixelSize: 11
+            text: qsTranslate("BallViewer", "CPU: %1%").arg(
+                      typeof FlowDataList !== "undefined" && FlowDataList
+                      ? FlowDataList.cpuUsage : 0) + Translator.nulstr
+        }
+    }
+
+    Component.onCompleted: {
+        ball_main.width = 120
+        ball_main.height = 115
+        EP.qmlWindowResize(120, 115)
+    }
+}
