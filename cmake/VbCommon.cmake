@@ -6,6 +6,11 @@ target_compile_features(vb_common_cfg INTERFACE cxx_std_17)
 target_compile_options(vb_common_cfg INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -pedantic -Wold-style-cast -Wnon-virtual-dtor>
   $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra>)
+# GCC's unique symbols would pin the ball library in memory: the host could never unload it
+# and its resources would outlive it.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(vb_common_cfg INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
+endif()
 target_compile_definitions(vb_common_cfg INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT QT_NO_FOREACH
   BOOST_THREAD_VERSION=4 BOOST_BIND_GLOBAL_PLACEHOLDERS)

@@ -26,8 +26,9 @@ QString HostBridge::saveCapture(const QImage& image)
         dir = QDir::homePath();
     QDir().mkpath(dir);
     const QString path =
-        dir + QStringLiteral("/Screen capture %1.png")
-                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
+        dir +
+        QStringLiteral("/Screen capture %1.png")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
     if (!image.save(path, "PNG"))
         return QString();
     qInfo("verdant-ball-host: capture saved to %s", qPrintable(path));

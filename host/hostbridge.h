@@ -13,8 +13,7 @@ class HostBridge : public QObject
 public:
     explicit HostBridge(std::function<void()> showBall, QObject* parent = nullptr)
         : QObject(parent), m_showBall(std::move(showBall))
-    {
-    }
+    {}
     Q_INVOKABLE void showBall();
     Q_INVOKABLE void quit();
     // Writes the capture into the user's pictures folder; the path, empty on failure.

@@ -11,11 +11,13 @@ bool toInt(const QVariant& v, int& out)
 {
     if (!v.isValid() || v.isNull())
         return false;
+    // Through 64 bits: QVariant's own int conversion silently truncates what does not fit.
     bool ok = false;
-    const int i = v.toInt(&ok);
-    if (ok)
-        out = i;
-    return ok;
+    const qlonglong i = v.toLongLong(&ok);
+    if (!ok || i < INT_MIN || i > INT_MAX)
+        return false;
+    out = static_cast<int>(i);
+    return true;
 }
 
 int clampAxis(int v, int lo, int len, int size)

@@ -78,9 +78,8 @@ void BallViewer::exportObject()
 
 void BallViewer::showAtPos()
 {
-    const vb::ball::Placement p =
-        vb::ball::placeBall(SetsManager::readValueUser(kKeyX), SetsManager::readValueUser(kKeyY),
-                            size(), workAreas());
+    const vb::ball::Placement p = vb::ball::placeBall(
+        SetsManager::readValueUser(kKeyX), SetsManager::readValueUser(kKeyY), size(), workAreas());
     if (p.usedDefaultX || p.usedDefaultY)
         qDebug() << "BallViewer: saved position incomplete, using the default corner for"
                  << (p.usedDefaultX ? "x" : "") << (p.usedDefaultY ? "y" : "");
@@ -96,14 +95,14 @@ void BallViewer::registerHotKey()
     if (!keys)
         return;
     QPointer<BallViewer> self(this);
-    const auto result = keys->registerHotKey(
-        static_cast<uintptr_t>(winId()), kHotKeyId, kHotKeyModifiers, kHotKeyVirtualKey,
-        [self](int id) {
-            if (!self || id != kHotKeyId)
-                return;
-            qDebug() << "BallViewer: hot key Ctrl+Alt+C pressed";
-            self->showScreenCaptureView();
-        });
+    const auto result = keys->registerHotKey(static_cast<uintptr_t>(winId()), kHotKeyId,
+                                             kHotKeyModifiers, kHotKeyVirtualKey, [self](int id) {
+                                                 if (!self || id != kHotKeyId)
+                                                     return;
+                                                 qDebug()
+                                                     << "BallViewer: hot key Ctrl+Alt+C pressed";
+                                                 self->showScreenCaptureView();
+                                             });
     hotKeyRegistered = result == vb::platform::HotKeyResult::Registered;
     if (result == vb::platform::HotKeyResult::Conflict)
         qDebug() << "BallViewer: the hot key Ctrl+Alt+C is taken by another program";
@@ -283,11 +282,12 @@ void BallViewer::HideBallView()
 void BallViewer::qmlShowMenu()
 {
     auto* menu = new MenuViewEx(this);
-    const QString capture = hotKeyRegistered
-                                ? QCoreApplication::translate("QObject", "Screen Capture (Ctrl+Alt+C)")
-                                : QCoreApplication::translate("QObject", "Screen Capture");
-    auto* open = new MenuActions(QCoreApplication::translate("QObject", "Open Boost Panel"), menu,
-                                 true, true, QStringLiteral(":/Ball/Skins/images/icon_boost_12.png"));
+    const QString capture =
+        hotKeyRegistered ? QCoreApplication::translate("QObject", "Screen Capture (Ctrl+Alt+C)")
+                         : QCoreApplication::translate("QObject", "Screen Capture");
+    auto* open =
+        new MenuActions(QCoreApplication::translate("QObject", "Open Boost Panel"), menu, true,
+                        true, QStringLiteral(":/Ball/Skins/images/icon_boost_12.png"));
     auto* shot = new MenuActions(capture, menu, true, true,
                                  QStringLiteral(":/Ball/Skins/images/icon_Screenshots_18.png"));
     auto* skin = new MenuActions(QCoreApplication::translate("QObject", "Change Skin"), menu, false,

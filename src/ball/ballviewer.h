@@ -18,10 +18,10 @@ class VERDANTBALL_EXPORT BallViewer : public BaseView
 {
     Q_OBJECT
     Q_PROPERTY(bool isEmptingMemorySet READ isEmptingMemorySet NOTIFY isEmptingMemorySetChanged)
-    Q_PROPERTY(bool isPopupPined READ isPopupPinedValue WRITE setIsPopupPined NOTIFY
-                   isPopupPinedChanged)
-    Q_PROPERTY(ModulePages currentPage READ currentPage WRITE setCurrentPage NOTIFY
-                   currentPageChanged)
+    Q_PROPERTY(
+        bool isPopupPined READ isPopupPinedValue WRITE setIsPopupPined NOTIFY isPopupPinedChanged)
+    Q_PROPERTY(
+        ModulePages currentPage READ currentPage WRITE setCurrentPage NOTIFY currentPageChanged)
     Q_PROPERTY(ProcsPages currentProcPage READ currentProcPage WRITE setCurrentProcPage NOTIFY
                    currentProcPageChanged)
     Q_PROPERTY(uint lastFixCount READ lastFixCount NOTIFY lastFixInfoChanged)

@@ -70,8 +70,7 @@ bool Translator::setLanguage(const QString& language)
 SetsIndividual::SetsIndividual(QObject* parent)
     : QObject(parent), m_font(QStringLiteral("DejaVu Sans")), m_textColor(QColor(0x15, 0x1b, 0x1f)),
       m_bgState0Color(QColor(0x0b, 0x62, 0xb8))
-{
-}
+{}
 
 void SetsIndividual::setFont(const QString& f)
 {
@@ -99,8 +98,7 @@ void SetsIndividual::setBgState0Color(const QColor& c)
 
 HostEnvironment::HostEnvironment()
     : m_translator(std::make_unique<Translator>()), m_sets(std::make_unique<SetsIndividual>())
-{
-}
+{}
 
 HostEnvironment& HostEnvironment::instance()
 {

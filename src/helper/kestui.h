@@ -59,8 +59,8 @@ private:
 class VDSHELPER_EXPORT CursorShapeArea : public QQuickItem
 {
     Q_OBJECT
-    Q_PROPERTY(Qt::CursorShape cursorShape READ cursorShape WRITE setCursorShape NOTIFY
-                   cursorShapeChanged)
+    Q_PROPERTY(
+        Qt::CursorShape cursorShape READ cursorShape WRITE setCursorShape NOTIFY cursorShapeChanged)
 public:
     explicit CursorShapeArea(QQuickItem* parent = nullptr);
     Qt::CursorShape cursorShape() const { return m_shape; }

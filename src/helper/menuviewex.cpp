@@ -12,8 +12,7 @@ MenuActions::MenuActions(const QString& text, QObject* parent, bool separatorAft
                          const QString& iconPath)
     : QObject(parent), m_text(text), m_icon(iconPath), m_separatorAfter(separatorAfter),
       m_enabled(enabled)
-{
-}
+{}
 
 QString MenuActions::iconUrl() const
 {

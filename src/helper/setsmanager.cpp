@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "helper/setsgeneral.h"
 #include "helper/setsmanager.h"
+#include "helper/setsgeneral.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -40,8 +40,7 @@ QVariant SetsManager::readValueUser(const QString& key, const QVariant& def)
 {
     QSettings& s = store();
     if (s.status() != QSettings::NoError) {
-        qDebug().noquote() << "SetsManager: settings unreadable, using defaults:"
-                           << userFilePath();
+        qDebug().noquote() << "SetsManager: settings unreadable, using defaults:" << userFilePath();
         return def;
     }
     return s.value(key, def);
@@ -51,5 +50,12 @@ void SetsManager::saveValueUser(const QString& key, const QVariant& value)
 {
     QSettings& s = store();
     s.setValue(key, value);
+    s.sync();
+}
+
+void SetsManager::removeValueUser(const QString& key)
+{
+    QSettings& s = store();
+    s.remove(key);
     s.sync();
 }

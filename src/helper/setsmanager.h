@@ -14,6 +14,8 @@ public:
     static QVariant readValueUser(const QString& key, const QVariant& def = QVariant());
     // Stores value under key and writes it out at once, so a crash loses nothing.
     static void saveValueUser(const QString& key, const QVariant& value);
+    // Forgets key (the host clears values it owns; tests start clean).
+    static void removeValueUser(const QString& key);
     // The settings file's path.
     static QString userFilePath();
 };

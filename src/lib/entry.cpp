@@ -34,8 +34,8 @@ void destroyBall(BaseView* v)
     delete asBall(v);
 }
 
-const VerdantBallApi kApi{kVerdantBallAbi, createBall, showAtPos, hideBallView, showPopup,
-                          destroyBall};
+const VerdantBallApi kApi{kVerdantBallAbi, createBall, showAtPos,
+                          hideBallView,    showPopup,  destroyBall};
 } // namespace
 
 extern "C" Q_DECL_EXPORT const VerdantBallApi* verdantball_api()

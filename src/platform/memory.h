@@ -8,7 +8,7 @@ namespace vb::platform {
 
 struct MemoryStatus
 {
-    uint32_t memoryLoad = 0;      // percent in use, 0..100
+    uint32_t memoryLoad = 0; // percent in use, 0..100
     uint64_t totalPhysBytes = 0;
     uint64_t availPhysBytes = 0;
 };

@@ -8,10 +8,10 @@ namespace vb::platform {
 
 struct ServiceInfo
 {
-    std::string keyName;      // the service's key (unit name on Linux)
+    std::string keyName; // the service's key (unit name on Linux)
     std::string displayName;
     std::string description;
-    ProcessId processId = 0;  // main process, 0 when none
+    ProcessId processId = 0; // main process, 0 when none
 };
 
 class IServices

@@ -3,7 +3,7 @@
 # Sourced by end-to-end tests: a private Xvfb display, a private HOME and XDG folders, and
 # helpers to find windows, wait for log lines and keep screenshots. Everything the test
 # starts is ended by pid when it exits.
-set -euo pipefail
+set -uo pipefail
 
 VB_ARTEFACTS="${VB_ARTEFACTS:-${VB_BUILD_DIR:-/tmp}/test-artefacts}"
 mkdir -p "$VB_ARTEFACTS"
@@ -114,3 +114,5 @@ vb_finish() {
   echo "$passes passed, $fails failed"
   [ "$fails" -eq 0 ]
 }
+
+quiet() { "$@" >/dev/null; }

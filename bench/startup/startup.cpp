@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Start-up cost of the demo host against a bare QQuickView: time to the first frame and the
+// resident memory once idle. Starts its own Xvfb when there is no display.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double residentMb(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+struct Run
+{
+    double firstFrameMs = -1;
+    double rssMb = -1;
+};
+
+Run runOnce(const QString& program, const QStringList& args, const QProcessEnvironment& env)
+{
+    Run r;
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer t;
+    t.start();
+    p.start(program, args);
+    if (!p.waitForStarted(5000))
+        return r;
+    QByteArray out;
+    while (t.elapsed() < 20000 && !out.contains("ball shown")) {
+        p.waitForReadyRead(50);
+        out += p.readAll();
+    }
+    if (out.contains("ball shown"))
+        r.firstFrameMs = double(t.nsecsElapsed()) / 1e6;
+    QThread::msleep(3000); // idle: let start-up allocations settle
+    r.rssMb = residentMb(p.processId());
+    p.terminate();
+    if (!p.waitForFinished(5000))
+        p.kill();
+    p.waitForFinished(2000);
+    return r;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int rounds = 5;
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    QProcess xvfb;
+    if (env.value(QStringLiteral("DISPLAY")).isEmpty()) {
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":171"), QStringLiteral("-screen"),
+                                            QStringLiteral("0"), QStringLiteral("1280x800x24"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QThread::msleep(800);
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":171"));
+    }
+    const QString bin = QStringLiteral(VB_BIN_DIR);
+    std::vector<double> bareMs, bareMb, hostMs, hostMb;
+    for (int i = 0; i < rounds; ++i) {
+        const Run b = runOnce(bin + QStringLiteral("/bench_bare_view"), {}, env);
+        const Run h = runOnce(bin + QStringLiteral("/verdant-ball-host"), {}, env);
+        bareMs.push_back(b.firstFrameMs);
+        bareMb.push_back(b.rssMb);
+        hostMs.push_back(h.firstFrameMs);
+        hostMb.push_back(h.rssMb);
+    }
+    if (xvfb.state() != QProcess::NotRunning) {
+        xvfb.terminate();
+        xvfb.waitForFinished(3000);
+    }
+    const double bms = median(bareMs), hms = median(hostMs);
+    const double bmb = median(bareMb), hmb = median(hostMb);
+    std::printf("bare view first frame: %.1f ms\n", bms);
+    std::printf("host first frame: %.1f ms\n", hms);
+    std::printf("bare view idle resident: %.1f MB\n", bmb);
+    std::printf("host idle resident: %.1f MB\n", hmb);
+    std::printf("resident ratio host/bare: %.2f\n", bmb > 0 ? hmb / bmb : -1);
+    std::printf("first frame ratio host/bare: %.2f\n", bms > 0 ? hms / bms : -1);
+    std::printf("startup: %.1f ms to the first frame\n", hms);
+    return hms > 0 ? 0 : 1;
+}

@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The ball's own rules: its meta-object table, what it publishes before its document exists,
+// placement from the saved position, the hot key, hiding and its property setters.
+#include "ball/ballviewer.h"
+#include "helper/setsmanager.h"
+#include "platform/fake/fakeplatform.h"
+
+#include <QProcess>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vb::platform;
+
+class TestBallViewer : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void memberTable();
+    void publishesBeforeTheDocument();
+    void placement_data();
+    void placement();
+    void hotKeyRetriedUntilRegistered();
+    void hotKeyStartsOneCaptureAtATime();
+    void hideTwice();
+    void procPageSetter();
+    void pinSwitch();
+    void fixSettersEmitNothing();
+    void recordPosition();
+
+private:
+    void loadBall(BallViewer& b);
+    std::shared_ptr<fake::FakeScreens> m_screens;
+    std::shared_ptr<fake::FakeHotKeys> m_keys;
+    QTemporaryDir m_dir;
+};
+
+void TestBallViewer::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QFile f(m_dir.filePath(QStringLiteral("ball.qml")));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("import QtQuick\n"
+            "Item { width: 120; height: 48\n"
+            "  property var ep: EP\n  property var bv: Bv\n"
+            "  property bool sawBoth: false\n"
+            "  Component.onCompleted: { sawBoth = (EP === Bv); EP.qmlWindowResize(120, 48) } }\n");
+}
+
+void TestBallViewer::init()
+{
+    m_screens = std::make_shared<fake::FakeScreens>();
+    m_keys = std::make_shared<fake::FakeHotKeys>();
+    Platform p;
+    p.screens = m_screens;
+    p.hotKeys = m_keys;
+    install(p);
+    for (const char* k : {"BallViewerX", "BallViewerY", "BallViewerHide"})
+        SetsManager::removeValueUser(QLatin1String(k));
+}
+
+void TestBallViewer::loadBall(BallViewer& b)
+{
+    b.setMainQmlFile(m_dir.filePath(QStringLiteral("ball.qml")));
+    QVERIFY(b.rootObject());
+}
+
+void TestBallViewer::memberTable()
+{
+    // Hosts and documents reach these members by index and name; their order is the interface.
+    const QStringList expected{QStringLiteral("toCleanPage()"),
+                               QStringLiteral("isEmptingMemorySetChanged(bool)"),
+                               QStringLiteral("isPopupPinedChanged(bool)"),
+                               QStringLiteral("hided()"),
+                               QStringLiteral("currentPageChanged(ModulePages)"),
+                               QStringLiteral("currentProcPageChanged(ProcsPages)"),
+                               QStringLiteral("lastFixInfoChanged(uint,qulonglong)"),
+                               QStringLiteral("tryOpenVDS()"),
+                               QStringLiteral("tryDelayShowPopup()"),
+                               QStringLiteral("onEmptingMemorySetFinished(qulonglong)"),
+                               QStringLiteral("onPopupFocusOut()"),
+                               QStringLiteral("onShowSkinsViewer()"),
+                               QStringLiteral("onPopupClosed()"),
+                               QStringLiteral("onTipClosed()"),
+                               QStringLiteral("onSkinViewerClosed()"),
+                               QStringLiteral("onOpenPanel()"),
+                               QStringLiteral("onHideBall()"),
+                               QStringLiteral("onOpenVDS()"),
+                               QStringLiteral("onScreenCaptureProcessClosed(int)"),
+                               QStringLiteral("onShowScreenCapture()"),
+                               QStringLiteral("onOfficeIsFixingChanged(bool)"),
+                               QStringLiteral("onGameIsFixingChanged(bool)"),
+                               QStringLiteral("onFixResultChanged(uint,qulonglong)"),
+                               QStringLiteral("fixCurrent(bool)"),
+                               QStringLiteral("fixCurrent()"),
+                               QStringLiteral("qmlDelayShowPopup()"),
+                               QStringLiteral("qmlCancelDelayShowPopup()"),
+                               QStringLiteral("qmlReleaseMemory()"),
+                               QStringLiteral("qmlShowMenu()"),
+                               QStringLiteral("qmlShowPopup()"),
+                               QStringLiteral("qmlRecordPos()"),
+                               QStringLiteral("qmlHidePopup()"),
+                               QStringLiteral("qmlToCleanPage()")};
+    const QMetaObject& mo = BallViewer::staticMetaObject;
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(QString::fromLatin1(mo.method(mo.methodOffset() + i).methodSignature()),
+                 expected[i]);
+    QCOMPARE(QString::fromLatin1(mo.className()), QStringLiteral("BallViewer"));
+    const QMetaEnum pages = mo.enumerator(mo.indexOfEnumerator("ModulePages"));
+    QCOMPARE(pages.keyToValue("MP_NONE"), -1);
+    QCOMPARE(pages.keyToValue("MP_Network"), 1);
+    const QMetaEnum procPages = mo.enumerator(mo.indexOfEnumerator("ProcsPages"));
+    QCOMPARE(procPages.keyToValue("PP_Game"), 1);
+}
+
+void TestBallViewer::publishesBeforeTheDocument()
+{
+    BallViewer b;
+    loadBall(b);
+    QObject* root = b.rootObject();
+    QCOMPARE(root->property("ep").value<QObject*>(), &b);
+    QVERIFY(root->property("sawBoth").toBool());
+    QCOMPARE(b.size(), QSize(120, 48));
+    const Qt::WindowFlags f = b.flags();
+    QVERIFY(f.testFlag(Qt::FramelessWindowHint));
+    QVERIFY(f.testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(f.testFlag(Qt::WindowCloseButtonHint));
+    // The constructor creates no window; nothing is shown before showAtPos.
+    QVERIFY(!b.isVisible());
+}
+
+void TestBallViewer::placement_data()
+{
+    QTest::addColumn<QVariant>("x");
+    QTest::addColumn<QVariant>("y");
+    QTest::addColumn<QPoint>("expected");
+    QTest::newRow("nothing saved") << QVariant() << QVariant() << QPoint(1790, 962);
+    QTest::newRow("saved") << QVariant(100) << QVariant(200) << QPoint(100, 200);
+    QTest::newRow("negative") << QVariant(-50) << QVariant(-1) << QPoint(0, 0);
+    QTest::newRow("wrong type for x")
+        << QVariant(QStringLiteral("abc")) << QVariant(300) << QPoint(1790, 300);
+    QTest::newRow("boolean y") << QVariant(17) << QVariant(QStringLiteral("true"))
+                               << QPoint(17, 962);
+}
+
+void TestBallViewer::placement()
+{
+    QFETCH(QVariant, x);
+    QFETCH(QVariant, y);
+    QFETCH(QPoint, expected);
+    if (x.isValid())
+        SetsManager::saveValueUser(QStringLiteral("BallViewerX"), x);
+    if (y.isValid())
+        SetsManager::saveValueUser(QStringLiteral("BallViewerY"), y);
+    BallViewer b;
+    loadBall(b);
+    b.showAtPos();
+    QCOMPARE(b.position(), expected);
+    QVERIFY(b.isVisible());
+}
+
+void TestBallViewer::hotKeyRetriedUntilRegistered()
+{
+    BallViewer b;
+    loadBall(b);
+    m_keys->nextResult = HotKeyResult::Conflict;
+    b.showAtPos();
+    QVERIFY(!b.hotKeyIsRegistered());
+    QCOMPARE(m_keys->attempts, 1);
+    m_keys->nextResult = HotKeyResult::Registered;
+    b.showAtPos();
+    QVERIFY(b.hotKeyIsRegistered());
+    QCOMPARE(m_keys->attempts, 2);
+    QCOMPARE(m_keys->registered.count(1), size_t(1));
+    QCOMPARE(m_keys->registered[1].modifiers, 3u);
+    QCOMPARE(m_keys->registered[1].virtualKey, 0x43u);
+    b.showAtPos();
+    QCOMPARE(m_keys->attempts, 2); // never registered twice
+}
+
+void TestBallViewer::hotKeyStartsOneCaptureAtATime()
+{
+    BallViewer b;
+    loadBall(b);
+    b.showAtPos();
+    QTest::ignoreMessage(QtDebugMsg, "BallViewer: hot key Ctrl+Alt+C pressed");
+    QVERIFY(m_keys->press(1));
+    QList<QProcess*> procs = b.findChildren<QProcess*>();
+    QCOMPARE(procs.size(), 1);
+    QCOMPARE(procs[0]->arguments(), QStringList{QStringLiteral("-ScreenCapture")});
+    QCOMPARE(procs[0]->program(), QCoreApplication::applicationFilePath());
+    QTest::ignoreMessage(QtDebugMsg, "BallViewer: hot key Ctrl+Alt+C pressed");
+    m_keys->press(1);
+    QCOMPARE(b.findChildren<QProcess*>().size(), 1);
+    // When the capture ends the next request starts a new one.
+    QVERIFY(procs[0]->waitForFinished(20000));
+    QTRY_COMPARE(b.findChildren<QProcess*>().size(), 0);
+    QTest::ignoreMessage(QtDebugMsg, "BallViewer: hot key Ctrl+Alt+C pressed");
+    m_keys->press(1);
+    QCOMPARE(b.findChildren<QProcess*>().size(), 1);
+    b.findChildren<QProcess*>()[0]->waitForFinished(20000);
+}
+
+void TestBallViewer::hideTwice()
+{
+    BallViewer b;
+    loadBall(b);
+    b.showAtPos();
+    QSignalSpy hided(&b, &BallViewer::hided);
+    b.HideBallView();
+    QVERIFY(!b.isVisible());
+    QCOMPARE(SetsManager::readValueUser(QStringLiteral("BallViewerHide")).toBool(), true);
+    SetsManager::saveValueUser(QStringLiteral("BallViewerHide"), false);
+    b.HideBallView();
+    QCOMPARE(hided.count(), 2);
+    QCOMPARE(SetsManager::readValueUser(QStringLiteral("BallViewerHide")).toBool(), true);
+}
+
+void TestBallViewer::procPageSetter()
+{
+    BallViewer b;
+    QSignalSpy spy(&b, &BallViewer::currentProcPageChanged);
+    b.setCurrentProcPage(BallViewer::PP_Office);
+    QCOMPARE(spy.count(), 0);
+    b.setCurrentProcPage(BallViewer::PP_NONE);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy[0][0].value<BallViewer::ProcsPages>(), BallViewer::PP_NONE);
+    QSignalSpy pageSpy(&b, &BallViewer::currentPageChanged);
+    b.setCurrentPage(BallViewer::MP_Procgram);
+    QCOMPARE(pageSpy.count(), 0);
+    b.setCurrentPage(BallViewer::MP_Network);
+    QCOMPARE(pageSpy.count(), 1);
+}
+
+void TestBallViewer::pinSwitch()
+{
+    BallViewer b;
+    QSignalSpy spy(&b, &BallViewer::isPopupPinedChanged);
+    b.setIsPopupPined(true);
+    b.setIsPopupPined(true);
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(b.isPopupPinedValue());
+    b.setCurrentPage(BallViewer::MP_Network);
+    QVERIFY(!b.isPopupPined()); // no panel exists
+    QCOMPARE(b.property("isPopupPined").toBool(), true);
+}
+
+void TestBallViewer::fixSettersEmitNothing()
+{
+    BallViewer b;
+    QSignalSpy spy(&b, &BallViewer::lastFixInfoChanged);
+    b.setLastFixCount(4);
+    b.setLastFixMemory(3 * 1024 * 1024 / 2);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(b.lastFixCount(), 4u);
+    QCOMPARE(b.lastFixMemoryStr(), QStringLiteral("1.50 MB"));
+}
+
+void TestBallViewer::recordPosition()
+{
+    BallViewer b;
+    loadBall(b);
+    b.showAtPos();
+    b.setPosition(333, 444);
+    b.qmlRecordPos();
+    QCOMPARE(SetsManager::readValueUser(QStringLiteral("BallViewerX")).toInt(), 333);
+    QCOMPARE(SetsManager::readValueUser(QStringLiteral("BallViewerY")).toInt(), 444);
+    BallViewer again;
+    loadBall(again);
+    again.showAtPos();
+    QCOMPARE(again.position(), QPoint(333, 444));
+}
+
+QTEST_MAIN(TestBallViewer)
+#include "tst_ballviewer.moc"
