@@ -4,6 +4,7 @@
 #include "ball/ballplacement.h"
 #include "ball/qmlapplicationviewer.h"
 #include "core/sizetext.h"
+#include "flow/flowdatalist.h"
 #include "helper/menuviewex.h"
 #include "helper/setsmanager.h"
 #include "platform/platform.h"
@@ -42,7 +43,8 @@ QRect primaryArea()
 
 BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
 {
-    // The traffic model and the boost lists join the ball with their subsystems, before this.
+    m_flowDataList = std::make_shared<FlowDataList>();
+    // The boost lists join the ball with their subsystem here, before the skin catalogue.
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
 }
@@ -56,6 +58,7 @@ BallViewer::~BallViewer()
     if (memoryNote)
         memoryNote->close();
     skinsList.reset();
+    m_flowDataList.reset();
 }
 
 void BallViewer::exportObject()
@@ -69,8 +72,9 @@ void BallViewer::exportObject()
         f |= Qt::WindowStaysOnTopHint;
     setFlags(f);
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
-    // "FlowDataList" (the traffic model) is published here, between "EP" and "SkinsList".
+    rootContext()->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
     rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
+    m_flowDataList->startMonitoring();
     initViewPopup();
 }
 

@@ -11,6 +11,7 @@
 
 class QmlApplicationViewer;
 class QProcess;
+class FlowDataList;
 class QQmlContext;
 class SkinsList;
 
@@ -67,6 +68,8 @@ public:
     QmlApplicationViewer* popupWindow() const { return popupView; }
     // The skin catalogue the ball wears its skin from (published as "SkinsList").
     std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
+    // The traffic model, the source of the ball's RAM and CPU figures ("FlowDataList").
+    std::shared_ptr<FlowDataList> flowDataList() const { return m_flowDataList; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -133,4 +136,5 @@ private:
     uint m_lastFixCount = 0;
     quint64 m_lastFixMemory = 0;
     std::shared_ptr<SkinsList> skinsList;
+    std::shared_ptr<FlowDataList> m_flowDataList;
 };
