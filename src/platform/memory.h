@@ -10,7 +10,13 @@ struct MemoryStatus
 {
     uint32_t memoryLoad = 0; // percent in use, 0..100
     uint64_t totalPhysBytes = 0;
+    // Memory that programs can have without the system swapping (what the load is made of).
     uint64_t availPhysBytes = 0;
+    // Memory that holds nothing at all: the figure that rises when working sets are emptied.
+    // Where the system counts its file cache as available (Linux), emptying a working set
+    // only turns cached pages into free ones and availPhysBytes hardly moves; where it does
+    // not (Windows' standby list is available), this equals availPhysBytes.
+    uint64_t freePhysBytes = 0;
 };
 
 // Cumulative CPU times in 100-nanosecond units; kernel includes idle, as on Windows.
@@ -29,6 +35,8 @@ public:
     virtual bool systemTimes(SystemTimes& out) = 0;
     // Millisecond tick counter that wraps at 2^32, like GetTickCount.
     virtual uint32_t tickCountMs() = 0;
+    // Blocks the calling thread for ms milliseconds of the same clock as tickCountMs.
+    virtual void sleepMs(uint32_t ms) = 0;
 };
 
 class IWorkingSets

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
 #include "platform/linux/networkstate.h"
+#include "platform/linux/pidfdworkingsets.h"
+#include "platform/linux/procfsmemory.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/qtscreens.h"
 #include "platform/linux/xcbhotkeys.h"
@@ -14,6 +16,8 @@ Platform makeNative()
     p.screens = std::make_shared<linux_::QtScreens>();
     p.hotKeys = std::make_shared<linux_::XcbHotKeys>();
     p.processes = std::make_shared<linux_::ProcfsProcesses>();
+    p.memory = std::make_shared<linux_::ProcfsMemory>();
+    p.workingSets = std::make_shared<linux_::PidfdWorkingSets>();
     p.network = std::make_shared<linux_::LinuxNetworkState>();
     return p;
 }
