@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,6 +57,7 @@ public:
         const auto since = std::chrono::steady_clock::now().time_since_epoch();
         return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
     }
+    void sleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 private:
     std::atomic<uint64_t> m_calls{0};

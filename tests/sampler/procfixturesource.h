@@ -82,6 +82,7 @@ public:
         return parseStat(read(path), out);
     }
     uint32_t tickCountMs() override { return tick; }
+    void sleepMs(uint32_t ms) override { tick += ms; }
 
 private:
     static QByteArray read(const QString& path)
