@@ -97,17 +97,33 @@ bool PSFilter::open()
 
 int PSFilter::accessMode()
 {
-    if (!m_handle)
-        open();
+    reconnect();
     if (!m_handle)
         return 0;
     return m_readOnly ? 1 : 2;
 }
 
+bool PSFilter::reconnect()
+{
+    // A handle whose device went away (the service stopped) is given up, so the access mode
+    // says 0 and the next call finds the device again once it is back.
+    if (m_handle && !m_handle->connected())
+        m_handle.reset();
+    if (!m_handle)
+        open();
+    return m_handle != nullptr;
+}
+
+void PSFilter::dropIfDisconnected()
+{
+    if (m_handle && !m_handle->connected())
+        m_handle.reset();
+}
+
 void PSFilter::queryProcessPaths(
     std::function<void(quint64 pid, const std::wstring& dosPath)> onPath)
 {
-    if (!m_handle || !onPath)
+    if (!onPath || !reconnect())
         return;
     const auto table = deviceTable();
     vb::flow::readList(*m_handle, CodeProcessPathsFirst, CodeProcessPathsNext,
@@ -117,14 +133,15 @@ void PSFilter::queryProcessPaths(
                                    onPath(pid, ntPathToDosPath(path, table));
                                });
                        });
+    dropIfDisconnected();
 }
 
 bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> onConnection,
                                 std::function<void(const ConnectionDataHistoryItem&)> onHistory)
 {
-    if (!m_handle)
+    if (!reconnect())
         return false;
-    return vb::flow::readList(
+    const bool ok = vb::flow::readList(
         *m_handle, CodeConnectionsFirst, CodeConnectionsNext,
         [&](const uint8_t* data, size_t length) {
             vb::flow::parseConnectionListChunk(
@@ -139,6 +156,8 @@ bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> o
                     }
                 });
         });
+    dropIfDisconnected();
+    return ok;
 }
 
 bool PSFilter::sendPathRequest(quint32 code, const std::wstring& dosPath)
@@ -146,11 +165,14 @@ bool PSFilter::sendPathRequest(quint32 code, const std::wstring& dosPath)
     std::wstring nt = dosPathToNtPath(dosPath.c_str());
     if (!nt.empty() && !(m_device && m_device->caseSensitivePaths()))
         std::transform(nt.begin(), nt.end(), nt.begin(), lowerChar);
-    if (!m_handle)
+    if (!reconnect())
         return false;
     std::vector<uint8_t> none;
     size_t returned = 0;
-    return m_handle->control(code, vb::flow::encodeWidePath(nt), none, 0, returned) == ErrSuccess;
+    const bool ok =
+        m_handle->control(code, vb::flow::encodeWidePath(nt), none, 0, returned) == ErrSuccess;
+    dropIfDisconnected();
+    return ok;
 }
 
 bool PSFilter::blockPath(const std::wstring& dosPath)

@@ -77,6 +77,8 @@ public:
 
 private:
     bool sendPathRequest(quint32 code, const std::wstring& dosPath);
+    bool reconnect();
+    void dropIfDisconnected();
 
     std::shared_ptr<vb::platform::IFilterDevice> m_device;
     std::unique_ptr<vb::platform::IFilterHandle> m_handle;

@@ -17,7 +17,12 @@ public:
     virtual uint32_t control(uint32_t code, const std::vector<uint8_t>& in,
                              std::vector<uint8_t>& out, size_t outCapacity,
                              size_t& bytesReturned) = 0;
+    // False once the device behind the handle has gone away; the handle then only fails.
+    virtual bool connected() const { return true; }
 };
+
+// The device went away under an open handle.
+constexpr uint32_t ErrDeviceNotConnected = 1167;
 
 class IFilterDevice
 {

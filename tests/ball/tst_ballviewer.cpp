@@ -3,6 +3,7 @@
 // placement from the saved position, the hot key, hiding and its property setters.
 #include "ball/ballviewer.h"
 #include "helper/setsmanager.h"
+#include "platform/fake/fakefilter.h"
 #include "platform/fake/fakeplatform.h"
 
 #include <QProcess>
@@ -57,6 +58,11 @@ void TestBallViewer::init()
     Platform p;
     p.screens = m_screens;
     p.hotKeys = m_keys;
+    // The ball starts its sampling worker; it must not provision the filter service on this
+    // machine when the tests run as root.
+    auto notElevated = std::make_shared<fake::FakeElevation>();
+    notElevated->elevated = false;
+    p.elevation = notElevated;
     install(p);
     for (const char* k : {"BallViewerX", "BallViewerY", "BallViewerHide"})
         SetsManager::removeValueUser(QLatin1String(k));

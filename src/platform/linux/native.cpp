@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
+#include "platform/linux/filterclient.h"
 #include "platform/linux/networkstate.h"
 #include "platform/linux/pidfdworkingsets.h"
 #include "platform/linux/procfsmemory.h"
@@ -19,6 +20,9 @@ Platform makeNative()
     p.memory = std::make_shared<linux_::ProcfsMemory>();
     p.workingSets = std::make_shared<linux_::PidfdWorkingSets>();
     p.network = std::make_shared<linux_::LinuxNetworkState>();
+    p.elevation = std::make_shared<linux_::LinuxElevation>();
+    p.filterDevice = std::make_shared<linux_::SocketFilterDevice>();
+    p.driverService = std::make_shared<linux_::FilterService>();
     return p;
 }
 

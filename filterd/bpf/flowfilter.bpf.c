@@ -1,0 +1,300 @@
+// SPDX-License-Identifier: GPL-2.0
+/* In-kernel half of the filter service, attached at the cgroup2 root so that it sees every
+ * socket of every network namespace.
+ *
+ * Accounting: each socket's owner (the process that created, connected or sent on it) lives in
+ * socket storage, cloned to accepted children so a server's connections belong to the server.
+ * Payload bytes are counted per socket cookie while the socket is open; when the socket is
+ * released its counters move into the owner's history in the same program, so nothing is lost
+ * between two reads, and bytes that still flow after the release (a TCP send buffer draining)
+ * go straight to the history.
+ *
+ * Blocking: by executable (inode, device) for new sockets, connects, sends and binds, checked
+ * against the calling task itself; and by owner for packets of sockets that are already open.
+ */
+#include "vmlinux.h"
+#include <bpf/bpf_helpers.h>
+#include <bpf/bpf_endian.h>
+
+#define AF_INET 2
+#define AF_INET6 10
+#define TCP_LISTEN 10
+
+struct owner {
+	__u32 tgid;
+	__u32 released;
+};
+
+struct exe_key {
+	__u64 ino;
+	__u32 dev;
+	__u32 pad;
+};
+
+struct sock_rec {
+	__u32 tgid;
+	__u16 family;
+	__u16 proto;
+	__u32 laddr;
+	__u32 raddr;
+	__u16 lport;
+	__u16 rport;
+	__u32 pad;
+	__u64 rx;
+	__u64 tx;
+};
+
+struct hist {
+	__u64 rx;
+	__u64 tx;
+};
+
+struct {
+	__uint(type, BPF_MAP_TYPE_HASH);
+	__uint(max_entries, 65536);
+	__uint(map_flags, BPF_F_NO_PREALLOC);
+	__type(key, __u64);
+	__type(value, struct sock_rec);
+} socks SEC(".maps");
+
+struct {
+	__uint(type, BPF_MAP_TYPE_HASH);
+	__uint(max_entries, 32768);
+	__uint(map_flags, BPF_F_NO_PREALLOC);
+	__type(key, __u32);
+	__type(value, struct hist);
+} history SEC(".maps");
+
+struct {
+	__uint(type, BPF_MAP_TYPE_SK_STORAGE);
+	__uint(map_flags, BPF_F_NO_PREALLOC | BPF_F_CLONE);
+	__type(key, int);
+	__type(value, struct owner);
+} sk_owner SEC(".maps");
+
+/* Owners of sockets that existed before the programs were attached, seeded from a dump. */
+struct {
+	__uint(type, BPF_MAP_TYPE_LRU_HASH);
+	__uint(max_entries, 65536);
+	__type(key, __u64);
+	__type(value, __u32);
+} cookie_owner SEC(".maps");
+
+struct {
+	__uint(type, BPF_MAP_TYPE_HASH);
+	__uint(max_entries, 1024);
+	__type(key, struct exe_key);
+	__type(value, __u8);
+} blocked_exe SEC(".maps");
+
+struct {
+	__uint(type, BPF_MAP_TYPE_HASH);
+	__uint(max_entries, 16384);
+	__type(key, __u32);
+	__type(value, __u8);
+} blocked_tgid SEC(".maps");
+
+__u64 denied_calls, dropped_packets, unowned_packets, lost_records;
+
+static __always_inline int task_blocked(__u32 tgid)
+{
+	if (bpf_map_lookup_elem(&blocked_tgid, &tgid))
+		return 1;
+	struct task_struct *t = bpf_get_current_task_btf();
+	struct mm_struct *mm = t->mm;
+	if (!mm)
+		return 0;
+	struct file *f = mm->exe_file;
+	if (!f)
+		return 0;
+	struct exe_key k = {.ino = f->f_inode->i_ino, .dev = f->f_inode->i_sb->s_dev, .pad = 0};
+	return bpf_map_lookup_elem(&blocked_exe, &k) != 0;
+}
+
+static __always_inline void set_owner(struct bpf_sock *sk, __u32 tgid)
+{
+	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+	if (o && !o->released)
+		o->tgid = tgid;
+}
+
+SEC("cgroup/sock_create")
+int vb_sock_create(struct bpf_sock *sk)
+{
+	__u32 tgid = bpf_get_current_pid_tgid() >> 32;
+	set_owner(sk, tgid);
+	if (task_blocked(tgid)) {
+		__sync_fetch_and_add(&denied_calls, 1);
+		return 0;
+	}
+	return 1;
+}
+
+static __always_inline int addr_hook(struct bpf_sock_addr *ctx)
+{
+	__u32 tgid = bpf_get_current_pid_tgid() >> 32;
+	if (ctx->sk)
+		set_owner(ctx->sk, tgid);
+	if (task_blocked(tgid)) {
+		__sync_fetch_and_add(&denied_calls, 1);
+		return 0;
+	}
+	return 1;
+}
+
+SEC("cgroup/connect4") int vb_connect4(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+SEC("cgroup/connect6") int vb_connect6(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+SEC("cgroup/sendmsg4") int vb_sendmsg4(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+SEC("cgroup/sendmsg6") int vb_sendmsg6(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+SEC("cgroup/bind4") int vb_bind4(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+SEC("cgroup/bind6") int vb_bind6(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+
+static __always_inline void add_history(__u32 tgid, __u64 rx, __u64 tx)
+{
+	struct hist *h = bpf_map_lookup_elem(&history, &tgid);
+	if (!h) {
+		struct hist z = {};
+		bpf_map_update_elem(&history, &tgid, &z, BPF_NOEXIST);
+		h = bpf_map_lookup_elem(&history, &tgid);
+		if (!h) {
+			__sync_fetch_and_add(&lost_records, 1);
+			return;
+		}
+	}
+	__sync_fetch_and_add(&h->rx, rx);
+	__sync_fetch_and_add(&h->tx, tx);
+}
+
+SEC("cgroup/sock_release")
+int vb_sock_release(struct bpf_sock *sk)
+{
+	__u64 cookie = bpf_get_socket_cookie(sk);
+	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, 0);
+	struct sock_rec *r = bpf_map_lookup_elem(&socks, &cookie);
+	if (o)
+		o->released = 1;
+	if (r) {
+		add_history(r->tgid, r->rx, r->tx);
+		bpf_map_delete_elem(&socks, &cookie);
+	}
+	return 1;
+}
+
+static __always_inline __u32 fold6(const __u32 *a)
+{
+	return a[0] ^ a[1] ^ a[2] ^ a[3];
+}
+
+/* Transport payload of a packet whose data starts at the IP header. */
+static __always_inline __u32 payload_len(struct __sk_buff *skb)
+{
+	__u8 vihl;
+	__u32 l3, l4 = 0, proto;
+	if (bpf_skb_load_bytes(skb, 0, &vihl, 1))
+		return 0;
+	if ((vihl >> 4) == 4) {
+		struct iphdr ip;
+		if (bpf_skb_load_bytes(skb, 0, &ip, sizeof ip))
+			return 0;
+		l3 = ip.ihl * 4;
+		proto = ip.protocol;
+	} else {
+		struct ipv6hdr ip6;
+		if (bpf_skb_load_bytes(skb, 0, &ip6, sizeof ip6))
+			return 0;
+		l3 = sizeof ip6;
+		proto = ip6.nexthdr;
+	}
+	if (proto == IPPROTO_TCP) {
+		struct tcphdr th;
+		if (bpf_skb_load_bytes(skb, l3, &th, sizeof th))
+			return 0;
+		l4 = th.doff * 4;
+	} else if (proto == IPPROTO_UDP) {
+		l4 = 8;
+	} else {
+		return 0;
+	}
+	return skb->len > l3 + l4 ? skb->len - l3 - l4 : 0;
+}
+
+static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
+{
+	struct bpf_sock *sk = skb->sk;
+	if (!sk)
+		return 1;
+	sk = bpf_sk_fullsock(sk);
+	if (!sk)
+		return 1;
+	if (sk->protocol != IPPROTO_TCP && sk->protocol != IPPROTO_UDP)
+		return 1;
+	__u64 cookie = bpf_get_socket_cookie(skb);
+	__u32 tgid = 0, released = 0;
+	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, 0);
+	if (o) {
+		tgid = o->tgid;
+		released = o->released;
+	} else {
+		__u32 *seeded = bpf_map_lookup_elem(&cookie_owner, &cookie);
+		if (seeded) {
+			tgid = *seeded;
+			o = bpf_sk_storage_get(&sk_owner, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+			if (o)
+				o->tgid = tgid;
+		}
+	}
+	if (!tgid) {
+		__sync_fetch_and_add(&unowned_packets, 1);
+		return 1;
+	}
+	if (bpf_map_lookup_elem(&blocked_tgid, &tgid)) {
+		__sync_fetch_and_add(&dropped_packets, 1);
+		return 0;
+	}
+	__u64 len = payload_len(skb);
+	if (released) {
+		if (len)
+			add_history(tgid, egress ? 0 : len, egress ? len : 0);
+		return 1;
+	}
+	if (sk->state == TCP_LISTEN && sk->protocol == IPPROTO_TCP)
+		return 1;
+	struct sock_rec *r = bpf_map_lookup_elem(&socks, &cookie);
+	if (!r) {
+		struct sock_rec n = {};
+		n.tgid = tgid;
+		n.family = sk->family;
+		n.proto = sk->protocol;
+		bpf_map_update_elem(&socks, &cookie, &n, BPF_NOEXIST);
+		r = bpf_map_lookup_elem(&socks, &cookie);
+		if (!r) {
+			__sync_fetch_and_add(&lost_records, 1);
+			return 1;
+		}
+	}
+	if (!r->lport || !r->rport) {
+		if (sk->family == AF_INET) {
+			r->laddr = sk->src_ip4;
+			r->raddr = sk->dst_ip4;
+		} else {
+			__u32 s6[4], d6[4];
+			s6[0] = sk->src_ip6[0]; s6[1] = sk->src_ip6[1]; s6[2] = sk->src_ip6[2]; s6[3] = sk->src_ip6[3];
+			d6[0] = sk->dst_ip6[0]; d6[1] = sk->dst_ip6[1]; d6[2] = sk->dst_ip6[2]; d6[3] = sk->dst_ip6[3];
+			r->laddr = fold6(s6);
+			r->raddr = fold6(d6);
+		}
+		r->lport = sk->src_port;
+		r->rport = bpf_ntohs(sk->dst_port);
+	}
+	r->tgid = tgid;
+	if (egress)
+		__sync_fetch_and_add(&r->tx, len);
+	else
+		__sync_fetch_and_add(&r->rx, len);
+	return 1;
+}
+
+SEC("cgroup_skb/egress") int vb_egress(struct __sk_buff *skb) { return skb_hook(skb, 1); }
+SEC("cgroup_skb/ingress") int vb_ingress(struct __sk_buff *skb) { return skb_hook(skb, 0); }
+
+char LICENSE[] SEC("license") = "GPL";

@@ -1,0 +1,201 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
+#include "kernel.h"
+
+#include "flowfilter.skel.h"
+
+#include <bpf/bpf.h>
+#include <bpf/libbpf.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#define VB_MAX_LINKS 16
+
+struct vb_bpf {
+    struct flowfilter *skel;
+    struct bpf_link *links[VB_MAX_LINKS];
+    int nlinks;
+};
+
+struct exe_key {
+    uint64_t ino;
+    uint32_t dev;
+    uint32_t pad;
+};
+
+struct sock_rec {
+    uint32_t tgid;
+    uint16_t family, proto;
+    uint32_t laddr, raddr;
+    uint16_t lport, rport;
+    uint32_t pad;
+    uint64_t rx, tx;
+};
+
+struct hist {
+    uint64_t rx, tx;
+};
+
+static int quiet(enum libbpf_print_level level, const char *fmt, va_list ap)
+{
+    if (level == LIBBPF_DEBUG)
+        return 0;
+    return vfprintf(stderr, fmt, ap);
+}
+
+struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength)
+{
+    libbpf_set_print(quiet);
+    struct vb_bpf *b = calloc(1, sizeof *b);
+    if (!b) {
+        snprintf(err, errLength, "out of memory");
+        return NULL;
+    }
+    b->skel = flowfilter__open_and_load();
+    if (!b->skel) {
+        snprintf(err, errLength, "load: %s", strerror(errno));
+        free(b);
+        return NULL;
+    }
+    int cg = open(cgroupDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (cg < 0) {
+        snprintf(err, errLength, "open %s: %s", cgroupDir, strerror(errno));
+        vb_bpf_stop(b);
+        return NULL;
+    }
+    struct bpf_program *p;
+    bpf_object__for_each_program(p, b->skel->obj)
+    {
+        struct bpf_link *l = bpf_program__attach_cgroup(p, cg);
+        long e = libbpf_get_error(l);
+        if (e || b->nlinks >= VB_MAX_LINKS) {
+            snprintf(err, errLength, "attach %s: %s", bpf_program__name(p), strerror((int)-e));
+            if (!e)
+                bpf_link__destroy(l);
+            close(cg);
+            vb_bpf_stop(b);
+            return NULL;
+        }
+        b->links[b->nlinks++] = l;
+    }
+    close(cg);
+    return b;
+}
+
+void vb_bpf_stop(struct vb_bpf *b)
+{
+    if (!b)
+        return;
+    for (int i = 0; i < b->nlinks; i++)
+        bpf_link__destroy(b->links[i]);
+    flowfilter__destroy(b->skel);
+    free(b);
+}
+
+int vb_bpf_attached(const struct vb_bpf *b)
+{
+    return b ? b->nlinks : 0;
+}
+
+int vb_bpf_read_socks(struct vb_bpf *b, struct vb_bpf_sock *out, int max)
+{
+    int fd = bpf_map__fd(b->skel->maps.socks);
+    uint64_t key, next;
+    uint64_t *prev = NULL;
+    int n = 0;
+    /* Bounded by max; a key deleted while we walk makes the kernel restart from the first key,
+     * so the walk also stops after 4 * max steps. */
+    for (int steps = 0; n < max && steps < 4 * max; steps++) {
+        if (bpf_map_get_next_key(fd, prev, &next))
+            break;
+        struct sock_rec r;
+        if (bpf_map_lookup_elem(fd, &next, &r) == 0) {
+            int dup = 0;
+            for (int i = n - 1; i >= 0 && i >= n - 8; i--)
+                if (out[i].cookie == next)
+                    dup = 1;
+            if (!dup) {
+                out[n].cookie = next;
+                out[n].tgid = r.tgid;
+                out[n].family = r.family;
+                out[n].proto = r.proto;
+                out[n].laddr = r.laddr;
+                out[n].raddr = r.raddr;
+                out[n].lport = r.lport;
+                out[n].rport = r.rport;
+                out[n].rx = r.rx;
+                out[n].tx = r.tx;
+                n++;
+            }
+        }
+        key = next;
+        prev = &key;
+    }
+    return n;
+}
+
+int vb_bpf_read_history(struct vb_bpf *b, uint32_t *tgids, uint64_t *rx, uint64_t *tx, int max)
+{
+    int fd = bpf_map__fd(b->skel->maps.history);
+    uint32_t key, next;
+    uint32_t *prev = NULL;
+    int n = 0;
+    for (int steps = 0; n < max && steps < 4 * max; steps++) {
+        if (bpf_map_get_next_key(fd, prev, &next))
+            break;
+        struct hist h;
+        if (bpf_map_lookup_elem(fd, &next, &h) == 0) {
+            tgids[n] = next;
+            rx[n] = h.rx;
+            tx[n] = h.tx;
+            n++;
+        }
+        key = next;
+        prev = &key;
+    }
+    return n;
+}
+
+int vb_bpf_forget_history(struct vb_bpf *b, uint32_t tgid)
+{
+    return bpf_map_delete_elem(bpf_map__fd(b->skel->maps.history), &tgid) ? -errno : 0;
+}
+
+int vb_bpf_seed_owner(struct vb_bpf *b, uint64_t cookie, uint32_t tgid)
+{
+    return bpf_map_update_elem(bpf_map__fd(b->skel->maps.cookie_owner), &cookie, &tgid, BPF_ANY)
+               ? -errno
+               : 0;
+}
+
+int vb_bpf_block_exe(struct vb_bpf *b, uint64_t ino, uint32_t kernelDev, int on)
+{
+    struct exe_key k;
+    memset(&k, 0, sizeof k);
+    k.ino = ino;
+    k.dev = kernelDev;
+    uint8_t one = 1;
+    int fd = bpf_map__fd(b->skel->maps.blocked_exe);
+    int r = on ? bpf_map_update_elem(fd, &k, &one, BPF_ANY) : bpf_map_delete_elem(fd, &k);
+    return r && !(errno == ENOENT && !on) ? -errno : 0;
+}
+
+int vb_bpf_block_tgid(struct vb_bpf *b, uint32_t tgid, int on)
+{
+    uint8_t one = 1;
+    int fd = bpf_map__fd(b->skel->maps.blocked_tgid);
+    int r = on ? bpf_map_update_elem(fd, &tgid, &one, BPF_ANY) : bpf_map_delete_elem(fd, &tgid);
+    return r && !(errno == ENOENT && !on) ? -errno : 0;
+}
+
+void vb_bpf_counters(struct vb_bpf *b, uint64_t out[4])
+{
+    out[0] = b->skel->bss->denied_calls;
+    out[1] = b->skel->bss->dropped_packets;
+    out[2] = b->skel->bss->unowned_packets;
+    out[3] = b->skel->bss->lost_records;
+}

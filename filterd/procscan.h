@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the service needs to know about processes, read from procfs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace filterd {
+
+struct ExeKey
+{
+    uint64_t ino = 0;
+    uint32_t dev = 0; // the kernel's encoding: major << 20 | minor
+    bool operator==(const ExeKey& o) const { return ino == o.ino && dev == o.dev; }
+};
+
+std::vector<uint32_t> processIds();
+// The image path, without the " (deleted)" mark of a replaced file; empty for kernel threads.
+std::string exePath(uint32_t pid);
+bool exeKeyOfProcess(uint32_t pid, ExeKey& key);
+// The key of a regular file; false when it is none.
+bool exeKeyOfFile(const std::string& path, ExeKey& key);
+void socketInodes(uint32_t pid, std::vector<uint32_t>& out);
+// The inode of the process's network namespace, 0 when unknown.
+uint64_t netnsId(uint32_t pid);
+bool processAlive(uint32_t pid);
+
+} // namespace filterd

@@ -1,0 +1,528 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "traffic.h"
+
+#include "kernel.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace filterd {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// A dead process's history stays readable this long, so a reader at one read per second
+// (or a slower one) still sees the traffic of a process that lived between two reads.
+constexpr auto HistoryGrace = std::chrono::seconds(30);
+
+struct Collected
+{
+    std::vector<vb_diag_entry> entries;
+};
+
+void collect(const vb_diag_entry* e, void* ctx)
+{
+    static_cast<Collected*>(ctx)->entries.push_back(*e);
+}
+
+int openNetns(uint32_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/ns/net";
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+} // namespace
+
+std::string findCgroup2Root()
+{
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        // ... mount-point ... - fstype source options
+        const auto dash = line.find(" - ");
+        if (dash == std::string::npos)
+            continue;
+        std::istringstream tail(line.substr(dash + 3));
+        std::string fstype;
+        tail >> fstype;
+        if (fstype != "cgroup2")
+            continue;
+        std::istringstream head(line.substr(0, dash));
+        std::string id, parent, devno, root, mountPoint;
+        head >> id >> parent >> devno >> root >> mountPoint;
+        if (root == "/")
+            return mountPoint;
+    }
+    return std::string();
+}
+
+// ---- shared ----
+
+void TrafficBackend::notePid(uint32_t pid)
+{
+    if (m_knownPaths.count(pid))
+        return;
+    std::string path = exePath(pid);
+    if (!path.empty())
+        m_knownPaths.emplace(pid, std::move(path));
+}
+
+void TrafficBackend::processPaths(std::vector<ProcessPath>& out)
+{
+    std::set<uint32_t> listed;
+    for (uint32_t pid : processIds()) {
+        std::string path = exePath(pid);
+        if (path.empty())
+            continue; // kernel threads own no image
+        out.push_back(ProcessPath{pid, path});
+        listed.insert(pid);
+    }
+    // Processes that are gone but whose traffic is still reported keep their name.
+    for (const auto& [pid, path] : m_knownPaths)
+        if (!listed.count(pid))
+            out.push_back(ProcessPath{pid, path});
+}
+
+void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
+{
+    std::map<uint64_t, std::pair<uint32_t, std::unordered_set<uint32_t>>> byNamespace;
+    for (uint32_t pid : pids) {
+        const uint64_t ns = netnsId(pid);
+        if (!ns)
+            continue;
+        std::vector<uint32_t> inodes;
+        socketInodes(pid, inodes);
+        auto& slot = byNamespace[ns];
+        slot.first = pid;
+        slot.second.insert(inodes.begin(), inodes.end());
+    }
+    for (auto& [ns, slot] : byNamespace) {
+        (void)ns;
+        if (slot.second.empty())
+            continue;
+        const int nsFd = openNetns(slot.first);
+        if (nsFd < 0)
+            continue;
+        const int fd = vb_diag_open(nsFd);
+        close(nsFd);
+        if (fd < 0)
+            continue;
+        Collected c;
+        vb_diag_dump(fd, collect, &c);
+        for (const vb_diag_entry& e : c.entries)
+            if (e.inode && slot.second.count(e.inode))
+                vb_diag_destroy(fd, &e);
+        close(fd);
+    }
+}
+
+uint32_t TrafficBackend::block(const std::string& path)
+{
+    ExeKey key;
+    if (!exeKeyOfFile(path, key))
+        return ErrFileNotFound;
+    auto it = m_blocks.find(path);
+    if (it == m_blocks.end()) {
+        if (!setExeBlocked(key, true))
+            return ErrNotEnoughMemory;
+        it = m_blocks.emplace(path, Block{key, {}}).first;
+    }
+    blockNewProcesses();
+    return ErrSuccess;
+}
+
+uint32_t TrafficBackend::unblock(const std::string& path)
+{
+    auto it = m_blocks.find(path);
+    if (it == m_blocks.end())
+        return ErrSuccess; // nothing to undo is no failure
+    // Another blocked path may name the same file (a link); keep its key then.
+    bool shared = false;
+    for (const auto& [other, b] : m_blocks)
+        if (other != path && b.key == it->second.key)
+            shared = true;
+    if (!shared)
+        setExeBlocked(it->second.key, false);
+    for (uint32_t pid : it->second.pids) {
+        bool stillBlocked = false;
+        for (const auto& [other, b] : m_blocks)
+            if (other != path && b.pids.count(pid))
+                stillBlocked = true;
+        if (!stillBlocked)
+            setPidBlocked(pid, false);
+    }
+    m_blocks.erase(it);
+    return ErrSuccess;
+}
+
+void TrafficBackend::blockNewProcesses()
+{
+    if (m_blocks.empty())
+        return;
+    std::set<uint32_t> fresh;
+    for (uint32_t pid : processIds()) {
+        ExeKey key;
+        if (!exeKeyOfProcess(pid, key))
+            continue;
+        for (auto& [path, b] : m_blocks) {
+            (void)path;
+            if (b.key == key && !b.pids.count(pid)) {
+                b.pids.insert(pid);
+                setPidBlocked(pid, true);
+                fresh.insert(pid);
+            }
+        }
+    }
+    if (!fresh.empty())
+        destroySockets(fresh);
+    for (auto& [path, b] : m_blocks) {
+        (void)path;
+        for (auto pit = b.pids.begin(); pit != b.pids.end();) {
+            if (!processAlive(*pit)) {
+                setPidBlocked(*pit, false);
+                pit = b.pids.erase(pit);
+            } else {
+                ++pit;
+            }
+        }
+    }
+}
+
+void TrafficBackend::tick()
+{
+    const auto now = Clock::now();
+    if (now - m_lastScan < std::chrono::milliseconds(900))
+        return;
+    m_lastScan = now;
+    blockNewProcesses();
+    for (auto it = m_knownPaths.begin(); it != m_knownPaths.end();) {
+        const uint32_t pid = it->first;
+        if (processAlive(pid)) {
+            m_deadSince.erase(pid);
+            ++it;
+            continue;
+        }
+        auto dead = m_deadSince.emplace(pid, now).first;
+        if (now - dead->second > HistoryGrace) {
+            forgetHistory(pid);
+            m_deadSince.erase(dead);
+            it = m_knownPaths.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// ---- cgroup BPF ----
+
+std::unique_ptr<BpfBackend> BpfBackend::start(const std::string& cgroupDir, std::string& error)
+{
+    if (cgroupDir.empty()) {
+        error = "no cgroup2 mount";
+        return nullptr;
+    }
+    char why[256] = {0};
+    vb_bpf* b = vb_bpf_start(cgroupDir.c_str(), why, sizeof why);
+    if (!b) {
+        error = why;
+        return nullptr;
+    }
+    std::unique_ptr<BpfBackend> backend(new BpfBackend(b));
+    backend->seedExistingSockets();
+    return backend;
+}
+
+BpfBackend::~BpfBackend()
+{
+    vb_bpf_stop(m_bpf);
+}
+
+void BpfBackend::seedExistingSockets()
+{
+    // Sockets opened before the programs were attached have no owner in the kernel; name them
+    // from one dump per namespace (the dump's cookie is the programs' cookie).
+    std::unordered_map<uint32_t, uint32_t> owner;
+    std::map<uint64_t, uint32_t> namespaces;
+    for (uint32_t pid : processIds()) {
+        std::vector<uint32_t> inodes;
+        socketInodes(pid, inodes);
+        for (uint32_t ino : inodes)
+            owner.emplace(ino, pid);
+        if (!inodes.empty())
+            namespaces.emplace(netnsId(pid), pid);
+    }
+    for (const auto& [ns, pid] : namespaces) {
+        if (!ns)
+            continue;
+        const int nsFd = openNetns(pid);
+        if (nsFd < 0)
+            continue;
+        const int fd = vb_diag_open(nsFd);
+        close(nsFd);
+        if (fd < 0)
+            continue;
+        Collected c;
+        vb_diag_dump(fd, collect, &c);
+        close(fd);
+        for (const vb_diag_entry& e : c.entries) {
+            auto it = owner.find(e.inode);
+            if (it != owner.end())
+                vb_bpf_seed_owner(m_bpf, e.cookie, it->second);
+        }
+    }
+}
+
+bool BpfBackend::connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history)
+{
+    // History first: a socket closing between the two reads is then missing once and counted
+    // at the next read, instead of being counted twice.
+    constexpr int MaxHistory = 32768;
+    std::vector<uint32_t> tgids(MaxHistory);
+    std::vector<uint64_t> rx(MaxHistory), tx(MaxHistory);
+    const int nh = vb_bpf_read_history(m_bpf, tgids.data(), rx.data(), tx.data(), MaxHistory);
+    if (nh < 0)
+        return false;
+    std::map<uint32_t, HistoryEntry> hist;
+    for (int i = 0; i < nh; ++i)
+        hist.emplace(tgids[static_cast<size_t>(i)],
+                     HistoryEntry{tgids[static_cast<size_t>(i)], rx[static_cast<size_t>(i)],
+                                  tx[static_cast<size_t>(i)]});
+    constexpr int MaxSocks = 65536;
+    std::vector<vb_bpf_sock> socks(MaxSocks);
+    const int ns = vb_bpf_read_socks(m_bpf, socks.data(), MaxSocks);
+    if (ns < 0)
+        return false;
+    std::set<uint64_t> seen;
+    live.reserve(static_cast<size_t>(ns));
+    for (int i = 0; i < ns; ++i) {
+        const vb_bpf_sock& s = socks[static_cast<size_t>(i)];
+        if (!seen.insert(s.cookie).second)
+            continue;
+        LiveSocket l;
+        l.pid = s.tgid;
+        l.word1 = s.laddr;
+        l.half1 = s.lport;
+        l.half2 = s.rport;
+        l.word2 = s.raddr;
+        l.half3 = s.proto;
+        l.bytesIn = s.rx;
+        l.bytesOut = s.tx;
+        live.push_back(l);
+        notePid(s.tgid);
+    }
+    m_historyPids.clear();
+    for (const auto& [pid, h] : hist) {
+        history.push_back(h);
+        m_historyPids.insert(pid);
+        notePid(pid);
+    }
+    return true;
+}
+
+bool BpfBackend::setExeBlocked(const ExeKey& key, bool on)
+{
+    return vb_bpf_block_exe(m_bpf, key.ino, key.dev, on ? 1 : 0) == 0;
+}
+
+bool BpfBackend::setPidBlocked(uint32_t pid, bool on)
+{
+    return vb_bpf_block_tgid(m_bpf, pid, on ? 1 : 0) == 0;
+}
+
+void BpfBackend::forgetHistory(uint32_t pid)
+{
+    vb_bpf_forget_history(m_bpf, pid);
+    m_historyPids.erase(pid);
+}
+
+bool BpfBackend::hasHistory(uint32_t pid) const
+{
+    return m_historyPids.count(pid) != 0;
+}
+
+void BpfBackend::counters(uint64_t out[4])
+{
+    vb_bpf_counters(m_bpf, out);
+}
+
+// ---- sock_diag ----
+
+std::unique_ptr<DiagBackend> DiagBackend::start(std::string& error)
+{
+    const int fd = vb_diag_open(-1);
+    if (fd < 0) {
+        error = "sock_diag unavailable";
+        return nullptr;
+    }
+    close(fd);
+    std::unique_ptr<DiagBackend> backend(new DiagBackend());
+    backend->refresh(nullptr);
+    return backend;
+}
+
+DiagBackend::~DiagBackend()
+{
+    for (auto& [id, ns] : m_namespaces) {
+        (void)id;
+        if (ns.queryFd >= 0)
+            close(ns.queryFd);
+        if (ns.eventFd >= 0)
+            close(ns.eventFd);
+    }
+}
+
+void DiagBackend::collectEvents()
+{
+    for (auto& [id, ns] : m_namespaces) {
+        (void)id;
+        if (ns.eventFd < 0)
+            continue;
+        Collected c;
+        vb_diag_read_events(ns.eventFd, collect, &c);
+        for (const vb_diag_entry& e : c.entries) {
+            auto it = m_sockets.find(e.cookie);
+            if (it == m_sockets.end())
+                continue; // opened and closed between two dumps: no owner to give it to
+            HistoryEntry& h = m_history[it->second.pid];
+            h.pid = it->second.pid;
+            h.bytesIn += e.hasCounters ? e.bytesIn : it->second.in;
+            h.bytesOut += e.hasCounters ? e.bytesOut : it->second.out;
+            m_sockets.erase(it);
+        }
+    }
+}
+
+void DiagBackend::refresh(std::vector<LiveSocket>* live)
+{
+    collectEvents();
+    // One dump per network namespace that holds a process; owners from the processes' fds.
+    std::unordered_map<uint32_t, uint32_t> owner;
+    std::map<uint64_t, uint32_t> present;
+    for (uint32_t pid : processIds()) {
+        std::vector<uint32_t> inodes;
+        socketInodes(pid, inodes);
+        for (uint32_t ino : inodes)
+            owner.emplace(ino, pid);
+        if (!inodes.empty())
+            present.emplace(netnsId(pid), pid);
+    }
+    for (auto it = m_namespaces.begin(); it != m_namespaces.end();) {
+        if (!present.count(it->first)) {
+            close(it->second.queryFd);
+            if (it->second.eventFd >= 0)
+                close(it->second.eventFd);
+            it = m_namespaces.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::map<uint64_t, Seen> now;
+    for (const auto& [nsId, pid] : present) {
+        if (!nsId)
+            continue;
+        auto slot = m_namespaces.find(nsId);
+        if (slot == m_namespaces.end()) {
+            const int nsFd = openNetns(pid);
+            if (nsFd < 0)
+                continue;
+            Namespace ns;
+            ns.queryFd = vb_diag_open(nsFd);
+            ns.eventFd = vb_diag_open(nsFd);
+            close(nsFd);
+            if (ns.queryFd < 0) {
+                if (ns.eventFd >= 0)
+                    close(ns.eventFd);
+                continue;
+            }
+            if (ns.eventFd >= 0 && vb_diag_join_destroy(ns.eventFd) != 0) {
+                close(ns.eventFd);
+                ns.eventFd = -1;
+            }
+            slot = m_namespaces.emplace(nsId, ns).first;
+        }
+        Collected c;
+        vb_diag_dump(slot->second.queryFd, collect, &c);
+        for (const vb_diag_entry& e : c.entries) {
+            auto o = owner.find(e.inode);
+            if (o == owner.end() || e.state == 10 /* listening */)
+                continue;
+            if (m_blockedPids.count(o->second))
+                vb_diag_destroy(slot->second.queryFd, &e);
+            now[e.cookie] = Seen{o->second, e.bytesIn, e.bytesOut};
+            if (live) {
+                LiveSocket l;
+                l.pid = o->second;
+                l.word1 = e.laddr;
+                l.half1 = e.lport;
+                l.half2 = e.rport;
+                l.word2 = e.raddr;
+                l.half3 = static_cast<uint16_t>(e.proto);
+                l.bytesIn = e.bytesIn;
+                l.bytesOut = e.bytesOut;
+                live->push_back(l);
+                notePid(o->second);
+            }
+        }
+    }
+    // Sockets gone without a notification (a lost event): keep what they had counted.
+    collectEvents();
+    for (const auto& [cookie, seen] : m_sockets) {
+        if (now.count(cookie))
+            continue;
+        HistoryEntry& h = m_history[seen.pid];
+        h.pid = seen.pid;
+        h.bytesIn += seen.in;
+        h.bytesOut += seen.out;
+    }
+    m_sockets = std::move(now);
+}
+
+bool DiagBackend::connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history)
+{
+    refresh(&live);
+    for (const auto& [pid, h] : m_history) {
+        history.push_back(h);
+        notePid(pid);
+    }
+    return true;
+}
+
+void DiagBackend::tick()
+{
+    // Frequent dumps keep the owner of short connections known when their end is reported.
+    refresh(nullptr);
+    TrafficBackend::tick();
+}
+
+bool DiagBackend::setExeBlocked(const ExeKey&, bool)
+{
+    return true; // enforced by cutting sockets at every dump
+}
+
+bool DiagBackend::setPidBlocked(uint32_t pid, bool on)
+{
+    if (on)
+        m_blockedPids.insert(pid);
+    else
+        m_blockedPids.erase(pid);
+    return true;
+}
+
+void DiagBackend::forgetHistory(uint32_t pid)
+{
+    m_history.erase(pid);
+}
+
+bool DiagBackend::hasHistory(uint32_t pid) const
+{
+    return m_history.count(pid) != 0;
+}
+
+} // namespace filterd

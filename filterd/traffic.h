@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The service's measuring and blocking. Two mechanisms, chosen at start by what the kernel
+// offers:
+//  - cgroup BPF at the cgroup2 root (preferred): exact TCP and UDP payload per socket across
+//    every network namespace, closed sockets folded into their owner's history inside the
+//    kernel, and blocking decided in the kernel for new sockets, connects and sends;
+//  - sock_diag polling (fallback): TCP counters only, one dump per network namespace, the
+//    final counters of closed sockets from the destroy notifications; blocking by cutting the
+//    blocked processes' sockets with SOCK_DESTROY as they appear.
+// Both cut a newly blocked process's open sockets with SOCK_DESTROY, since a dropped packet
+// only stalls a TCP connection.
+#pragma once
+
+#include "procscan.h"
+#include "protocol.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+struct vb_bpf;
+
+namespace filterd {
+
+class TrafficBackend : public Backend
+{
+public:
+    void processPaths(std::vector<ProcessPath>& out) override;
+    uint32_t block(const std::string& path) override;
+    uint32_t unblock(const std::string& path) override;
+    // Periodic upkeep (four times a second): forgets the history of processes gone for a
+    // while, and catches processes of blocked images started since the last look.
+    virtual void tick();
+    virtual const char* mechanism() const = 0;
+
+protected:
+    struct Block
+    {
+        ExeKey key;
+        std::set<uint32_t> pids;
+    };
+    virtual bool setExeBlocked(const ExeKey& key, bool on) = 0;
+    virtual bool setPidBlocked(uint32_t pid, bool on) = 0;
+    virtual void forgetHistory(uint32_t pid) = 0;
+    virtual bool hasHistory(uint32_t pid) const = 0;
+    // Destroys every TCP and UDP socket the given processes hold, in their own namespaces.
+    void destroySockets(const std::set<uint32_t>& pids);
+    // Remembers the image path of a process seen with traffic, for its dead rows later.
+    void notePid(uint32_t pid);
+    void blockNewProcesses();
+
+    std::map<std::string, Block> m_blocks;
+    std::map<uint32_t, std::string> m_knownPaths;
+    std::map<uint32_t, std::chrono::steady_clock::time_point> m_deadSince;
+    std::chrono::steady_clock::time_point m_lastScan{};
+};
+
+class BpfBackend : public TrafficBackend
+{
+public:
+    // Null when the programs cannot be loaded or attached; why in error.
+    static std::unique_ptr<BpfBackend> start(const std::string& cgroupDir, std::string& error);
+    ~BpfBackend() override;
+    bool connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history) override;
+    const char* mechanism() const override { return "cgroup-bpf"; }
+    void counters(uint64_t out[4]);
+
+protected:
+    bool setExeBlocked(const ExeKey& key, bool on) override;
+    bool setPidBlocked(uint32_t pid, bool on) override;
+    void forgetHistory(uint32_t pid) override;
+    bool hasHistory(uint32_t pid) const override;
+
+private:
+    explicit BpfBackend(vb_bpf* b) : m_bpf(b) {}
+    void seedExistingSockets();
+    vb_bpf* m_bpf;
+    std::set<uint32_t> m_historyPids;
+};
+
+class DiagBackend : public TrafficBackend
+{
+public:
+    // Null when sock_diag is not there.
+    static std::unique_ptr<DiagBackend> start(std::string& error);
+    ~DiagBackend() override;
+    bool connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history) override;
+    void tick() override;
+    const char* mechanism() const override { return "sock-diag"; }
+
+protected:
+    bool setExeBlocked(const ExeKey& key, bool on) override;
+    bool setPidBlocked(uint32_t pid, bool on) override;
+    void forgetHistory(uint32_t pid) override;
+    bool hasHistory(uint32_t pid) const override;
+
+private:
+    struct Namespace
+    {
+        int queryFd = -1;
+        int eventFd = -1;
+    };
+    struct Seen
+    {
+        uint32_t pid = 0;
+        uint64_t in = 0;
+        uint64_t out = 0;
+    };
+    void refresh(std::vector<LiveSocket>* live);
+    void collectEvents();
+    std::map<uint64_t, Namespace> m_namespaces;
+    std::map<uint64_t, Seen> m_sockets; // by cookie, from the last dump
+    std::map<uint32_t, HistoryEntry> m_history;
+    std::set<uint32_t> m_blockedPids;
+};
+
+// The cgroup2 mount point, empty when there is none.
+std::string findCgroup2Root();
+
+} // namespace filterd

@@ -1,0 +1,340 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/linux/filterclient.h"
+
+#include "platform/linux/filtersocket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace vb::platform::linux_ {
+
+namespace fs = vb::filtersocket;
+
+namespace {
+
+class SocketHandle : public IFilterHandle
+{
+public:
+    SocketHandle(int fd, int timeoutMs) : m_fd(fd), m_timeoutMs(timeoutMs) {}
+    ~SocketHandle() override { close(m_fd); }
+    bool connected() const override { return !m_broken; }
+
+    uint32_t control(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out,
+                     size_t outCapacity, size_t& bytesReturned) override
+    {
+        bytesReturned = 0;
+        if (m_broken)
+            return ErrDeviceNotConnected;
+        if (in.size() > fs::MaxRequestInput)
+            return ErrInvalidParameter;
+        const auto capacity = static_cast<uint32_t>(std::min<size_t>(outCapacity, 0xFFFFFFFFu));
+        const auto msg = fs::encodeRequest(code, capacity, in.data(), in.size());
+        if (send(m_fd, msg.data(), msg.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(msg.size()))
+            return fail();
+        pollfd p{m_fd, POLLIN, 0};
+        if (poll(&p, 1, m_timeoutMs) <= 0)
+            return fail();
+        std::vector<uint8_t> reply(fs::ReplyHeadSize + fs::MaxReplyOutput + 1);
+        const ssize_t n = recv(m_fd, reply.data(), reply.size(), MSG_TRUNC);
+        if (n < static_cast<ssize_t>(fs::ReplyHeadSize) || static_cast<size_t>(n) > reply.size())
+            return fail();
+        const uint32_t error = fs::getU32(reply.data());
+        const size_t length = fs::getU32(reply.data() + 4);
+        // A service that answers more than was asked for, or a length that does not match the
+        // message, is not believed.
+        if (length != static_cast<size_t>(n) - fs::ReplyHeadSize || length > outCapacity)
+            return fail();
+        if (out.size() < length)
+            out.resize(length);
+        std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
+        bytesReturned = length;
+        return error;
+    }
+
+private:
+    // The service went away or spoke nonsense: this handle is done for.
+    uint32_t fail()
+    {
+        m_broken = true;
+        return ErrDeviceNotConnected;
+    }
+    int m_fd;
+    int m_timeoutMs;
+    bool m_broken = false;
+};
+
+bool readFile(const std::string& path, std::string& out)
+{
+    std::ifstream in(path);
+    if (!in)
+        return false;
+    std::getline(in, out);
+    return true;
+}
+
+int runCommand(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool validName(const std::string& name)
+{
+    if (name.empty() || name.size() > 64)
+        return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_'))
+            return false;
+    return true;
+}
+
+} // namespace
+
+SocketFilterDevice::SocketFilterDevice(std::string directory, int timeoutMs)
+    : m_directory(std::move(directory)), m_timeoutMs(timeoutMs)
+{
+}
+
+std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t& error)
+{
+    const std::string path =
+        m_directory + "/" + (writable ? fs::ReadWriteName : fs::ReadOnlyName);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        error = ErrFileNotFound;
+        return nullptr;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = ErrNotEnoughMemory;
+        return nullptr;
+    }
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        error = errno == EACCES || errno == EPERM ? ErrAccessDenied : ErrFileNotFound;
+        close(fd);
+        return nullptr;
+    }
+    // The service says whether it accepts this peer before anything is asked.
+    uint8_t hello[8];
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, m_timeoutMs) <= 0 || recv(fd, hello, sizeof hello, 0) != sizeof hello) {
+        error = ErrFileNotFound;
+        close(fd);
+        return nullptr;
+    }
+    const uint32_t status = fs::getU32(hello);
+    const uint32_t mode = fs::getU32(hello + 4);
+    if (status != 0 || mode != (writable ? 2u : 1u)) {
+        error = status != 0 ? status : ErrAccessDenied;
+        close(fd);
+        return nullptr;
+    }
+    error = ErrSuccess;
+    return std::make_unique<SocketHandle>(fd, m_timeoutMs);
+}
+
+FilterService::FilterService(std::string stateDir, std::string runDir,
+                             std::vector<std::string> extraArgs, bool useSystemd)
+    : m_stateDir(std::move(stateDir)), m_runDir(std::move(runDir)),
+      m_extraArgs(std::move(extraArgs)), m_useSystemd(useSystemd)
+{
+}
+
+std::string FilterService::binaryRelativePath(bool) const
+{
+    return "wfp/x64/filterd";
+}
+
+bool FilterService::systemdRuns() const
+{
+    struct stat st;
+    return m_useSystemd && stat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string FilterService::recordPath(const std::string& name) const
+{
+    return m_stateDir + "/" + name + ".service";
+}
+
+std::string FilterService::pidPath(const std::string& name) const
+{
+    return m_runDir + "/" + name + ".pid";
+}
+
+int FilterService::runningPid(const std::string& name) const
+{
+    std::string text;
+    if (!readFile(pidPath(name), text))
+        return 0;
+    const int pid = std::atoi(text.c_str());
+    if (pid <= 1 || kill(pid, 0) != 0)
+        return 0;
+    // The pid file might outlive its process and the number be reused; check the image.
+    char exe[4096];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t n = readlink(link.c_str(), exe, sizeof exe - 1);
+    std::string binary;
+    std::string record;
+    if (n <= 0 || !readFile(recordPath(name), record))
+        return 0;
+    binary.assign(exe, static_cast<size_t>(n));
+    return binary.rfind(record, 0) == 0 ? pid : 0;
+}
+
+ServiceState FilterService::state(const std::string& name)
+{
+    if (!validName(name))
+        return ServiceState::Missing;
+    if (systemdRuns()) {
+        if (runCommand({"systemctl", "cat", name + ".service"}) != 0)
+            return ServiceState::Missing;
+        return runCommand({"systemctl", "is-active", "--quiet", name + ".service"}) == 0
+                   ? ServiceState::Running
+                   : ServiceState::Stopped;
+    }
+    struct stat st;
+    if (stat(recordPath(name).c_str(), &st) != 0)
+        return ServiceState::Missing;
+    return runningPid(name) ? ServiceState::Running : ServiceState::Stopped;
+}
+
+uint32_t FilterService::install(const std::string& name, const std::string& binaryPath)
+{
+    if (!validName(name) || binaryPath.empty() || binaryPath[0] != '/' ||
+        binaryPath.find('\n') != std::string::npos)
+        return ErrInvalidParameter;
+    if (state(name) != ServiceState::Missing)
+        return ErrServiceExists;
+    if (access(binaryPath.c_str(), X_OK) != 0)
+        return ErrFileNotFound;
+    if (systemdRuns()) {
+        const std::string unit = "/etc/systemd/system/" + name + ".service";
+        std::ofstream out(unit);
+        if (!out)
+            return ErrAccessDenied;
+        out << "[Unit]\nDescription=Traffic filter service\n\n[Service]\nExecStart="
+            << binaryPath;
+        for (const auto& a : m_extraArgs)
+            out << ' ' << a;
+        out << "\nRestart=on-failure\n";
+        out.close();
+        return runCommand({"systemctl", "daemon-reload"}) == 0 ? ErrSuccess : ErrAccessDenied;
+    }
+    runCommand({"mkdir", "-p", m_stateDir});
+    std::ofstream out(recordPath(name));
+    if (!out)
+        return ErrAccessDenied;
+    out << binaryPath << "\n";
+    return out ? ErrSuccess : ErrAccessDenied;
+}
+
+uint32_t FilterService::start(const std::string& name)
+{
+    if (!validName(name))
+        return ErrInvalidParameter;
+    const ServiceState s = state(name);
+    if (s == ServiceState::Missing)
+        return ErrServiceDoesNotExist;
+    if (s == ServiceState::Running)
+        return ErrServiceAlreadyRunning;
+    if (systemdRuns())
+        return runCommand({"systemctl", "start", name + ".service"}) == 0 ? ErrSuccess
+                                                                          : ErrAccessDenied;
+    std::string binary;
+    if (!readFile(recordPath(name), binary) || binary.empty())
+        return ErrServiceDoesNotExist;
+    mkdir(m_runDir.c_str(), 0755);
+    std::vector<std::string> args{binary, "--supervise", "--pidfile", pidPath(name),
+                                  "--socket-dir", m_runDir};
+    args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
+    // Detached twice over, so the supervisor belongs to no session of ours and is no child of
+    // the library's process.
+    const pid_t first = fork();
+    if (first < 0)
+        return ErrNotEnoughMemory;
+    if (first == 0) {
+        setsid();
+        const pid_t second = fork();
+        if (second != 0)
+            _exit(second < 0 ? 1 : 0);
+        const int devnull = ::open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, 0);
+            dup2(devnull, 1);
+        }
+        for (int fd = 3; fd < 1024; ++fd)
+            close(fd);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(first, &status, 0);
+    // Started means answering: wait (bounded) for the sockets.
+    const std::string socket = m_runDir + "/" + fs::ReadOnlyName;
+    for (int i = 0; i < 100; ++i) {
+        struct stat st;
+        if (stat(socket.c_str(), &st) == 0 && runningPid(name))
+            return ErrSuccess;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return runningPid(name) ? ErrSuccess : ErrAccessDenied;
+}
+
+uint32_t FilterService::remove(const std::string& name)
+{
+    if (!validName(name))
+        return ErrInvalidParameter;
+    if (systemdRuns()) {
+        runCommand({"systemctl", "stop", name + ".service"});
+        const std::string unit = "/etc/systemd/system/" + name + ".service";
+        if (unlink(unit.c_str()) != 0)
+            return ErrServiceDoesNotExist;
+        runCommand({"systemctl", "daemon-reload"});
+        return ErrSuccess;
+    }
+    if (const int pid = runningPid(name)) {
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 100 && kill(pid, 0) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    return unlink(recordPath(name).c_str()) == 0 ? ErrSuccess : ErrServiceDoesNotExist;
+}
+
+bool LinuxElevation::isElevated()
+{
+    return geteuid() == 0;
+}
+
+} // namespace vb::platform::linux_

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The library's side of the filter service, from the command line, for the service's tests:
+// everything goes through PSFilter and the traffic rows as the sampling worker uses them.
+//   flowctl DIR mode | sums | rows | paths | block PATH | unblock PATH
+#include "flow/flowdataproc.h"
+#include "flow/psfilter.h"
+#include "platform/linux/filterclient.h"
+#include "platform/platform.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: flowctl DIR mode|sums|rows|paths|block PATH|unblock PATH\n");
+        return 2;
+    }
+    vb::platform::Platform p;
+    p.filterDevice = std::make_shared<vb::platform::linux_::SocketFilterDevice>(argv[1]);
+    vb::platform::install(p);
+    const std::string cmd = argv[2];
+    PSFilter filter;
+    if (cmd == "mode") {
+        std::printf("mode=%d\n", filter.accessMode());
+        return 0;
+    }
+    if (cmd == "sums" || cmd == "rows") {
+        // Per process: live connection count and bytes, plus the first history entry.
+        struct Sum
+        {
+            unsigned count = 0;
+            quint64 in = 0;
+            quint64 out = 0;
+        };
+        std::map<quint64, Sum> live;
+        std::map<quint64, ConnectionDataHistoryItem> history;
+        const bool ok = filter.queryConnections(
+            [&](const ConnectionDataItem& c) {
+                Sum& s = live[c.processId];
+                ++s.count;
+                s.in += c.bytesIn;
+                s.out += c.bytesOut;
+            },
+            [&](const ConnectionDataHistoryItem& h) { history.emplace(h.processId, h); });
+        std::printf("query=%d\n", ok ? 1 : 0);
+        std::map<quint64, Sum> total = live;
+        for (const auto& [pid, h] : history) {
+            Sum& s = total[pid];
+            s.in += h.bytesIn;
+            s.out += h.bytesOut;
+        }
+        for (const auto& [pid, s] : total) {
+            if (cmd == "sums") {
+                std::printf("pid=%llu count=%u in=%llu out=%llu\n",
+                            static_cast<unsigned long long>(pid), s.count,
+                            static_cast<unsigned long long>(s.in),
+                            static_cast<unsigned long long>(s.out));
+            } else {
+                FlowDataProc row(pid, s.count, s.in, 0, s.out, 0, 0, s.count == 0);
+                std::printf("row pid=%llu count=%u in=%llu out=%llu dead=%d path=%s\n",
+                            static_cast<unsigned long long>(row.pid), row.connectionCount,
+                            static_cast<unsigned long long>(row.flowIn),
+                            static_cast<unsigned long long>(row.flowOut), row.dead ? 1 : 0,
+                            row.path.toUtf8().constData());
+            }
+        }
+        return ok ? 0 : 1;
+    }
+    if (cmd == "paths") {
+        int n = 0;
+        filter.queryProcessPaths([&](quint64 pid, const std::wstring& path) {
+            ++n;
+            std::printf("path pid=%llu %s\n", static_cast<unsigned long long>(pid),
+                        QString::fromStdWString(path).toUtf8().constData());
+        });
+        std::printf("records=%d\n", n);
+        return 0;
+    }
+    if ((cmd == "block" || cmd == "unblock") && argc == 4) {
+        const std::wstring path = QString::fromLocal8Bit(argv[3]).toStdWString();
+        const bool ok = cmd == "block" ? filter.blockPath(path) : filter.unblockPath(path);
+        std::printf("%s=%d\n", cmd.c_str(), ok ? 1 : 0);
+        return ok ? 0 : 1;
+    }
+    std::fprintf(stderr, "flowctl: unknown command\n");
+    return 2;
+}

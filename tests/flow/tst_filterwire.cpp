@@ -1,0 +1,454 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The filter device's reply layouts and buffer protocol, fed with hand-built bytes and a
+// scripted device.
+#include "flow/filterwire.h"
+#include "flow/psfilter.h"
+#include "platform/fake/fakefilter.h"
+#include "platform/platform.h"
+#include "wirebuilder.h"
+
+#include <QTest>
+
+#include <iostream>
+#include <sstream>
+
+using namespace vb::platform;
+using vb::flow::WireConnectionItem;
+
+Q_DECLARE_METATYPE(std::vector<uint8_t>)
+
+namespace {
+
+struct PathHit
+{
+    quint64 pid;
+    std::wstring path;
+};
+
+std::vector<PathHit> parsePaths(const std::vector<uint8_t>& bytes)
+{
+    std::vector<PathHit> hits;
+    vb::flow::parsePathListChunk(bytes.data(), bytes.size(),
+                                 [&](quint64 pid, const std::wstring& p) {
+                                     hits.push_back({pid, p});
+                                 });
+    return hits;
+}
+
+std::vector<WireConnectionItem> parseConnections(const std::vector<uint8_t>& bytes,
+                                                 std::wstring* diagnostic = nullptr)
+{
+    std::wstringstream captured;
+    auto* old = std::wcout.rdbuf(captured.rdbuf());
+    std::vector<WireConnectionItem> items;
+    vb::flow::parseConnectionListChunk(bytes.data(), bytes.size(),
+                                       [&](const WireConnectionItem& i) { items.push_back(i); });
+    std::wcout.rdbuf(old);
+    if (diagnostic)
+        *diagnostic = captured.str();
+    return items;
+}
+
+// Which records a path list yields, as "pid:path" joined by '|'.
+QString describe(const std::vector<PathHit>& hits)
+{
+    QStringList parts;
+    for (const PathHit& h : hits)
+        parts << QStringLiteral("%1:%2").arg(h.pid).arg(QString::fromStdWString(h.path));
+    return parts.join(QLatin1Char('|'));
+}
+
+} // namespace
+
+class TestFilterWire : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_device = std::make_shared<fake::ScriptedFilterDevice>();
+        m_volumes = std::make_shared<fake::FakeVolumes>();
+        Platform p;
+        p.filterDevice = m_device;
+        p.volumes = m_volumes;
+        install(p);
+    }
+
+    void pathList_data()
+    {
+        QTest::addColumn<std::vector<uint8_t>>("bytes");
+        QTest::addColumn<QString>("expected");
+        using namespace wire;
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 4, u"System");
+            pathRecord(b, 1234, u"\\Device\\HarddiskVolume2\\app.exe");
+            pathEnd(b);
+            QTest::newRow("two records") << b << "4:System|1234:\\Device\\HarddiskVolume2\\app.exe";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathEnd(b);
+            QTest::newRow("only the end") << b << "";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 7, u"a.exe");
+            pathEnd(b);
+            b[b.size() - 3] = 1;
+            QTest::newRow("end bytes not zero") << b << "";
+        }
+        {
+            std::vector<uint8_t> b(11, 0);
+            QTest::newRow("shorter than the end") << b << "";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 7, u"first");
+            putLe(b, 0, 4); // length 0 stops the walk even though bytes follow
+            putLe(b, 8, 8);
+            pathRecord(b, 9, u"never");
+            pathEnd(b);
+            QTest::newRow("length zero stops") << b << "7:first";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 7, u"first");
+            pathRecord(b, 8, u"runs past", 400);
+            pathEnd(b);
+            QTest::newRow("length past the end stops") << b << "7:first";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 7, u"first");
+            pathRecord(b, 8, u"tiny", 4);
+            pathEnd(b);
+            QTest::newRow("length shorter than a head stops") << b << "7:first";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 5, u"one");
+            pathRecord(b, 5, u"two");
+            pathEnd(b);
+            QTest::newRow("same id twice is reported twice") << b << "5:one|5:two";
+        }
+        {
+            std::vector<uint8_t> b;
+            pathRecord(b, 3, u"\u00e9t\u00e9/\U0001F600");
+            pathEnd(b);
+            QTest::newRow("non-ASCII and surrogate pairs") << b << QString::fromUtf8("3:\u00e9t\u00e9/\U0001F600");
+        }
+    }
+
+    void pathList()
+    {
+        QFETCH(std::vector<uint8_t>, bytes);
+        QFETCH(QString, expected);
+        QCOMPARE(describe(parsePaths(bytes)), expected);
+    }
+
+    void connectionList_data()
+    {
+        QTest::addColumn<std::vector<uint8_t>>("bytes");
+        QTest::addColumn<int>("items");
+        QTest::addColumn<QString>("diagnostic");
+        using namespace wire;
+        QTest::newRow("empty list is 41 bytes") << connList({}) << 0 << "";
+        const std::vector<Item> two{{10, 0, 1, 2, 3, 4, 5, 100, 200}, {11, 1, 0, 0, 0, 0, 0, 7, 8}};
+        QTest::newRow("two items") << connList(two) << 2 << "";
+        {
+            auto b = connList(two);
+            b.pop_back();
+            QTest::newRow("one byte short")
+                << b << 0 << "count: 2 sizeItem: 39 sizeHead: 2 len: 118\n";
+        }
+        {
+            auto b = connList(two);
+            b[0] = 3; // claims three
+            QTest::newRow("count larger than the items")
+                << b << 0 << "count: 3 sizeItem: 39 sizeHead: 2 len: 119\n";
+        }
+        {
+            auto b = connList(two);
+            b[b.size() - 1] = 9;
+            QTest::newRow("terminator not zero") << b << 0 << "";
+        }
+        {
+            std::vector<uint8_t> b(40, 0);
+            QTest::newRow("shorter than head and terminator") << b << 0 << "";
+        }
+    }
+
+    void connectionList()
+    {
+        QFETCH(std::vector<uint8_t>, bytes);
+        QFETCH(int, items);
+        QFETCH(QString, diagnostic);
+        std::wstring diag;
+        const auto got = parseConnections(bytes, &diag);
+        QCOMPARE(int(got.size()), items);
+        QCOMPARE(QString::fromStdWString(diag), diagnostic);
+    }
+
+    void connectionFieldsAndSplit()
+    {
+        using namespace wire;
+        m_device->script->replies.push_back(
+            {0, connList({{0x1122334455667788ull, 0, 0xA1A2A3A4, 0xB1B2, 0xC1C2, 0xD1D2D3D4,
+                                 0xE1E2, 0x0102030405060708ull, 0x1112131415161718ull},
+                                {42, 5, 9, 9, 9, 9, 9, 1000, 2000},
+                                {43, 0, 1, 1, 1, 1, 1, 3, 4}}),
+             -1});
+        PSFilter filter;
+        std::vector<ConnectionDataItem> live;
+        std::vector<ConnectionDataHistoryItem> history;
+        QVERIFY(filter.queryConnections([&](const ConnectionDataItem& c) { live.push_back(c); },
+                                        [&](const ConnectionDataHistoryItem& h) {
+                                            history.push_back(h);
+                                        }));
+        QCOMPARE(live.size(), size_t(2));
+        QCOMPARE(history.size(), size_t(1));
+        const ConnectionDataItem& c = live[0];
+        QCOMPARE(c.processId, 0x1122334455667788ull);
+        QCOMPARE(c.identityWord1, 0xA1A2A3A4u);
+        QCOMPARE(c.identityHalf1, quint16(0xB1B2));
+        QCOMPARE(c.identityHalf2, quint16(0xC1C2));
+        QCOMPARE(c.identityWord2, 0xD1D2D3D4u);
+        QCOMPARE(c.identityHalf3, quint16(0xE1E2));
+        QCOMPARE(c.bytesIn, 0x0102030405060708ull);
+        QCOMPARE(c.bytesOut, 0x1112131415161718ull);
+        QCOMPARE(live[1].processId, quint64(43));
+        QCOMPARE(history[0].processId, quint64(42));
+        QCOMPARE(history[0].bytesIn, quint64(1000));
+        QCOMPARE(history[0].bytesOut, quint64(2000));
+    }
+
+    // Each row: the scripted replies (error, bytes returned) and what the reader must do.
+    void bufferProtocol_data()
+    {
+        QTest::addColumn<QList<int>>("errors");
+        QTest::addColumn<QList<int>>("items");     // items in each reply's chunk
+        QTest::addColumn<QList<int>>("codes");     // 1 first, 0 continued
+        QTest::addColumn<QList<int>>("capacities");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("delivered");
+        QTest::newRow("one call") << QList<int>{0} << QList<int>{3} << QList<int>{1}
+                                  << QList<int>{4096} << true << 3;
+        QTest::newRow("more data then done")
+            << QList<int>{234, 234, 0} << QList<int>{2, 2, 1} << QList<int>{1, 0, 0}
+            << QList<int>{4096, 4096, 4096} << true << 5;
+        QTest::newRow("buffer too small once")
+            << QList<int>{122, 0} << QList<int>{-1, 4} << QList<int>{1, 0}
+            << QList<int>{4096, 8192} << true << 4;
+        QTest::newRow("buffer too small twice fails")
+            << QList<int>{122, 122} << QList<int>{-1, -1} << QList<int>{1, 0}
+            << QList<int>{4096, 8192} << false << 0;
+        QTest::newRow("partial chunks stay delivered on failure")
+            << QList<int>{234, 31} << QList<int>{2, -1} << QList<int>{1, 0}
+            << QList<int>{4096, 4096} << false << 2;
+        QTest::newRow("other error fails at once")
+            << QList<int>{31} << QList<int>{-1} << QList<int>{1} << QList<int>{4096} << false << 0;
+        QTest::newRow("more data, too small, then done")
+            << QList<int>{234, 122, 0} << QList<int>{1, -1, 1} << QList<int>{1, 0, 0}
+            << QList<int>{4096, 4096, 8192} << true << 2;
+    }
+
+    void bufferProtocol()
+    {
+        QFETCH(QList<int>, errors);
+        QFETCH(QList<int>, items);
+        QFETCH(QList<int>, codes);
+        QFETCH(QList<int>, capacities);
+        QFETCH(bool, ok);
+        QFETCH(int, delivered);
+        for (int i = 0; i < errors.size(); ++i) {
+            std::vector<wire::Item> list;
+            for (int k = 0; k < items[i]; ++k)
+                list.push_back({quint64(100 * i + k), 0, 0, 0, 0, 0, 0, 1, 1});
+            fake::ScriptedReply r;
+            r.error = uint32_t(errors[i]);
+            if (items[i] >= 0)
+                r.bytes = wire::connList(list);
+            m_device->script->replies.push_back(r);
+        }
+        PSFilter filter;
+        int got = 0;
+        QCOMPARE(filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr), ok);
+        QCOMPARE(got, delivered);
+        const auto& calls = m_device->script->calls;
+        QCOMPARE(int(calls.size()), codes.size());
+        for (int i = 0; i < codes.size(); ++i) {
+            QCOMPARE(calls[size_t(i)].code, codes[i] ? quint32(PSFilter::CodeConnectionsFirst)
+                                                     : quint32(PSFilter::CodeConnectionsNext));
+            QCOMPARE(int(calls[size_t(i)].capacity), capacities[i]);
+            QVERIFY(calls[size_t(i)].input.empty());
+        }
+    }
+
+    void returnedCountPastBufferFails()
+    {
+        fake::ScriptedReply r;
+        r.error = 0;
+        r.bytes = wire::connList({{1, 0, 0, 0, 0, 0, 0, 1, 1}});
+        r.reportedLength = 5000;
+        m_device->script->replies.push_back(r);
+        PSFilter filter;
+        int got = 0;
+        QVERIFY(!filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr));
+        QCOMPARE(got, 0);
+    }
+
+    void pathListReadUsesItsCodes()
+    {
+        std::vector<uint8_t> chunk1, chunk2;
+        wire::pathRecord(chunk1, 1, u"a");
+        wire::pathEnd(chunk1);
+        wire::pathRecord(chunk2, 2, u"b");
+        wire::pathEnd(chunk2);
+        m_device->script->replies.push_back({234, chunk1, -1});
+        m_device->script->replies.push_back({0, chunk2, -1});
+        PSFilter filter;
+        std::vector<PathHit> hits;
+        filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) { hits.push_back({pid, p}); });
+        QCOMPARE(describe(hits), QStringLiteral("1:a|2:b"));
+        QCOMPARE(m_device->script->calls[0].code, quint32(PSFilter::CodeProcessPathsFirst));
+        QCOMPARE(m_device->script->calls[1].code, quint32(PSFilter::CodeProcessPathsNext));
+    }
+
+    void ntToDosPaths_data()
+    {
+        QTest::addColumn<QString>("ntPath");
+        QTest::addColumn<QString>("dosPath");
+        QTest::newRow("tenth volume") << "\\Device\\HarddiskVolume10\\Windows\\x.exe" << "D:\\Windows\\x.exe";
+        QTest::newRow("first volume") << "\\Device\\HarddiskVolume1\\a\\b.exe" << "C:\\a\\b.exe";
+        QTest::newRow("case-insensitive prefix") << "\\DEVICE\\harddiskvolume1\\a.exe" << "C:\\a.exe";
+        QTest::newRow("whole first part only") << "\\Device\\HarddiskVolume100\\a.exe" << "\\Device\\HarddiskVolume100\\a.exe";
+        QTest::newRow("device alone") << "\\Device\\HarddiskVolume1" << "C:";
+        QTest::newRow("System unchanged") << "System" << "System";
+    }
+
+    void ntToDosPaths()
+    {
+        QFETCH(QString, ntPath);
+        QFETCH(QString, dosPath);
+        m_volumes->map = {{"\\Device\\HarddiskVolume1", "C:"}, {"\\Device\\HarddiskVolume10", "D:"}};
+        std::vector<uint8_t> b;
+        wire::pathRecord(b, 9, ntPath.toStdU16String());
+        wire::pathEnd(b);
+        m_device->script->replies.push_back({0, b, -1});
+        PSFilter filter;
+        QString got;
+        filter.queryProcessPaths([&](quint64, const std::wstring& p) { got = QString::fromStdWString(p); });
+        QCOMPARE(got, dosPath);
+    }
+
+    void blockRequests_data()
+    {
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("driveLetters");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("drive path lower-cased")
+            << false << true << "C:\\Program Files\\App.EXE" << "\\device\\harddiskvolume2\\program files\\app.exe";
+        QTest::newRow("letter without a device sends the terminator alone")
+            << false << true << "Q:\\x.exe" << "";
+        QTest::newRow("case kept where names keep it")
+            << true << false << "/opt/App/Bin" << "/opt/App/Bin";
+        QTest::newRow("no drive letters: identity, lower-cased where names ignore case")
+            << false << false << "/opt/App" << "/opt/app";
+    }
+
+    void blockRequests()
+    {
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, driveLetters);
+        QFETCH(QString, path);
+        QFETCH(QString, sent);
+        m_device->caseSensitive = caseSensitive;
+        if (driveLetters)
+            m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
+        m_device->script->replies.push_back({0, {}, -1});
+        m_device->script->replies.push_back({0, {}, -1});
+        PSFilter filter;
+        QVERIFY(filter.blockPath(path.toStdWString()));
+        QVERIFY(filter.unblockPath(path.toStdWString()));
+        const auto& calls = m_device->script->calls;
+        QCOMPARE(calls.size(), size_t(2));
+        QCOMPARE(calls[0].code, quint32(PSFilter::CodeBlock));
+        QCOMPARE(calls[1].code, quint32(PSFilter::CodeUnblock));
+        const auto expected = vb::flow::encodeWidePath(sent.toStdWString());
+        QCOMPARE(calls[0].input, expected);
+        QCOMPARE(calls[0].input.size(), size_t((sent.size() + 1) * 2));
+        QCOMPARE(calls[0].capacity, size_t(0));
+    }
+
+    void readOnlyDevice()
+    {
+        m_device->allowWrite = false;
+        m_device->script->replies.push_back({ErrAccessDenied, {}, -1});
+        PSFilter filter;
+        QCOMPARE(filter.accessMode(), 1);
+        QVERIFY(filter.readOnly());
+        QVERIFY(!filter.blockPath(L"/usr/bin/x"));
+    }
+
+    void noDevice()
+    {
+        m_device->allowWrite = false;
+        m_device->allowRead = false;
+        PSFilter filter;
+        QCOMPARE(filter.accessMode(), 0);
+        QVERIFY(!filter.queryConnections(nullptr, nullptr));
+        QVERIFY(!filter.blockPath(L"/usr/bin/x"));
+        QVERIFY(m_device->script->calls.empty());
+        // The mode is asked again each time and follows the device when it appears.
+        m_device->allowWrite = true;
+        QCOMPARE(filter.accessMode(), 2);
+    }
+
+    void deviceGoneThenBack()
+    {
+        m_device->script->disconnectWhenEmpty = true;
+        m_device->script->replies.push_back({0, wire::connList({}), -1});
+        PSFilter filter;
+        QVERIFY(filter.queryConnections(nullptr, nullptr));
+        m_device->allowWrite = false;
+        m_device->allowRead = false;
+        QVERIFY(!filter.queryConnections(nullptr, nullptr)); // the service went away
+        QCOMPARE(filter.accessMode(), 0);
+        m_device->allowWrite = true;
+        m_device->script->replies.push_back({0, wire::connList({{5, 0, 0, 0, 0, 0, 0, 1, 1}}), -1});
+        int got = 0;
+        QVERIFY(filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr));
+        QCOMPARE(got, 1);
+        QCOMPARE(filter.accessMode(), 2);
+    }
+
+    void dosToNt_data()
+    {
+        QTest::addColumn<QString>("dos");
+        QTest::addColumn<QString>("nt");
+        QTest::newRow("mapped") << "C:\\a\\b.exe" << "\\Device\\HarddiskVolume2\\a\\b.exe";
+        QTest::newRow("lower-case letter") << "c:\\a" << "\\Device\\HarddiskVolume2\\a";
+        QTest::newRow("unmapped letter") << "Z:\\a" << "";
+        QTest::newRow("empty") << "" << "";
+    }
+
+    void dosToNt()
+    {
+        QFETCH(QString, dos);
+        QFETCH(QString, nt);
+        m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(dos.toStdWString().c_str())), nt);
+        m_volumes->map.clear();
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")), QStringLiteral("/Home/User/App"));
+    }
+
+private:
+    std::shared_ptr<fake::ScriptedFilterDevice> m_device;
+    std::shared_ptr<fake::FakeVolumes> m_volumes;
+};
+
+QTEST_GUILESS_MAIN(TestFilterWire)
+#include "tst_filterwire.moc"
