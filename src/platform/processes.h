@@ -4,6 +4,8 @@
 
 #include "platform/types.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <optional>
 
 namespace vb::platform {
@@ -14,12 +16,27 @@ public:
     virtual ~IProcesses() = default;
     // Fills ids with the ids of all running processes. Returns false when they cannot be read.
     virtual bool processIds(std::vector<ProcessId>& ids) = 0;
+    // Writes as many ids as fit into capacityBytes bytes at ids (4 bytes each) and the bytes
+    // written into bytesReturned, as EnumProcesses does: a full buffer may mean it was too
+    // small. False when the ids cannot be read.
+    virtual bool enumProcesses(ProcessId* ids, uint32_t capacityBytes, uint32_t& bytesReturned)
+    {
+        std::vector<ProcessId> all;
+        if (!processIds(all))
+            return false;
+        const size_t fit = std::min<size_t>(all.size(), capacityBytes / sizeof(ProcessId));
+        std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(fit), ids);
+        bytesReturned = static_cast<uint32_t>(fit * sizeof(ProcessId));
+        return true;
+    }
     // Full path of the process's image, empty when it cannot be opened.
     virtual std::string imagePath(ProcessId pid) = 0;
     // Resident memory (the working set) in bytes; nullopt when the process cannot be opened.
     virtual std::optional<uint64_t> workingSetBytes(ProcessId pid) = 0;
-    // Whether this process may query the other (open it for reading its details).
-    virtual bool canOpen(ProcessId pid) = 0;
+    // Whether this process may open the other for reading its details: 0, or the Windows error
+    // number of the failed open (5 no access, 87 no such process).
+    virtual uint32_t queryAccess(ProcessId pid) = 0;
+    bool canOpen(ProcessId pid) { return queryAccess(pid) == ErrSuccess; }
     // Ends the process; false when it may not or could not be ended.
     virtual bool terminate(ProcessId pid) = 0;
     // The process id of this very process.

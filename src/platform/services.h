@@ -1,28 +1,45 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Background services (Win32 services; systemd units on Linux).
+// Background services (Win32 services; systemd service units on Linux).
 #pragma once
 
 #include "platform/types.h"
 
 namespace vb::platform {
 
+// The service states with Windows' numbers (SERVICE_STOPPED ... SERVICE_PAUSED).
+enum ServiceRunState : uint32_t {
+    SvcStopped = 1,
+    SvcStartPending = 2,
+    SvcStopPending = 3,
+    SvcRunning = 4,
+    SvcContinuePending = 5,
+    SvcPausePending = 6,
+    SvcPaused = 7,
+};
+
 struct ServiceInfo
 {
-    std::string keyName; // the service's key (unit name on Linux)
-    std::string displayName;
+    std::string keyName;     // the service's key (the unit name on Linux, "cups.service")
+    std::string displayName; // empty when the service has none of its own
     std::string description;
-    ProcessId processId = 0; // main process, 0 when none
+    ProcessId processId = 0; // hosting (main) process, 0 when none
+    ServiceRunState state = SvcStopped;
+    uint32_t waitHintMs = 0; // how long to wait before asking again while pending
 };
 
 class IServices
 {
 public:
     virtual ~IServices() = default;
-    // Running services that have a process. False when the service manager cannot be reached.
-    virtual bool runningServices(std::vector<ServiceInfo>& out) = 0;
-    // Services that depend on keyName and are active.
+    // Every service that is not stopped (running, pending or paused), in the manager's order.
+    // False when the service manager cannot be reached or the listing fails.
+    virtual bool activeServices(std::vector<ServiceInfo>& out) = 0;
+    // Running services that depend on keyName (they stop when it stops), in the manager's order.
     virtual bool activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out) = 0;
-    // Stops the service; returns a Windows error number (0 on success).
+    // The service's current status; a Windows error number (1060 when it does not exist).
+    virtual uint32_t queryService(const std::string& keyName, ServiceInfo& out) = 0;
+    // Asks the service to stop without waiting; a Windows error number (0 when the request
+    // was taken, 1062 when it is not running, 5 when this user may not).
     virtual uint32_t stopService(const std::string& keyName) = 0;
 };
 

@@ -22,6 +22,7 @@ enum ErrorCode : uint32_t {
     ErrMoreData = 234,
     ErrServiceAlreadyRunning = 1056,
     ErrServiceDoesNotExist = 1060,
+    ErrServiceCannotAcceptCtrl = 1061,
     ErrServiceNotActive = 1062,
     ErrServiceExists = 1073,
 };

@@ -13,7 +13,8 @@ class IVolumes
 public:
     virtual ~IVolumes() = default;
     // Pairs of (device prefix, drive prefix), e.g. ("\\Device\\HarddiskVolume2", "C:").
-    // Empty where paths need no mapping.
+    // Where image paths are already final the map is one pair ("", ""): every absolute path
+    // maps to itself.
     virtual std::vector<std::pair<std::string, std::string>> driveMap() = 0;
 };
 

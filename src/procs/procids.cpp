@@ -3,16 +3,31 @@
 
 #include "platform/platform.h"
 
+#include <vector>
+
 bool enumProcessIds(const std::function<bool(DWORD)>& cb)
 {
     auto procs = vb::platform::current().processes;
     if (!procs)
         return false;
-    std::vector<vb::platform::ProcessId> ids;
-    if (!procs->processIds(ids))
+    // Start with room for 4096 ids; a completely filled buffer may have been too small, so
+    // ask again with twice the room until the answer leaves some of it unused.
+    uint32_t capacity = 4096;
+    std::vector<DWORD> ids(capacity);
+    uint32_t bytes = 0;
+    if (!procs->enumProcesses(ids.data(), capacity * sizeof(DWORD), bytes))
         return false;
-    for (vb::platform::ProcessId id : ids)
-        if (id != 0 && !cb(id))
+    while (bytes == capacity * sizeof(DWORD)) {
+        if (capacity > (1u << 24))
+            break; // 16 million processes: the system is lying, not full
+        capacity *= 2;
+        std::vector<DWORD>(capacity).swap(ids);
+        if (!procs->enumProcesses(ids.data(), capacity * sizeof(DWORD), bytes))
+            return false;
+    }
+    const size_t n = bytes / sizeof(DWORD);
+    for (size_t i = 0; i < n; ++i)
+        if (ids[i] != 0 && !cb(ids[i]))
             break;
     return true;
 }

@@ -8,6 +8,7 @@
 
 using DWORD = uint32_t;
 
-// Calls cb for every non-zero process id until it returns false. False when the ids cannot
-// be read (nothing is called then).
+// Calls cb for every non-zero process id, in the system's order, until it returns false.
+// False when the ids cannot be read (nothing is called then). Keeps no state: any thread may
+// call it.
 bool enumProcessIds(const std::function<bool(DWORD)>& cb);

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
 #include "platform/linux/filterclient.h"
+#include "platform/linux/identityvolumes.h"
 #include "platform/linux/networkstate.h"
 #include "platform/linux/pidfdworkingsets.h"
 #include "platform/linux/procfsmemory.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/qtscreens.h"
+#include "platform/linux/systemdservices.h"
 #include "platform/linux/xcbhotkeys.h"
+#include "platform/linux/xcbwindows.h"
 #include "platform/platform.h"
 
 namespace vb::platform {
@@ -23,6 +26,9 @@ Platform makeNative()
     p.elevation = std::make_shared<linux_::LinuxElevation>();
     p.filterDevice = std::make_shared<linux_::SocketFilterDevice>();
     p.driverService = std::make_shared<linux_::FilterService>();
+    p.services = std::make_shared<linux_::SystemdServices>();
+    p.windows = std::make_shared<linux_::XcbWindows>();
+    p.volumes = std::make_shared<linux_::IdentityVolumes>();
     return p;
 }
 

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vb::platform::linux_ {
@@ -77,10 +78,20 @@ std::optional<uint64_t> ProcfsProcesses::workingSetBytes(ProcessId pid)
     return parseVmRssBytes(ss.str());
 }
 
-bool ProcfsProcesses::canOpen(ProcessId pid)
+uint32_t ProcfsProcesses::queryAccess(ProcessId pid)
 {
+    if (pid == 0)
+        return ErrInvalidParameter;
     // Reading the image link needs the same rights as opening the process for queries.
-    return !imagePath(pid).empty();
+    const std::string dir = m_root + "/" + std::to_string(pid);
+    char buf[8];
+    if (::readlink((dir + "/exe").c_str(), buf, sizeof(buf)) >= 0)
+        return ErrSuccess;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0)
+        return ErrInvalidParameter; // gone, or never was: OpenProcess says the same
+    // Kernel threads have no image (ENOENT), other users' processes are EACCES.
+    return ErrAccessDenied;
 }
 
 bool ProcfsProcesses::terminate(ProcessId pid)

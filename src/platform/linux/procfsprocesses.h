@@ -13,7 +13,7 @@ public:
     bool processIds(std::vector<ProcessId>& ids) override;
     std::string imagePath(ProcessId pid) override;
     std::optional<uint64_t> workingSetBytes(ProcessId pid) override;
-    bool canOpen(ProcessId pid) override;
+    uint32_t queryAccess(ProcessId pid) override;
     bool terminate(ProcessId pid) override;
     ProcessId currentProcessId() override;
 

@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Scriptable processes, services, windows and volumes for tests of the boost lists' edge
+// cases: ids the kernel would never hand out on demand, processes that vanish mid-pass,
+// services in every state, windows of every kind.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <functional>
+#include <map>
+
+namespace vb::platform::fake {
+
+class FakeProcesses : public IProcesses
+{
+public:
+    struct Proc
+    {
+        std::string path;
+        std::optional<uint64_t> rss = 0;
+        uint32_t access = ErrSuccess; // what opening the process answers
+    };
+    std::map<ProcessId, Proc> procs;
+    std::vector<ProcessId> order; // the id order to report; empty: ascending
+    bool failEnum = false;
+    std::vector<uint32_t> enumCapacities; // the byte sizes asked for, call by call
+    ProcessId self = 4242;
+    // Runs before a process's memory is read: lets a test end a process mid-pass.
+    std::function<void(ProcessId)> beforeMemory;
+
+    bool processIds(std::vector<ProcessId>& ids) override
+    {
+        if (failEnum)
+            return false;
+        ids = order;
+        if (ids.empty())
+            for (const auto& p : procs)
+                ids.push_back(p.first);
+        return true;
+    }
+    bool enumProcesses(ProcessId* ids, uint32_t capacityBytes, uint32_t& bytesReturned) override
+    {
+        enumCapacities.push_back(capacityBytes);
+        return IProcesses::enumProcesses(ids, capacityBytes, bytesReturned);
+    }
+    std::string imagePath(ProcessId pid) override
+    {
+        auto it = procs.find(pid);
+        return it == procs.end() || it->second.access != ErrSuccess ? std::string()
+                                                                    : it->second.path;
+    }
+    std::optional<uint64_t> workingSetBytes(ProcessId pid) override
+    {
+        if (beforeMemory)
+            beforeMemory(pid);
+        auto it = procs.find(pid);
+        if (it == procs.end() || it->second.access != ErrSuccess)
+            return std::nullopt;
+        return it->second.rss;
+    }
+    uint32_t queryAccess(ProcessId pid) override
+    {
+        auto it = procs.find(pid);
+        return it == procs.end() ? uint32_t(ErrInvalidParameter) : it->second.access;
+    }
+    bool terminate(ProcessId pid) override { return procs.erase(pid) > 0; }
+    ProcessId currentProcessId() override { return self; }
+};
+
+class FakeServices : public IServices
+{
+public:
+    bool reachable = true;
+    std::vector<ServiceInfo> services; // in the manager's order, any state
+    std::map<std::string, std::vector<std::string>> dependents;
+    std::vector<std::string> stopped; // stop requests, in order
+
+    bool activeServices(std::vector<ServiceInfo>& out) override
+    {
+        out.clear();
+        if (!reachable)
+            return false;
+        for (const ServiceInfo& s : services)
+            if (s.state != SvcStopped)
+                out.push_back(s);
+        return true;
+    }
+    bool activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out) override
+    {
+        out.clear();
+        if (!reachable)
+            return false;
+        for (const std::string& d : dependents[keyName]) {
+            ServiceInfo s;
+            if (queryService(d, s) == ErrSuccess && s.state != SvcStopped)
+                out.push_back(s);
+        }
+        return true;
+    }
+    uint32_t queryService(const std::string& keyName, ServiceInfo& out) override
+    {
+        for (const ServiceInfo& s : services)
+            if (s.keyName == keyName) {
+                out = s;
+                return ErrSuccess;
+            }
+        return ErrServiceDoesNotExist;
+    }
+    uint32_t stopService(const std::string& keyName) override
+    {
+        for (ServiceInfo& s : services)
+            if (s.keyName == keyName) {
+                if (s.state == SvcStopped)
+                    return ErrServiceNotActive;
+                stopped.push_back(keyName);
+                s.state = SvcStopped;
+                return ErrSuccess;
+            }
+        return ErrServiceDoesNotExist;
+    }
+};
+
+class FakeWindows : public ITopLevelWindows
+{
+public:
+    std::vector<TopLevelWindow> windows;
+    bool walkOk = true;
+    ProcessId shell = 0;
+    std::vector<uintptr_t> activated;
+
+    bool topLevelWindows(std::vector<TopLevelWindow>& out) override
+    {
+        out = windows;
+        return walkOk;
+    }
+    ProcessId shellProcessId() override { return shell; }
+    void activateWindow(uintptr_t window) override { activated.push_back(window); }
+};
+
+class FakeVolumes : public IVolumes
+{
+public:
+    std::vector<std::pair<std::string, std::string>> map{{std::string(), std::string()}};
+    int calls = 0;
+    std::vector<std::pair<std::string, std::string>> driveMap() override
+    {
+        ++calls;
+        return map;
+    }
+};
+
+} // namespace vb::platform::fake

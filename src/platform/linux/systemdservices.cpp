@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/linux/systemdservices.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QDebug>
+
+#include <atomic>
+
+namespace vb::platform::linux_ {
+
+namespace {
+const QString kService = QStringLiteral("org.freedesktop.systemd1");
+const QString kPath = QStringLiteral("/org/freedesktop/systemd1");
+const QString kManager = QStringLiteral("org.freedesktop.systemd1.Manager");
+const QString kUnitIface = QStringLiteral("org.freedesktop.systemd1.Unit");
+const QString kServiceIface = QStringLiteral("org.freedesktop.systemd1.Service");
+const QString kProps = QStringLiteral("org.freedesktop.DBus.Properties");
+// The pass runs on the GUI thread: a hung manager must not freeze it for D-Bus's 25 s.
+constexpr int kTimeoutMs = 3000;
+
+std::atomic<int> g_connections{0};
+
+QDBusMessage managerCall(const QString& method)
+{
+    return QDBusMessage::createMethodCall(kService, kPath, kManager, method);
+}
+
+QDBusMessage propertyGet(const QString& path, const QString& iface, const QString& name)
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(kService, path, kProps, QStringLiteral("Get"));
+    m << iface << name;
+    return m;
+}
+
+QVariant replyValue(const QDBusMessage& reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return QVariant();
+    QVariant v = reply.arguments().constFirst();
+    if (v.canConvert<QDBusVariant>())
+        v = v.value<QDBusVariant>().variant();
+    return v;
+}
+
+uint32_t errorNumberOf(const QDBusMessage& reply)
+{
+    const QString name = reply.errorName();
+    if (name == QLatin1String("org.freedesktop.systemd1.NoSuchUnit") ||
+        name == QLatin1String("org.freedesktop.systemd1.LoadFailed"))
+        return ErrServiceDoesNotExist;
+    if (name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired") ||
+        name == QLatin1String("org.freedesktop.systemd1.UnitMasked"))
+        return ErrAccessDenied;
+    if (name == QLatin1String("org.freedesktop.systemd1.OnlyByDependency") ||
+        name == QLatin1String("org.freedesktop.systemd1.JobTypeNotApplicable"))
+        return ErrServiceCannotAcceptCtrl;
+    return ErrInvalidHandle;
+}
+
+std::string keyOf(const QString& unitName)
+{
+    return unitName.toStdString();
+}
+
+// A key given without a unit type means the service unit of that name.
+QString unitNameOf(const std::string& key)
+{
+    QString n = QString::fromStdString(key);
+    if (!n.contains(QLatin1Char('.')))
+        n += QStringLiteral(".service");
+    return n;
+}
+
+struct UnitRow
+{
+    QString name, description, activeState, subState;
+    QDBusObjectPath path;
+};
+
+// Reads the a(ssssssouso) array of ListUnits / ListUnitsByPatterns.
+bool readUnitRows(const QDBusMessage& reply, std::vector<UnitRow>& rows)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    const QVariant v = reply.arguments().constFirst();
+    if (!v.canConvert<QDBusArgument>())
+        return false;
+    const QDBusArgument arg = v.value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("a(ssssssouso)"))
+        return false;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        UnitRow r;
+        QString loadState, following, jobType;
+        uint jobId = 0;
+        QDBusObjectPath jobPath;
+        arg.beginStructure();
+        arg >> r.name >> r.description >> loadState >> r.activeState >> r.subState >> following >>
+            r.path >> jobId >> jobType >> jobPath;
+        arg.endStructure();
+        rows.push_back(std::move(r));
+    }
+    arg.endArray();
+    return true;
+}
+
+ServiceInfo infoOf(const UnitRow& r)
+{
+    ServiceInfo s;
+    s.keyName = keyOf(r.name);
+    // systemd falls back to the unit name when a unit has no description: no name of its own.
+    if (r.description != r.name) {
+        s.displayName = r.description.toStdString();
+        s.description = s.displayName;
+    }
+    s.state = SystemdServices::stateOf(r.activeState, r.subState);
+    s.waitHintMs = (s.state == SvcRunning || s.state == SvcStopped) ? 0 : 100;
+    return s;
+}
+
+bool isServiceUnit(const QString& name)
+{
+    return name.endsWith(QLatin1String(".service"));
+}
+} // namespace
+
+SystemdServices::SystemdServices(std::string busAddress)
+    : m_address(std::move(busAddress)),
+      m_name(QStringLiteral("vb-systemd-%1").arg(g_connections.fetch_add(1)))
+{}
+
+SystemdServices::~SystemdServices()
+{
+    if (!m_address.empty())
+        QDBusConnection::disconnectFromBus(m_name);
+}
+
+ServiceRunState SystemdServices::stateOf(const QString& activeState, const QString& subState)
+{
+    if (activeState == QLatin1String("active") || activeState == QLatin1String("reloading"))
+        return SvcRunning;
+    if (activeState == QLatin1String("activating"))
+        return SvcStartPending;
+    if (activeState == QLatin1String("deactivating"))
+        return SvcStopPending;
+    (void)subState;
+    return SvcStopped; // inactive, failed, maintenance and anything newer
+}
+
+bool SystemdServices::connect(QDBusConnection& out)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_address.empty()) {
+        out = QDBusConnection::systemBus();
+    } else {
+        out = QDBusConnection(m_name);
+        if (!out.isConnected()) {
+            // A dropped private connection stays registered under its name until removed.
+            QDBusConnection::disconnectFromBus(m_name);
+            out = QDBusConnection::connectToBus(QString::fromStdString(m_address), m_name);
+        }
+    }
+    if (!out.isConnected()) {
+        qDebug() << "[services] system bus unavailable:" << out.lastError().message();
+        return false;
+    }
+    return true;
+}
+
+bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
+{
+    out.clear();
+    QDBusConnection bus(QString{});
+    if (!connect(bus))
+        return false;
+    QDBusMessage m = managerCall(QStringLiteral("ListUnitsByPatterns"));
+    m << QStringList{QStringLiteral("active"), QStringLiteral("activating"),
+                     QStringLiteral("deactivating"), QStringLiteral("reloading")}
+      << QStringList{QStringLiteral("*.service")};
+    std::vector<UnitRow> rows;
+    QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage &&
+        reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
+        reply = bus.call(managerCall(QStringLiteral("ListUnits")), QDBus::Block, kTimeoutMs);
+    if (!readUnitRows(reply, rows)) {
+        qDebug() << "[services] listing units failed:" << reply.errorName() << reply.errorMessage();
+        return false;
+    }
+    // Ask for every main pid at once: one round trip instead of one per unit.
+    std::vector<QDBusPendingCall> pending;
+    std::vector<UnitRow> kept;
+    for (UnitRow& r : rows) {
+        if (!isServiceUnit(r.name) ||
+            SystemdServices::stateOf(r.activeState, r.subState) == SvcStopped)
+            continue;
+        pending.push_back(bus.asyncCall(
+            propertyGet(r.path.path(), kServiceIface, QStringLiteral("MainPID")), kTimeoutMs));
+        kept.push_back(std::move(r));
+    }
+    for (size_t i = 0; i < kept.size(); ++i) {
+        pending[i].waitForFinished();
+        ServiceInfo s = infoOf(kept[i]);
+        s.processId = replyValue(pending[i].reply()).toUInt();
+        out.push_back(std::move(s));
+    }
+    return true;
+}
+
+uint32_t SystemdServices::queryService(const std::string& keyName, ServiceInfo& out)
+{
+    QDBusConnection bus(QString{});
+    if (!connect(bus))
+        return ErrInvalidHandle;
+    const QString unit = unitNameOf(keyName);
+    QDBusMessage m = managerCall(QStringLiteral("GetUnit"));
+    m << unit;
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        // Not loaded: a unit that exists on disk but never ran is simply stopped.
+        if (reply.errorName() != QLatin1String("org.freedesktop.systemd1.NoSuchUnit"))
+            return errorNumberOf(reply);
+        QDBusMessage load = managerCall(QStringLiteral("LoadUnit"));
+        load << unit;
+        const QDBusMessage lr = bus.call(load, QDBus::Block, kTimeoutMs);
+        if (lr.type() != QDBusMessage::ReplyMessage)
+            return errorNumberOf(lr);
+        const QString path = lr.arguments().value(0).value<QDBusObjectPath>().path();
+        const QString ls =
+            replyValue(bus.call(propertyGet(path, kUnitIface, QStringLiteral("LoadState")),
+                                QDBus::Block, kTimeoutMs))
+                .toString();
+        if (ls == QLatin1String("not-found"))
+            return ErrServiceDoesNotExist;
+        out = ServiceInfo{};
+        out.keyName = keyOf(unit);
+        out.state = SvcStopped;
+        return ErrSuccess;
+    }
+    const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
+    QDBusPendingCall active =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("ActiveState")), kTimeoutMs);
+    QDBusPendingCall sub =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("SubState")), kTimeoutMs);
+    QDBusPendingCall desc =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("Description")), kTimeoutMs);
+    QDBusPendingCall pid =
+        bus.asyncCall(propertyGet(path, kServiceIface, QStringLiteral("MainPID")), kTimeoutMs);
+    active.waitForFinished();
+    sub.waitForFinished();
+    desc.waitForFinished();
+    pid.waitForFinished();
+    if (active.isError())
+        return errorNumberOf(active.reply());
+    UnitRow r;
+    r.name = unit;
+    r.activeState = replyValue(active.reply()).toString();
+    r.subState = replyValue(sub.reply()).toString();
+    r.description = replyValue(desc.reply()).toString();
+    if (r.description.isEmpty())
+        r.description = unit;
+    out = infoOf(r);
+    out.processId = replyValue(pid.reply()).toUInt();
+    return ErrSuccess;
+}
+
+bool SystemdServices::activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out)
+{
+    out.clear();
+    QDBusConnection bus(QString{});
+    if (!connect(bus))
+        return false;
+    QDBusMessage m = managerCall(QStringLiteral("GetUnit"));
+    m << unitNameOf(keyName);
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return false;
+    const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
+    // The units systemd stops along with this one: those that require it, are bound to it or
+    // are part of it. Units that merely want it keep running, so they are no dependents.
+    QStringList names;
+    for (const char* prop : {"RequiredBy", "BoundBy", "ConsistsOf"}) {
+        const QStringList l =
+            replyValue(bus.call(propertyGet(path, kUnitIface, QLatin1String(prop)), QDBus::Block,
+                                kTimeoutMs))
+                .toStringList();
+        for (const QString& n : l)
+            if (isServiceUnit(n) && !names.contains(n))
+                names << n;
+    }
+    for (const QString& n : names) {
+        ServiceInfo s;
+        if (queryService(keyOf(n), s) == ErrSuccess && s.state != SvcStopped)
+            out.push_back(std::move(s));
+    }
+    return true;
+}
+
+uint32_t SystemdServices::stopService(const std::string& keyName)
+{
+    ServiceInfo now;
+    const uint32_t q = queryService(keyName, now);
+    if (q != ErrSuccess)
+        return q;
+    if (now.state == SvcStopped)
+        return ErrServiceNotActive;
+    QDBusConnection bus(QString{});
+    if (!connect(bus))
+        return ErrInvalidHandle;
+    QDBusMessage m = managerCall(QStringLiteral("StopUnit"));
+    // "replace" also stops the units that require this one, as stopping a Windows service's
+    // dependents first would.
+    m << unitNameOf(keyName) << QStringLiteral("replace");
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return errorNumberOf(reply);
+    return ErrSuccess;
+}
+
+} // namespace vb::platform::linux_

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "procs/candidates.h"
+
+#include "platform/platform.h"
+
+#include <QString>
+
+#include <map>
+#include <set>
+
+using namespace vb::platform;
+
+bool enumServiceCandidates(const ServiceCandidateFn& fn)
+{
+    auto services = current().services;
+    if (!services)
+        return false;
+    std::vector<ServiceInfo> list;
+    if (!services->activeServices(list))
+        return false;
+    for (const ServiceInfo& s : list) {
+        if (s.state == SvcStopped || s.state == SvcStopPending)
+            continue;
+        fn(s);
+    }
+    return true;
+}
+
+bool enumWindowCandidates(const WindowCandidateFn& fn)
+{
+    auto windows = current().windows;
+    if (!windows)
+        return false;
+    std::vector<TopLevelWindow> all;
+    const bool ok = windows->topLevelWindows(all);
+    // Only the keys matter: one call per process, however many windows it shows.
+    std::map<DWORD, std::set<uintptr_t>> byProcess;
+    for (const TopLevelWindow& w : all) {
+        if (w.owned || !w.visible || w.tool)
+            continue;
+        byProcess[w.pid].insert(w.id);
+    }
+    for (const auto& entry : byProcess)
+        fn(entry.first);
+    return ok;
+}
+
+int enumCandidates(CandidateFn fn)
+{
+    int flags = 0;
+    const bool services = enumServiceCandidates([&fn](const ServiceInfo& s) {
+        if (s.keyName.empty())
+            return;
+        const std::wstring key = QString::fromStdString(s.keyName).toStdWString();
+        const std::wstring display = QString::fromStdString(s.displayName).toStdWString();
+        fn(s.processId, key.c_str(), display.c_str());
+    });
+    if (services)
+        flags |= CE_Services;
+    if (enumWindowCandidates([&fn](DWORD pid) { fn(pid, nullptr, nullptr); }))
+        flags |= CE_Windows;
+    return flags;
+}

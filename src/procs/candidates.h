@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The candidates of a boost list: the running services with their host processes, then the
+// processes that own an application window.
+#pragma once
+
+#include "procs/procids.h"
+
+#include "platform/services.h"
+
+#include <QObject>
+
+#include <functional>
+
+// Process id, service key name, service display name; both names are null for a windowed
+// process.
+using CandidateFn = std::function<void(DWORD, const wchar_t*, const wchar_t*)>;
+using ServiceCandidateFn = std::function<void(const vb::platform::ServiceInfo&)>;
+using WindowCandidateFn = std::function<void(DWORD)>;
+
+enum CandidateFlags : int {
+    CE_Services = 0x1, // the services were enumerated
+    CE_Windows = 0x2,  // the window walk succeeded
+};
+
+// Services first, then windowed processes in ascending id; returns CandidateFlags.
+int enumCandidates(CandidateFn fn);
+// Every service that is neither stopped nor stopping, in the manager's order.
+bool enumServiceCandidates(const ServiceCandidateFn& fn);
+// Once per process that owns a visible, unowned, non-tool top-level window, ascending.
+bool enumWindowCandidates(const WindowCandidateFn& fn);
+
+// Process start and exit would be reported here; the lists learn of changes from the traffic
+// sampler instead, so nothing creates or emits it.
+class ProcEventNotifyer : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+Q_SIGNALS:
+    void ProcessLife(bool started);
+};

@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "procs/procenum.h"
+
+#include "platform/platform.h"
+#include "procs/candidates.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <cwctype>
+
+std::shared_ptr<IProcessJudge> systemWhiteJudge = std::make_shared<JudgeSystemWhite>();
+
+namespace {
+std::wstring wideOf(const std::string& s)
+{
+    return QString::fromStdString(s).toStdWString();
+}
+
+// Every judge sees endJudge() once the pass is over, however it ends.
+class JudgingScope
+{
+public:
+    explicit JudgingScope(const ProcJudges_ptr& judges) : m_judges(judges)
+    {
+        if (m_judges)
+            for (const auto& j : *m_judges)
+                if (j)
+                    j->beginJudge();
+    }
+    ~JudgingScope()
+    {
+        if (m_judges)
+            for (const auto& j : *m_judges)
+                if (j)
+                    j->endJudge();
+    }
+    JudgingScope(const JudgingScope&) = delete;
+    JudgingScope& operator=(const JudgingScope&) = delete;
+
+private:
+    ProcJudges_ptr m_judges;
+};
+} // namespace
+
+DeviceDriveMap buildDeviceDriveMap()
+{
+    DeviceDriveMap map;
+    auto volumes = vb::platform::current().volumes;
+    if (!volumes)
+        return map;
+    for (const auto& pair : volumes->driveMap())
+        map.emplace(wideOf(pair.first),
+                    wideOf(pair.second)); // an existing key keeps its first drive
+    return map;
+}
+
+bool mapDevicePath(const DeviceDriveMap& map, const std::wstring& devicePath, std::wstring& out)
+{
+    for (const auto& entry : map) {
+        const std::wstring& key = entry.first;
+        if (key.size() > devicePath.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < key.size() && same; ++i)
+            same = std::towlower(static_cast<wint_t>(key[i])) ==
+                   std::towlower(static_cast<wint_t>(devicePath[i]));
+        if (!same)
+            continue;
+        if (key.size() < devicePath.size() && devicePath[key.size()] != L'\\' &&
+            devicePath[key.size()] != L'/')
+            continue;
+        if (key.empty() && devicePath.empty())
+            continue; // no path at all is nobody's image
+        out = entry.second + devicePath.substr(key.size());
+        return true;
+    }
+    return false;
+}
+
+ProcessEnumerator::ProcessEnumerator(ProcJudges_ptr judges, KeepChoiceFn keep)
+    : m_judges(std::move(judges)), m_keep(std::move(keep))
+{}
+
+void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName,
+                                     const wchar_t* displayName)
+{
+    if (pid < 5)
+        return; // the idle and system processes
+    auto procs = vb::platform::current().processes;
+    if (!procs)
+        return;
+    if (const uint32_t err = procs->queryAccess(pid)) {
+        qDebug() << "[-------OpenProcess------]" << err;
+        return;
+    }
+    // The process may end at any point from here on: every step that fails drops it.
+    const std::optional<uint64_t> memory = procs->workingSetBytes(pid);
+    if (!memory)
+        return;
+    const std::string image = procs->imagePath(pid);
+    if (image.empty())
+        return;
+    std::wstring path;
+    if (!mapDevicePath(m_drives, QFile::decodeName(QByteArray::fromStdString(image)).toStdWString(),
+                       path))
+        return; // a volume without a drive, a network path
+
+    ProcInfo info(pid, path, *memory, serviceName, displayName);
+    JudgeResult verdict = JR_NONE;
+    if (m_judges)
+        for (const auto& j : *m_judges) {
+            if (!j)
+                continue;
+            verdict = j->judge(info);
+            if (verdict != JR_NONE)
+                break;
+        }
+    if (verdict != JR_Advice && verdict != JR_Optional)
+        return;
+    info.group = verdict;
+    ProcListItem row(info, PK_Process, verdict == JR_Advice);
+    bool tick = row.select;
+    if (m_keep && m_keep(&tick, row))
+        row.select = tick;
+    if (verdict == JR_Advice) {
+        m_advice.append(row);
+        m_adviceTotal += row.memory;
+    } else {
+        m_optional.append(row);
+        m_optionalTotal += row.memory;
+    }
+}
+
+ProcListItems_ptr ProcessEnumerator::run()
+{
+    m_drives = buildDeviceDriveMap();
+    m_advice.clear();
+    m_optional.clear();
+    m_adviceTotal = m_optionalTotal = 0;
+    {
+        JudgingScope scope(m_judges);
+        enumCandidates([this](DWORD pid, const wchar_t* name, const wchar_t* display) {
+            addCandidate(pid, name, display);
+        });
+    }
+    auto result = std::make_shared<QList<ProcListItem>>();
+    if (!m_advice.isEmpty()) {
+        result->append(ProcListItem::header(PK_AdviceHeader, m_adviceTotal));
+        result->append(m_advice);
+    }
+    if (!m_optional.isEmpty()) {
+        result->append(ProcListItem::header(PK_OptionalHeader, m_optionalTotal));
+        result->append(m_optional);
+    }
+    m_drives.clear(); // built per pass, never kept
+    return result;
+}
+
+ProcListItems_ptr enumerateProcItems(ProcJudges_ptr judges, KeepChoiceFn keep)
+{
+    ProcessEnumerator pass(std::move(judges), std::move(keep));
+    return pass.run();
+}
+
+ProcJudges_ptr passJudges(const std::shared_ptr<IProcessJudge>& ownJudge)
+{
+    auto judges = std::make_shared<std::vector<std::shared_ptr<IProcessJudge>>>();
+    judges->push_back(systemWhiteJudge);
+    if (ownJudge)
+        judges->push_back(ownJudge);
+    return judges;
+}
+
+KeepChoiceFn keepChoicesOf(const QList<ProcListItem>& current)
+{
+    auto uncheckedAdvice = std::make_shared<std::set<DWORD>>();
+    auto checkedOptional = std::make_shared<std::set<DWORD>>();
+    for (const ProcListItem& r : current) {
+        if (r.group == JR_Advice && !r.select)
+            uncheckedAdvice->insert(r.pid);
+        else if (r.group == JR_Optional && r.select)
+            checkedOptional->insert(r.pid);
+    }
+    return [uncheckedAdvice, checkedOptional](bool* tick, const ProcListItem& row) {
+        if (!tick)
+            return false;
+        if (row.group == JR_Advice && uncheckedAdvice->count(row.pid)) {
+            *tick = false;
+            return true;
+        }
+        if (row.group == JR_Optional && checkedOptional->count(row.pid)) {
+            *tick = true;
+            return true;
+        }
+        return false;
+    };
+}
+
+ProcListItems_ptr enumerateForList(const std::shared_ptr<IProcessJudge>& ownJudge,
+                                   const QList<ProcListItem>& current)
+{
+    return enumerateProcItems(passJudges(ownJudge), keepChoicesOf(current));
+}

@@ -1,0 +1,447 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The enumeration pass: candidates, measuring, mapping, judging, grouping and ticks.
+#include "platform/fake/fakeprocs.h"
+#include "platform/linux/procfsprocesses.h"
+#include "platform/linux/systemdservices.h"
+#include "procs/candidates.h"
+#include "procs/procenum.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <unistd.h>
+
+// Lists of literal texts (the project forbids implicit casts from char strings).
+inline QStringList sl(std::initializer_list<const char*> texts)
+{
+    QStringList out;
+    for (const char* t : texts)
+        out << QString::fromUtf8(t);
+    return out;
+}
+
+using namespace vb::platform;
+
+namespace {
+QStringList g_debug;
+void collect(QtMsgType type, const QMessageLogContext&, const QString& msg)
+{
+    if (type == QtDebugMsg)
+        g_debug << msg;
+}
+
+ServiceInfo svc(const char* key, ProcessId pid, ServiceRunState state = SvcRunning,
+                const char* display = "")
+{
+    ServiceInfo s;
+    s.keyName = key;
+    s.displayName = display;
+    s.processId = pid;
+    s.state = state;
+    return s;
+}
+TopLevelWindow win(uintptr_t id, ProcessId pid, bool visible = true, bool owned = false,
+                   bool tool = false)
+{
+    TopLevelWindow w;
+    w.id = id;
+    w.pid = pid;
+    w.visible = visible;
+    w.owned = owned;
+    w.tool = tool;
+    return w;
+}
+
+// Counts the calls a pass makes on a judge.
+class CountingJudge : public IProcessJudge
+{
+public:
+    int begins = 0, ends = 0, judged = 0;
+    JudgeResult answer = JR_NONE;
+    JudgeResult judge(const ProcInfo&) override
+    {
+        ++judged;
+        return answer;
+    }
+    bool isAvailable() override { return true; }
+    void beginJudge() override { ++begins; }
+    void endJudge() override { ++ends; }
+};
+
+// One row as text, so whole lists compare in one line: kind:pid:name:select:memory.
+QStringList rowsOf(const ProcListItems_ptr& items)
+{
+    QStringList out;
+    for (const ProcListItem& r : *items) {
+        QString name = r.kind == PK_AdviceHeader     ? QStringLiteral("ADVICE")
+                       : r.kind == PK_OptionalHeader ? QStringLiteral("OPTIONAL")
+                       : r.isService                 ? QString::fromStdWString(r.serviceName)
+                                                     : QString::fromStdWString(r.path);
+        out << QStringLiteral("%1:%2:%3:%4")
+                   .arg(r.pid)
+                   .arg(name)
+                   .arg(r.select ? 1 : 0)
+                   .arg(r.memory);
+    }
+    return out;
+}
+} // namespace
+
+class TestProcEnum : public QObject
+{
+    Q_OBJECT
+    std::shared_ptr<fake::FakeProcesses> m_procs;
+    std::shared_ptr<fake::FakeServices> m_services;
+    std::shared_ptr<fake::FakeWindows> m_windows;
+    std::shared_ptr<fake::FakeVolumes> m_volumes;
+
+    void addProc(ProcessId pid, const char* path, uint64_t rss, uint32_t access = 0)
+    {
+        m_procs->procs[pid] = {path, rss, access};
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_procs = std::make_shared<fake::FakeProcesses>();
+        m_services = std::make_shared<fake::FakeServices>();
+        m_windows = std::make_shared<fake::FakeWindows>();
+        m_volumes = std::make_shared<fake::FakeVolumes>();
+        m_procs->self = 9999;
+        Platform p;
+        p.processes = m_procs;
+        p.services = m_services;
+        p.windows = m_windows;
+        p.volumes = m_volumes;
+        install(p);
+        JudgeSystemWhite::forgetCachedValues();
+        boost::atomic_store(&currentUserConfig, boost::shared_ptr<JudgeUserConfig>());
+        g_debug.clear();
+    }
+
+    void candidatesComeServicesFirstThenWindowsAscending()
+    {
+        m_services->services = {svc("b.service", 30),
+                                svc("stopped.service", 31, SvcStopped),
+                                svc("stopping.service", 32, SvcStopPending),
+                                svc("paused.service", 33, SvcPaused),
+                                svc("starting.service", 0, SvcStartPending),
+                                svc("", 34),
+                                svc("a.service", 30)};
+        m_windows->windows = {win(1, 50),
+                              win(2, 40),
+                              win(3, 50),
+                              win(4, 60, false),
+                              win(5, 61, true, true),
+                              win(6, 62, true, false, true),
+                              win(7, 63, false),
+                              win(8, 63, true, true)};
+        QStringList seen;
+        const int flags =
+            enumCandidates([&](DWORD pid, const wchar_t* name, const wchar_t* display) {
+                seen << QStringLiteral("%1:%2:%3")
+                            .arg(pid)
+                            .arg(name ? QString::fromWCharArray(name) : QStringLiteral("-"))
+                            .arg(display ? QStringLiteral("d") : QStringLiteral("-"));
+            });
+        QCOMPARE(flags, CE_Services | CE_Windows);
+        QCOMPARE(seen, (sl({"30:b.service:d", "33:paused.service:d", "0:starting.service:d",
+                            "30:a.service:d", "40:-:-", "50:-:-"})));
+    }
+
+    void unreachableServicesStillGiveWindows()
+    {
+        m_services->reachable = false;
+        m_windows->windows = {win(1, 70)};
+        m_windows->walkOk = false; // a walk that broke off keeps what it found
+        QList<DWORD> pids;
+        const int flags =
+            enumCandidates([&](DWORD pid, const wchar_t*, const wchar_t*) { pids << pid; });
+        QCOMPARE(flags, 0);
+        QCOMPARE(pids, QList<DWORD>{70});
+    }
+
+    void aPassGroupsJudgesAndTotals()
+    {
+        addProc(30, "/usr/sbin/cupsd", 1000);
+        addProc(31, "/usr/sbin/bluetoothd", 200);
+        addProc(40, "/usr/bin/xterm", 50);
+        addProc(41, "/usr/bin/openbox", 60);
+        addProc(9999, "/opt/host/verdant-ball-host", 70);
+        addProc(3, "/sbin/init", 10);
+        m_windows->shell = 41;
+        m_services->services = {svc("cups.service", 30, SvcRunning, "CUPS Scheduler"),
+                                svc("cups-browsed.service", 30), svc("bluetooth.service", 31),
+                                svc("ignored.service", 31), svc("early.service", 3)};
+        m_windows->windows = {win(1, 40), win(2, 41), win(3, 9999), win(4, 3)};
+        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
+        config->add(QStringLiteral("cups.service"), 3);
+        config->add(QStringLiteral("cups-browsed.service"), 1);
+        config->add(QStringLiteral("bluetooth.service"), 0x13);
+        config->add(QStringLiteral("early.service"), 3);
+        boost::atomic_store(&currentUserConfig, config);
+
+        const auto office = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        QCOMPARE(rowsOf(office), (sl({"0:ADVICE:0:2000", "30:cups.service:1:1000",
+                                      "30:cups-browsed.service:1:1000", "0:OPTIONAL:0:250",
+                                      "31:bluetooth.service:0:200", "40:/usr/bin/xterm:0:50"})));
+        const auto game = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        QCOMPARE(rowsOf(game), (sl({"0:ADVICE:0:1000", "30:cups.service:1:1000", "0:OPTIONAL:0:250",
+                                    "31:bluetooth.service:0:200", "40:/usr/bin/xterm:0:50"})));
+        // Every field of a service row.
+        const ProcListItem& cups = office->at(1);
+        QCOMPARE(cups.kind, PK_Process);
+        QCOMPARE(cups.group, JR_Advice);
+        QVERIFY(cups.isService);
+        QVERIFY(!cups.fixed);
+        QCOMPARE(QString::fromStdWString(cups.displayName), QStringLiteral("CUPS Scheduler"));
+        QCOMPARE(QString::fromStdWString(cups.path), QStringLiteral("/usr/sbin/cupsd"));
+        const ProcListItem& header = office->at(0);
+        QVERIFY(header.path.empty() && header.serviceName.empty() && !header.isService &&
+                header.group == JR_NONE);
+    }
+
+    void aServiceHostWithAWindowGivesTwoRows()
+    {
+        addProc(30, "/usr/bin/agent", 100);
+        m_services->services = {svc("agent.service", 30)};
+        m_windows->windows = {win(1, 30)};
+        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
+        config->add(QStringLiteral("agent.service"), 0x11);
+        boost::atomic_store(&currentUserConfig, config);
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        QCOMPARE(rowsOf(rows),
+                 (sl({"0:OPTIONAL:0:200", "30:agent.service:0:100", "30:/usr/bin/agent:0:100"})));
+    }
+
+    void nothingListedGivesAnEmptyListWithoutHeaders()
+    {
+        addProc(9999, "/opt/host/verdant-ball-host", 70);
+        m_windows->windows = {win(1, 9999), win(2, 1)};
+        const auto rows = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        QVERIFY(rows);
+        QVERIFY(rows->isEmpty());
+    }
+
+    void candidatesThatCannotBeMeasuredAreDropped()
+    {
+        addProc(40, "/usr/bin/denied", 10, ErrAccessDenied);
+        addProc(41, "/usr/bin/nomemory", 10);
+        m_procs->procs[41].rss = std::nullopt;
+        addProc(42, "", 10);           // the image name cannot be read
+        addProc(43, "relative/x", 10); // not on any mapped volume
+        addProc(44, "/usr/bin/ok", 10);
+        addProc(45, "/usr/bin/vanishes", 10);
+        m_procs->beforeMemory = [this](ProcessId pid) {
+            if (pid == 45)
+                m_procs->procs.erase(45); // exits between the open and the measuring
+        };
+        m_windows->windows = {win(1, 40), win(2, 41), win(3, 42), win(4, 43),
+                              win(5, 44), win(6, 45), win(7, 46)};
+        auto previous = qInstallMessageHandler(collect);
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        qInstallMessageHandler(previous);
+        QCOMPARE(rowsOf(rows), (sl({"0:OPTIONAL:0:10", "44:/usr/bin/ok:0:10"})));
+        // Only failed opens are reported: the denied one, and the one that was never there.
+        QCOMPARE(g_debug, (sl({"[-------OpenProcess------] 5", "[-------OpenProcess------] 87"})));
+    }
+
+    void drivePrefixesAreMapped_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("path"); // empty: dropped
+        QTest::newRow("mapped") << "\\Device\\HarddiskVolume2\\Windows\\notepad.exe"
+                                << "C:\\Windows\\notepad.exe";
+        QTest::newRow("other case") << "\\device\\harddiskvolume2\\x.exe"
+                                    << "C:\\x.exe";
+        QTest::newRow("longer device of the same start") << "\\Device\\HarddiskVolume21\\x.exe"
+                                                         << "E:\\x.exe";
+        QTest::newRow("unmapped volume") << "\\Device\\HarddiskVolume9\\x.exe"
+                                         << "";
+        QTest::newRow("network") << "\\Device\\Mup\\server\\x.exe"
+                                 << "";
+        QTest::newRow("device alone") << "\\Device\\HarddiskVolume2"
+                                      << "C:";
+    }
+    void drivePrefixesAreMapped()
+    {
+        QFETCH(QString, image);
+        QFETCH(QString, path);
+        m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"},
+                          {"\\Device\\HarddiskVolume21", "E:"},
+                          {"\\Device\\HarddiskVolume2", "D:"}};
+        m_procs->procs[50] = {image.toStdString(), 5, 0};
+        m_windows->windows = {win(1, 50)};
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        if (path.isEmpty()) {
+            QVERIFY(rows->isEmpty());
+        } else {
+            QCOMPARE(rows->size(), 2);
+            QCOMPARE(QString::fromStdWString(rows->at(1).path), path);
+        }
+        QCOMPARE(m_volumes->calls, 1); // once per pass, not per candidate
+    }
+
+    void everyJudgeIsBegunAndEndedOncePerPass()
+    {
+        addProc(60, "/usr/bin/a", 1);
+        addProc(61, "/usr/bin/b", 1);
+        m_windows->windows = {win(1, 60), win(2, 61)};
+        auto first = std::make_shared<CountingJudge>();
+        auto decider = std::make_shared<CountingJudge>();
+        auto never = std::make_shared<CountingJudge>();
+        decider->answer = JR_Optional;
+        auto judges = std::make_shared<std::vector<std::shared_ptr<IProcessJudge>>>(
+            std::vector<std::shared_ptr<IProcessJudge>>{first, decider, never});
+        enumerateProcItems(judges, KeepChoiceFn());
+        enumerateProcItems(judges, KeepChoiceFn());
+        for (const auto& j : {first, decider, never}) {
+            QCOMPARE(j->begins, 2);
+            QCOMPARE(j->ends, 2);
+        }
+        QCOMPARE(first->judged, 4);
+        QCOMPARE(decider->judged, 4);
+        QCOMPARE(never->judged, 0); // the first answer decides
+        // With no judge answering, nothing is listed.
+        decider->answer = JR_NONE;
+        QVERIFY(enumerateProcItems(judges, KeepChoiceFn())->isEmpty());
+    }
+
+    void ticksFollowProcessIdsAcrossARefresh()
+    {
+        addProc(30, "/usr/sbin/host", 100);
+        addProc(40, "/usr/bin/app", 10);
+        addProc(41, "/usr/bin/other", 10);
+        m_services->services = {svc("one.service", 30), svc("two.service", 30)};
+        m_windows->windows = {win(1, 40), win(2, 41)};
+        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
+        config->add(QStringLiteral("one.service"), 1);
+        config->add(QStringLiteral("two.service"), 1);
+        boost::atomic_store(&currentUserConfig, config);
+        auto judge = std::make_shared<JudgeUserOffice>();
+        QList<ProcListItem> rows = *enumerateForList(judge, {});
+        QCOMPARE(rowsOf(std::make_shared<QList<ProcListItem>>(rows)),
+                 (sl({"0:ADVICE:0:200", "30:one.service:1:100", "30:two.service:1:100",
+                      "0:OPTIONAL:0:20", "40:/usr/bin/app:0:10", "41:/usr/bin/other:0:10"})));
+        rows[1].select = false; // untick one service of the shared host
+        rows[4].select = true;  // tick one option
+        rows[0].select = true;  // a header's tick counts for nothing
+        const auto again = enumerateForList(judge, rows);
+        QCOMPARE(rowsOf(again),
+                 (sl({"0:ADVICE:0:200", "30:one.service:0:100", "30:two.service:0:100",
+                      "0:OPTIONAL:0:20", "40:/usr/bin/app:1:10", "41:/usr/bin/other:0:10"})));
+        // After a fix the list is emptied first: defaults come back.
+        QCOMPARE(rowsOf(enumerateForList(judge, {})).at(1), QStringLiteral("30:one.service:1:100"));
+        const KeepChoiceFn keep = keepChoicesOf(rows);
+        QVERIFY(!keep(nullptr, rows[1]));
+    }
+
+    void noAdviceStartsWithTheOptionalHeader()
+    {
+        addProc(40, "/usr/bin/app", 10);
+        m_windows->windows = {win(1, 40)};
+        const auto rows = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        QCOMPARE(rows->size(), 2);
+        QCOMPARE(rows->at(0).kind, PK_OptionalHeader);
+        QCOMPARE(rows->at(0).memory, quint64(10));
+    }
+
+    void noBusGivesNoServicesButProcessesWithOneDebugLine()
+    {
+        QProcess child;
+        child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        QVERIFY(child.waitForStarted());
+        const auto pid = static_cast<ProcessId>(child.processId());
+        Platform p;
+        p.processes = std::make_shared<linux_::ProcfsProcesses>();
+        p.services = std::make_shared<linux_::SystemdServices>("unix:path=/nonexistent/vb-no-bus");
+        install(p);
+        m_windows->windows = {win(1, pid)};
+        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
+        config->add(QStringLiteral("dbus.service"), 3);
+        boost::atomic_store(&currentUserConfig, config);
+        auto previous = qInstallMessageHandler(collect);
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        qInstallMessageHandler(previous);
+        child.kill();
+        child.waitForFinished();
+        QCOMPARE(rows->size(), 2);
+        QCOMPARE(rows->at(1).pid, pid);
+        QVERIFY(!rows->at(1).isService);
+        QCOMPARE(g_debug.size(), 1);
+        QVERIFY2(g_debug.first().contains(QLatin1String("bus unavailable")),
+                 qPrintable(g_debug.first()));
+    }
+
+    void theWhiteJudgeExistsFromLoadAndIsAskedFirst()
+    {
+        QVERIFY(systemWhiteJudge);
+        QVERIFY(dynamic_cast<JudgeSystemWhite*>(systemWhiteJudge.get()));
+        auto own = std::make_shared<JudgeUserOffice>();
+        const ProcJudges_ptr judges = passJudges(own);
+        QCOMPARE(judges->size(), size_t(2));
+        QCOMPARE(judges->at(0).get(), systemWhiteJudge.get());
+        QCOMPARE(judges->at(1).get(), static_cast<IProcessJudge*>(own.get()));
+        QCOMPARE(passJudges(nullptr)->size(), size_t(1));
+    }
+
+    void aReusedIdDescribesTheProcessThatHoldsItNow()
+    {
+        addProc(80, "/usr/bin/old", 10);
+        m_windows->windows = {win(1, 80)};
+        m_procs->beforeMemory = [this](ProcessId pid) {
+            if (pid == 80)
+                m_procs->procs[80] = {"/usr/bin/new", 99, 0}; // exited, and the id went to another
+        };
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        QCOMPARE(rowsOf(rows), sl({"0:OPTIONAL:0:99", "80:/usr/bin/new:0:99"}));
+    }
+
+    void anotherUsersProcessIsListed()
+    {
+        // Started as "nobody": with the rights to open it (root here), it is an ordinary row.
+        QProcess child;
+        child.start(QStringLiteral("setpriv"),
+                    {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sleep", "30"});
+        QVERIFY(child.waitForStarted());
+        const auto pid = static_cast<ProcessId>(child.processId());
+        // Until setpriv has become sleep, the image is setpriv's: wait for the exec (bounded).
+        const QString sleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath();
+        linux_::ProcfsProcesses real;
+        for (int i = 0; i < 200 && QString::fromStdString(real.imagePath(pid)) != sleep; ++i)
+            QTest::qWait(10);
+        Platform p;
+        p.processes = std::make_shared<linux_::ProcfsProcesses>();
+        install(p);
+        m_windows->windows = {win(1, pid)};
+        const auto rows = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        child.kill();
+        child.waitForFinished();
+        if (::geteuid() != 0)
+            QSKIP("needs root to open another user's process");
+        QCOMPARE(rows->size(), 2);
+        QCOMPARE(rows->at(1).pid, pid);
+        QCOMPARE(QString::fromStdWString(rows->at(1).path), sleep);
+    }
+
+    void theSnapshotTypeCrossesQueuedSignals()
+    {
+        registerProcMetaTypes();
+        QVERIFY(QMetaType::fromName("ProcListItems_ptr").isValid());
+        EnumReply reply;
+        EnumNotifyer notifyer;
+        QVERIFY(QObject::connect(&notifyer, SIGNAL(enumOver(ProcListItems_ptr, int)), &reply,
+                                 SLOT(onEnumOver(ProcListItems_ptr, int)), Qt::QueuedConnection));
+        QSignalSpy spy(&reply, SIGNAL(enumOver(ProcListItems_ptr, int)));
+        auto items = std::make_shared<QList<ProcListItem>>();
+        items->append(ProcListItem::header(PK_AdviceHeader, 5));
+        Q_EMIT notifyer.enumOver(items, 0);
+        QVERIFY(spy.wait(2000));
+        QCOMPARE(spy.at(0).at(0).value<ProcListItems_ptr>().get(), items.get());
+        QCOMPARE(spy.at(0).at(1).toInt(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcEnum)
+#include "tst_procenum.moc"
