@@ -2,11 +2,13 @@
 #include "flow/flowdatalist.h"
 
 #include "core/sizetext.h"
+#include "helper/extractfileicon.h"
 #include "memory/systemusagesampler.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <boost/chrono.hpp>
 
@@ -14,8 +16,11 @@ namespace {
 
 QString iconOf(const QString& path)
 {
-    Q_UNUSED(path);
-    return QStringLiteral("images/icon_proc_default.png");
+    const QString file = ExtractFileIcon::fileIcon(path, QString());
+    if (file.isEmpty())
+        return QStringLiteral("images/icon_proc_default.png");
+    // A file URL; fromLocalFile keeps it well formed whether or not the path has a drive.
+    return QUrl::fromLocalFile(file).toString();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "memory/systemusagesampler.h"
 #include "platform/platform.h"
+#include "procs/processjudge.h"
 
 #include <QDebug>
 
@@ -127,6 +128,8 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
         setup.network = vb::platform::current().network;
     if (!setup.provision)
         setup.provision = attemptDriverProvisioning;
+    if (!setup.loadConfig)
+        setup.loadConfig = [] { loadUserConfig(); }; // the judges read what it publishes
     const std::shared_ptr<vb::platform::ISystemMemory> memory = setup.memory;
     const auto tick = [memory]() { return memory ? memory->tickCountMs() : platformTickCountMs(); };
 

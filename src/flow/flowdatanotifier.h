@@ -76,6 +76,7 @@ struct FlowSamplingSetup
     std::shared_ptr<vb::platform::INetworkState> network;
     ProcessSetWatcher::Enumerate enumerate;
     std::function<bool()> provision;
+    // Reads the user configuration once at start (the process judges use it).
     std::function<void()> loadConfig;
     int periodMs = 1000;
 };

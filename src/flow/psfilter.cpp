@@ -207,6 +207,12 @@ std::wstring dosPathToNtPath(const wchar_t* dosPath)
     // Without drive letters a path already names the file as the filter sees it.
     if (map.empty())
         return path;
+    // A pair without a drive prefix maps every path as a whole (where names have no drive
+    // letters the volume map is one such identity pair).
+    for (const auto& [device, letter] : map) {
+        if (letter.empty())
+            return fromUtf8(device) + path;
+    }
     if (path.empty())
         return std::wstring();
     const std::wstring drive = std::wstring(1, path[0]) + L":";

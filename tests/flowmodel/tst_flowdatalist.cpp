@@ -5,7 +5,13 @@
 #include "platform/platform.h"
 #include "scriptedfilterdevice.h"
 
+#include "helper/extractfileicon.h"
+
 #include <QAbstractItemModelTester>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -76,6 +82,7 @@ private Q_SLOTS:
     void blockOutOfRange_data();
     void blockOutOfRange();
     void processChangedIsPassedOn();
+    void iconFromTheDesktopEntry();
 
 private:
     std::shared_ptr<ScriptedFilterDevice> m_device;
@@ -446,6 +453,38 @@ void TestFlowDataList::processChangedIsPassedOn()
     QSignalSpy spy(&model, &FlowDataList::processChanged);
     model.onProcessChanged();
     QCOMPARE(spy.size(), 1);
+}
+
+void TestFlowDataList::iconFromTheDesktopEntry()
+{
+    QTemporaryDir dir;
+    const QString exe = dir.filePath(QStringLiteral("vbtool"));
+    const QString png = dir.filePath(QStringLiteral("vbtool.png"));
+    QImage(16, 16, QImage::Format_ARGB32).save(png);
+    QFile e(exe);
+    QVERIFY(e.open(QIODevice::WriteOnly));
+    e.write("#!/bin/sh\n");
+    e.close();
+    e.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("share/applications"))));
+    QFile d(dir.filePath(QStringLiteral("share/applications/vbtool.desktop")));
+    QVERIFY(d.open(QIODevice::WriteOnly));
+    d.write("[Desktop Entry]\nType=Application\nName=Tool\nExec=" + exe.toUtf8() + "\nIcon=" +
+            png.toUtf8() + "\n");
+    d.close();
+    qputenv("XDG_DATA_DIRS", dir.filePath(QStringLiteral("share")).toUtf8());
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("nohome")).toUtf8());
+    ExtractFileIcon::clearCache();
+
+    FlowDataList model;
+    model.onDataFound(sample({row(1, 1, 0, 0, 0, 0, 0, exe),
+                              row(2, 1, 0, 0, 0, 0, 0, dir.filePath(QStringLiteral("other")))}),
+                      info(1, 1), true);
+    QCOMPARE(at(model, 0, FlowDataList::role_icon).toString(), QUrl::fromLocalFile(png).toString());
+    QVERIFY(at(model, 0, FlowDataList::role_icon).toString().startsWith(QLatin1String("file:///")));
+    QCOMPARE(at(model, 1, FlowDataList::role_icon).toString(),
+             QStringLiteral("images/icon_proc_default.png"));
+    ExtractFileIcon::clearCache();
 }
 
 QTEST_GUILESS_MAIN(TestFlowDataList)

@@ -2,12 +2,15 @@
 // The sampling worker's pieces: one reading turned into rows, the process set watcher, and
 // the loop itself on its thread against a scripted device, through to the model.
 #include "flow/flowdatalist.h"
+#include "helper/setsgeneral.h"
+#include "procs/processjudge.h"
 #include "flow/flowdatanotifier.h"
 #include "platform/fake/fakenetworkstate.h"
 #include "platform/platform.h"
 #include "scriptedfilterdevice.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -120,6 +123,7 @@ private Q_SLOTS:
     void workerOutlivesTheDevice();
     void failedReadsAreSkipped();
     void modelFollowsTheWorker();
+    void configurationIsLoadedOnceAtStart();
 
 private:
     FlowSamplingSetup setup();
@@ -507,6 +511,36 @@ void TestFlowSampling::modelFollowsTheWorker()
     QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 1, 10000);
     // Destroying the model stops its worker; nothing arrives afterwards.
     model.reset();
+}
+
+void TestFlowSampling::configurationIsLoadedOnceAtStart()
+{
+    QTemporaryDir app;
+    SetsGeneral::setAppPathForTests(app.path());
+    QFile f(app.filePath(QStringLiteral("pulsar.app")));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("Cups=3\nbluetooth=17\n");
+    f.close();
+    boost::atomic_store(&currentUserConfig, boost::shared_ptr<JudgeUserConfig>());
+    auto s = setup();
+    s.loadConfig = nullptr; // the real loading
+    auto notifier = std::make_shared<FlowDataNotifier>();
+    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    boost::thread worker = startFlowSampling(notifier, s);
+    QVERIFY(found.wait(10000));
+    const auto first = boost::atomic_load(&currentUserConfig);
+    QVERIFY(first);
+    QCOMPARE(first->flagsOf(L"cups"), 3u);
+    QCOMPARE(first->flagsOf(L"bluetooth"), 17u);
+    // Once only: a changed file is not read again by the running worker.
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("cups=1\n");
+    f.close();
+    QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 4, 10000);
+    worker.interrupt();
+    worker.join();
+    QCOMPARE(boost::atomic_load(&currentUserConfig), first);
+    SetsGeneral::setAppPathForTests(QString());
 }
 
 QTEST_GUILESS_MAIN(TestFlowSampling)
