@@ -145,8 +145,8 @@ int main(int argc, char** argv)
     }
 
     std::printf("processes: %zu\n", watcher.ids().size());
-    std::printf("filter service: %s (access mode %d)\n", service.empty() ? "not running" : "running",
-                filter.accessMode());
+    std::printf("filter service: %s (access mode %d)\n",
+                service.empty() ? "not running" : "running", filter.accessMode());
     std::printf("sampling pass: %.1f us, %.3f us per process\n", passUs, perProcessUs);
     std::printf("service: %.3f %% cpu, %.1f MB\n", serviceCpu, serviceRss);
     std::printf("host: %.3f %% cpu, %.1f MB\n", hostCpu, hostRss);

@@ -63,7 +63,8 @@ FlowDataList_ptr TrafficSampleBuilder::finish(uint32_t nowMs, TotalMemoryCpuFlow
         const auto before = m_previous.find(pid);
         if (before != m_previous.end()) {
             // A counter that went backwards (the filter dropped a history entry) gives 0.
-            const quint64 inDelta = a.bytesIn > before->second.bytesIn ? a.bytesIn - before->second.bytesIn : 0;
+            const quint64 inDelta =
+                a.bytesIn > before->second.bytesIn ? a.bytesIn - before->second.bytesIn : 0;
             const quint64 outDelta =
                 a.bytesOut > before->second.bytesOut ? a.bytesOut - before->second.bytesOut : 0;
             rows->append(FlowDataProc(pid, a.connectionCount, a.bytesIn, inDelta, a.bytesOut,

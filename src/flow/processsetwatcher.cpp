@@ -16,8 +16,7 @@ uint32_t platformTickCountMs()
 ProcessSetWatcher::ProcessSetWatcher(Enumerate enumerate, Tick tick)
     : m_enumerate(enumerate ? std::move(enumerate) : Enumerate(enumProcessIds)),
       m_tick(tick ? std::move(tick) : Tick(platformTickCountMs))
-{
-}
+{}
 
 void ProcessSetWatcher::start()
 {

@@ -8,8 +8,7 @@
 
 SystemUsageSampler::SystemUsageSampler(std::shared_ptr<vb::platform::ISystemMemory> source)
     : m_source(source ? std::move(source) : vb::platform::current().memory)
-{
-}
+{}
 
 void SystemUsageSampler::prime()
 {

@@ -72,8 +72,7 @@ private:
     public:
         Handle(ScriptedFilterDevice* d, int generation, bool canWrite)
             : m_device(d), m_generation(generation), m_canWrite(canWrite)
-        {
-        }
+        {}
         uint32_t control(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out,
                          size_t outCapacity, size_t& bytesReturned) override
         {

@@ -146,8 +146,8 @@ void TestBallFigures::initTestCase()
     m_ball->setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
     m_api->showAtPos(m_ball);
     QVERIFY(QTest::qWaitForWindowExposed(m_ball, 10000));
-    QTRY_VERIFY_WITH_TIMEOUT(m_ball->rootObject() &&
-                                 m_ball->rootObject()->findChild<QObject*>(QStringLiteral("ramText")),
+    QTRY_VERIFY_WITH_TIMEOUT(m_ball->rootObject() && m_ball->rootObject()->findChild<QObject*>(
+                                                         QStringLiteral("ramText")),
                              10000);
     m_ram = m_ball->rootObject()->findChild<QObject*>(QStringLiteral("ramText"));
     m_cpu = m_ball->rootObject()->findChild<QObject*>(QStringLiteral("cpuText"));
@@ -183,7 +183,8 @@ void TestBallFigures::figuresShowAtAll()
     QTRY_VERIFY_WITH_TIMEOUT(ram() > 0, 10000);
     QVERIFY(cpu() >= 0 && cpu() <= 100);
     const int own = readMeminfo().load();
-    QVERIFY2(qAbs(ram() - own) <= 3, qPrintable(QStringLiteral("ball %1, /proc %2").arg(ram()).arg(own)));
+    QVERIFY2(qAbs(ram() - own) <= 3,
+             qPrintable(QStringLiteral("ball %1, /proc %2").arg(ram()).arg(own)));
     shot(QStringLiteral("ball-figures-idle"));
 }
 
@@ -201,7 +202,8 @@ void TestBallFigures::ramFollowsAMemoryHog()
     // The figure follows the machine's load, which now includes the hog.
     QTRY_VERIFY_WITH_TIMEOUT(ram() >= start + rise - 3, 20000);
     const int own = readMeminfo().load();
-    QVERIFY2(qAbs(ram() - own) <= 3, qPrintable(QStringLiteral("ball %1, /proc %2").arg(ram()).arg(own)));
+    QVERIFY2(qAbs(ram() - own) <= 3,
+             qPrintable(QStringLiteral("ball %1, /proc %2").arg(ram()).arg(own)));
     shot(QStringLiteral("ball-figures-memory-hog"));
     stop(hog);
     m_children.pop_back();
@@ -233,7 +235,8 @@ void TestBallFigures::cpuFollowsSpinners()
         if (cpu() < 90)
             followed = true;
         else if (own >= 85 && qAbs(cpu() - own) <= 15) {
-            qInfo("the machine stays busy without the spinners: ball %d %%, /proc %d %%", cpu(), own);
+            qInfo("the machine stays busy without the spinners: ball %d %%, /proc %d %%", cpu(),
+                  own);
             followed = true;
         }
     }

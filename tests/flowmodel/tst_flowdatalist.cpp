@@ -10,10 +10,10 @@
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QImage>
-#include <QTemporaryDir>
-#include <QUrl>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 FlowDataProc row(quint64 pid, uint connections, quint64 in, quint64 inDelta, quint64 out,
@@ -128,15 +128,15 @@ void TestFlowDataList::speedText_data()
     QTest::newRow("nothing moved") << quint64(0) << 1000u << QStringLiteral("0.00 B/s");
     QTest::newRow("500 B in a second") << quint64(500) << 1000u << QStringLiteral("500.00 B/s");
     QTest::newRow("1536 B in a second") << quint64(1536) << 1000u << QStringLiteral("1.50 KB/s");
-    QTest::newRow("3 MiB in a second") << quint64(3 * 1048576) << 1000u
-                                       << QStringLiteral("3.00 MB/s");
+    QTest::newRow("3 MiB in a second")
+        << quint64(3 * 1048576) << 1000u << QStringLiteral("3.00 MB/s");
     QTest::newRow("just under a KiB/s") << quint64(1023) << 1000u << QStringLiteral("1023.00 B/s");
     QTest::newRow("one KiB/s") << quint64(1024) << 1000u << QStringLiteral("1.00 KB/s");
-    QTest::newRow("just under a MiB/s") << quint64(1048575) << 1000u
-                                        << QStringLiteral("1024.00 KB/s");
+    QTest::newRow("just under a MiB/s")
+        << quint64(1048575) << 1000u << QStringLiteral("1024.00 KB/s");
     QTest::newRow("one MiB/s") << quint64(1048576) << 1000u << QStringLiteral("1.00 MB/s");
-    QTest::newRow("measured interval, not nominal") << quint64(1500) << 2000u
-                                                    << QStringLiteral("750.00 B/s");
+    QTest::newRow("measured interval, not nominal")
+        << quint64(1500) << 2000u << QStringLiteral("750.00 B/s");
     QTest::newRow("a long interval") << quint64(4096) << 4000u << QStringLiteral("1.00 KB/s");
     QTest::newRow("no GB/s unit") << quint64(5) * 1073741824 << 1000u
                                   << QStringLiteral("5120.00 MB/s");
@@ -168,8 +168,8 @@ void TestFlowDataList::sizeTextOfTotals_data()
     QTest::newRow("nothing") << quint64(0) << quint64(0) << QStringLiteral("0.00 B");
     QTest::newRow("1023 B") << quint64(1000) << quint64(23) << QStringLiteral("1023.00 B");
     QTest::newRow("1024 B") << quint64(1000) << quint64(24) << QStringLiteral("1.00 KB");
-    QTest::newRow("one and a half MiB") << quint64(1048576) << quint64(524288)
-                                        << QStringLiteral("1.50 MB");
+    QTest::newRow("one and a half MiB")
+        << quint64(1048576) << quint64(524288) << QStringLiteral("1.50 MB");
     QTest::newRow("one GiB") << quint64(1073741823) << quint64(1) << QStringLiteral("1.00 GB");
 }
 
@@ -192,10 +192,11 @@ void TestFlowDataList::roles()
 {
     FlowDataList model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.onDataFound(sample({row(10, 3, 100, 10, 50, 5, 1000, QStringLiteral("/usr/bin/firefox-esr")),
-                              row(11, 1, 0, 0, 0, 0, 1000, QStringLiteral("/opt/my.tool.bin")),
-                              row(12, 0, 7, 0, 8, 0, 0, QString())}),
-                      info(10, 10), false);
+    model.onDataFound(
+        sample({row(10, 3, 100, 10, 50, 5, 1000, QStringLiteral("/usr/bin/firefox-esr")),
+                row(11, 1, 0, 0, 0, 0, 1000, QStringLiteral("/opt/my.tool.bin")),
+                row(12, 0, 7, 0, 8, 0, 0, QString())}),
+        info(10, 10), false);
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(at(model, 0, FlowDataList::role_proc_name).toString(), QStringLiteral("firefox-esr"));
     QCOMPARE(at(model, 1, FlowDataList::role_proc_name).toString(), QStringLiteral("my"));
@@ -390,8 +391,8 @@ void TestFlowDataList::blockAndUnblock()
     }
 
     // The process moves to another index: its blocked state follows its id.
-    model.onDataFound(sample({row(5, 1, 1, 0, 1, 0, 0), row(30, 1, 2, 1, 2, 1, 1000,
-                                                                QStringLiteral("/usr/bin/Curl"))}),
+    model.onDataFound(sample({row(5, 1, 1, 0, 1, 0, 0),
+                              row(30, 1, 2, 1, 2, 1, 1000, QStringLiteral("/usr/bin/Curl"))}),
                       info(1, 1), true);
     QVERIFY(!at(model, 0, FlowDataList::role_is_blocked).toBool());
     QVERIFY(at(model, 1, FlowDataList::role_is_blocked).toBool());
@@ -469,8 +470,8 @@ void TestFlowDataList::iconFromTheDesktopEntry()
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("share/applications"))));
     QFile d(dir.filePath(QStringLiteral("share/applications/vbtool.desktop")));
     QVERIFY(d.open(QIODevice::WriteOnly));
-    d.write("[Desktop Entry]\nType=Application\nName=Tool\nExec=" + exe.toUtf8() + "\nIcon=" +
-            png.toUtf8() + "\n");
+    d.write("[Desktop Entry]\nType=Application\nName=Tool\nExec=" + exe.toUtf8() +
+            "\nIcon=" + png.toUtf8() + "\n");
     d.close();
     qputenv("XDG_DATA_DIRS", dir.filePath(QStringLiteral("share")).toUtf8());
     qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("nohome")).toUtf8());

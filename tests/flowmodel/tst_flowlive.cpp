@@ -72,7 +72,8 @@ void TestFlowLive::initTestCase()
     QVERIFY2(!env("VB_NSA").isEmpty() && !env("VB_NSB").isEmpty(), "run by e2e_flowlive.sh");
     m_sockDir = env("VB_SOCK_DIR");
     vb::platform::Platform p;
-    p.filterDevice = std::make_shared<vb::platform::linux_::SocketFilterDevice>(m_sockDir.toStdString());
+    p.filterDevice =
+        std::make_shared<vb::platform::linux_::SocketFilterDevice>(m_sockDir.toStdString());
     // The worker must not provision a service of the machine's: this test runs its own.
     auto notElevated = std::make_shared<vb::platform::fake::FakeElevation>();
     notElevated->elevated = false;
@@ -119,7 +120,8 @@ QProcess* TestFlowLive::start(const QString& ns, const QString& program, const Q
 {
     auto p = std::make_unique<QProcess>();
     // "ip netns exec" becomes the program, so the pid is the traffic process's own.
-    p->start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns, program} + args);
+    p->start(QStringLiteral("ip"),
+             QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns, program} + args);
     if (!p->waitForStarted(5000))
         return nullptr;
     m_children.push_back(std::move(p));
@@ -143,7 +145,9 @@ QVariant TestFlowLive::value(qint64 pid, int role) const
 void TestFlowLive::totalsOfAKnownExchange()
 {
     QSignalSpy changed(m_model.get(), &FlowDataList::processChanged);
-    QProcess* server = start(env("VB_NSA"), env("VB_TGEN"), {QStringLiteral("tcp-server"), QStringLiteral("5101"), QStringLiteral("250000")});
+    QProcess* server =
+        start(env("VB_NSA"), env("VB_TGEN"),
+              {QStringLiteral("tcp-server"), QStringLiteral("5101"), QStringLiteral("250000")});
     QVERIFY(server);
     QByteArray said;
     QTRY_VERIFY2_WITH_TIMEOUT((said += server->readAllStandardOutput()).contains("listening"),
@@ -152,8 +156,10 @@ void TestFlowLive::totalsOfAKnownExchange()
     QTRY_VERIFY_WITH_TIMEOUT(changed.size() >= 1, 10000);
     // The client holds its connection open for 4 s after the exchange: a live row with
     // totals that no longer move.
-    QProcess* client = start(env("VB_NSB"), env("VB_TGEN"), {QStringLiteral("tcp-client"), QStringLiteral("10.88.0.1"), QStringLiteral("5101"),
-                                             QStringLiteral("1000000"), QStringLiteral("250000"), QStringLiteral("4000")});
+    QProcess* client =
+        start(env("VB_NSB"), env("VB_TGEN"),
+              {QStringLiteral("tcp-client"), QStringLiteral("10.88.0.1"), QStringLiteral("5101"),
+               QStringLiteral("1000000"), QStringLiteral("250000"), QStringLiteral("4000")});
     QVERIFY(client);
     const qint64 pid = client->processId();
     QTRY_VERIFY_WITH_TIMEOUT(value(pid, FlowDataList::role_flow_out).toULongLong() >= 990000 &&
@@ -178,12 +184,16 @@ void TestFlowLive::totalsOfAKnownExchange()
 
 void TestFlowLive::speedOfASteadySender()
 {
-    QProcess* sink = start(env("VB_NSA"), env("VB_SINK"), {QStringLiteral("tcp-sink"), QStringLiteral("5102"), QStringLiteral("40")});
+    QProcess* sink =
+        start(env("VB_NSA"), env("VB_SINK"),
+              {QStringLiteral("tcp-sink"), QStringLiteral("5102"), QStringLiteral("40")});
     QVERIFY(sink);
     QTest::qWait(300);
     // 25600 bytes every 25 ms: about a mebibyte a second for 12 s.
-    QProcess* sender = start(env("VB_NSB"), env("VB_TGEN"), {QStringLiteral("tcp-loop"), QStringLiteral("10.88.0.1"), QStringLiteral("5102"),
-                                             QStringLiteral("25600"), QStringLiteral("480"), QStringLiteral("25")});
+    QProcess* sender =
+        start(env("VB_NSB"), env("VB_TGEN"),
+              {QStringLiteral("tcp-loop"), QStringLiteral("10.88.0.1"), QStringLiteral("5102"),
+               QStringLiteral("25600"), QStringLiteral("480"), QStringLiteral("25")});
     QVERIFY(sender);
     const qint64 pid = sender->processId();
     QTRY_VERIFY_WITH_TIMEOUT(rowOf(pid) >= 0, 10000);
@@ -196,32 +206,41 @@ void TestFlowLive::speedOfASteadySender()
     int shown = 0;
     while (shown < 6) {
         QVERIFY(totals.wait(5000));
-        const double speed = bytesPerSecond(value(pid, FlowDataList::role_flow_out_speed).toString());
+        const double speed =
+            bytesPerSecond(value(pid, FlowDataList::role_flow_out_speed).toString());
         QVERIFY(speed >= 0);
         shownSum += speed;
         ++shown;
     }
-    const double wallRate = (value(pid, FlowDataList::role_flow_out).toDouble() - firstOut) * 1000.0 / double(clock.elapsed());
+    const double wallRate = (value(pid, FlowDataList::role_flow_out).toDouble() - firstOut) *
+                            1000.0 / double(clock.elapsed());
     const double shownRate = shownSum / shown;
-    qInfo("sender: shown %.0f B/s on average, %.0f B/s by the totals over the wall clock", shownRate, wallRate);
+    qInfo("sender: shown %.0f B/s on average, %.0f B/s by the totals over the wall clock",
+          shownRate, wallRate);
     QVERIFY2(wallRate > 700000, "the sender hardly got anything through");
     // Speeds are the row's deltas over measured intervals: over several samples they add up to
     // what really went through.
-    QVERIFY2(within(shownRate, wallRate, 0.02), qPrintable(QStringLiteral("%1 vs %2").arg(shownRate).arg(wallRate)));
+    QVERIFY2(within(shownRate, wallRate, 0.02),
+             qPrintable(QStringLiteral("%1 vs %2").arg(shownRate).arg(wallRate)));
     // The sender is the only traffic here, so the total speed says much the same.
     QVERIFY(bytesPerSecond(m_model->totalOutSpeed()) > 0.5 * shownRate);
 }
 
 void TestFlowLive::blockingCutsAndUnblockingRestores()
 {
-    QProcess* sink = start(env("VB_NSA"), env("VB_SINK"), {QStringLiteral("tcp-sink"), QStringLiteral("5103"), QStringLiteral("40")});
+    QProcess* sink =
+        start(env("VB_NSA"), env("VB_SINK"),
+              {QStringLiteral("tcp-sink"), QStringLiteral("5103"), QStringLiteral("40")});
     QVERIFY(sink);
     QTest::qWait(300);
-    QProcess* sender = start(env("VB_NSB"), env("VB_TGEN"), {QStringLiteral("tcp-loop"), QStringLiteral("10.88.0.1"), QStringLiteral("5103"),
-                                             QStringLiteral("10240"), QStringLiteral("1200"), QStringLiteral("20")});
+    QProcess* sender =
+        start(env("VB_NSB"), env("VB_TGEN"),
+              {QStringLiteral("tcp-loop"), QStringLiteral("10.88.0.1"), QStringLiteral("5103"),
+               QStringLiteral("10240"), QStringLiteral("1200"), QStringLiteral("20")});
     QVERIFY(sender);
     const qint64 pid = sender->processId();
-    QTRY_VERIFY_WITH_TIMEOUT(bytesPerSecond(value(pid, FlowDataList::role_flow_out_speed).toString()) > 100000, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bytesPerSecond(value(pid, FlowDataList::role_flow_out_speed).toString()) > 100000, 15000);
 
     QVERIFY(m_model->qmlBlock(rowOf(pid), true));
     QVERIFY(value(pid, FlowDataList::role_is_blocked).toBool());
@@ -238,16 +257,21 @@ void TestFlowLive::blockingCutsAndUnblockingRestores()
     QVERIFY(m_model->qmlBlock(rowOf(pid), false));
     QVERIFY(!value(pid, FlowDataList::role_is_blocked).toBool());
     // The sender reconnects and its traffic counts again.
-    QTRY_VERIFY_WITH_TIMEOUT(value(pid, FlowDataList::role_flow_out).toDouble() > cutAt + 100000, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(value(pid, FlowDataList::role_flow_out).toDouble() > cutAt + 100000,
+                             15000);
 }
 
 void TestFlowLive::serviceKilledAndBack()
 {
-    QProcess* sink = start(env("VB_NSA"), env("VB_SINK"), {QStringLiteral("tcp-sink"), QStringLiteral("5104"), QStringLiteral("40")});
+    QProcess* sink =
+        start(env("VB_NSA"), env("VB_SINK"),
+              {QStringLiteral("tcp-sink"), QStringLiteral("5104"), QStringLiteral("40")});
     QVERIFY(sink);
     QTest::qWait(300);
-    QProcess* sender = start(env("VB_NSB"), env("VB_TGEN"), {QStringLiteral("tcp-loop"), QStringLiteral("10.88.0.1"), QStringLiteral("5104"),
-                                             QStringLiteral("10240"), QStringLiteral("1500"), QStringLiteral("20")});
+    QProcess* sender =
+        start(env("VB_NSB"), env("VB_TGEN"),
+              {QStringLiteral("tcp-loop"), QStringLiteral("10.88.0.1"), QStringLiteral("5104"),
+               QStringLiteral("10240"), QStringLiteral("1500"), QStringLiteral("20")});
     QVERIFY(sender);
     const qint64 pid = sender->processId();
     QTRY_VERIFY_WITH_TIMEOUT(rowOf(pid) >= 0, 10000);
@@ -264,7 +288,8 @@ void TestFlowLive::serviceKilledAndBack()
     startService();
     // Traffic comes back without restarting anything, first without a speed, then with one.
     QTRY_VERIFY_WITH_TIMEOUT(rowOf(pid) >= 0, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(bytesPerSecond(value(pid, FlowDataList::role_flow_out_speed).toString()) > 100000, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bytesPerSecond(value(pid, FlowDataList::role_flow_out_speed).toString()) > 100000, 15000);
 }
 
 QTEST_GUILESS_MAIN(TestFlowLive)

@@ -2,11 +2,11 @@
 // The sampling worker's pieces: one reading turned into rows, the process set watcher, and
 // the loop itself on its thread against a scripted device, through to the model.
 #include "flow/flowdatalist.h"
-#include "helper/setsgeneral.h"
-#include "procs/processjudge.h"
 #include "flow/flowdatanotifier.h"
+#include "helper/setsgeneral.h"
 #include "platform/fake/fakenetworkstate.h"
 #include "platform/platform.h"
+#include "procs/processjudge.h"
 #include "scriptedfilterdevice.h"
 
 #include <QSignalSpy>
@@ -16,8 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <set>
-#include <thread>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -60,7 +60,10 @@ public:
         const auto since = std::chrono::steady_clock::now().time_since_epoch();
         return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
     }
-    void sleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void sleepMs(uint32_t ms) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
 
 private:
     std::atomic<uint64_t> m_calls{0};
@@ -175,7 +178,8 @@ void TestFlowSampling::firstReadingHasNoSpeeds()
     b.addConnection(live(20, 50, 20));
     b.addHistory(history(20, 1000, 2000));
     const auto rows = b.finish(5000, info);
-    QCOMPARE(rowsOf(rows), (QList<Row>{{10, 1, 5, 0, 6, 0, false}, {20, 2, 1150, 0, 2030, 0, false}}));
+    QCOMPARE(rowsOf(rows),
+             (QList<Row>{{10, 1, 5, 0, 6, 0, false}, {20, 2, 1150, 0, 2030, 0, false}}));
     for (const FlowDataProc& p : *rows)
         QCOMPARE(p.intervalMs, 0u);
     QCOMPARE(info.intervalMs, 0u);

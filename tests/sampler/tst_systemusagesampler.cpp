@@ -31,7 +31,9 @@ constexpr quint64 kMax = std::numeric_limits<quint64>::max();
 class FixtureRoot
 {
 public:
-    FixtureRoot() : memory(std::make_shared<vb::platform::linux_::ProcfsMemory>(m_dir.path().toStdString())) {}
+    FixtureRoot()
+        : memory(std::make_shared<vb::platform::linux_::ProcfsMemory>(m_dir.path().toStdString()))
+    {}
     void use(const char* procName, const QString& fixtureFile)
     {
         const QString target = m_dir.filePath(QLatin1String(procName));
@@ -70,24 +72,25 @@ void TestSystemUsageSampler::cpuUsageBetween_data()
     QTest::addColumn<SystemTimes>("after");
     QTest::addColumn<quint32>("usage");
     // idle, kernel (idle included), user
-    QTest::newRow("no time passed") << SystemTimes{500, 900, 300} << SystemTimes{500, 900, 300} << 0u;
+    QTest::newRow("no time passed")
+        << SystemTimes{500, 900, 300} << SystemTimes{500, 900, 300} << 0u;
     QTest::newRow("fully idle") << SystemTimes{0, 0, 0} << SystemTimes{1000, 1000, 0} << 0u;
     QTest::newRow("no idle time") << SystemTimes{0, 0, 0} << SystemTimes{0, 600, 400} << 100u;
     QTest::newRow("half busy") << SystemTimes{10, 20, 30} << SystemTimes{510, 720, 330} << 50u;
-    QTest::newRow("truncates, never rounds up") << SystemTimes{0, 0, 0} << SystemTimes{1, 2, 1}
-                                                << 66u;
-    QTest::newRow("user time only advanced") << SystemTimes{7, 7, 7} << SystemTimes{7, 7, 8}
-                                             << 100u;
+    QTest::newRow("truncates, never rounds up")
+        << SystemTimes{0, 0, 0} << SystemTimes{1, 2, 1} << 66u;
+    QTest::newRow("user time only advanced")
+        << SystemTimes{7, 7, 7} << SystemTimes{7, 7, 8} << 100u;
     QTest::newRow("counters wrapped past 2^64")
         << SystemTimes{kMax - 99, kMax - 199, kMax - 49} << SystemTimes{100, 200, 50} << 60u;
-    QTest::newRow("kernel went backwards") << SystemTimes{100, 5000, 100}
-                                           << SystemTimes{200, 4000, 900} << 0u;
-    QTest::newRow("user went backwards") << SystemTimes{100, 5000, 1000}
-                                         << SystemTimes{200, 6000, 900} << 0u;
-    QTest::newRow("idle went backwards") << SystemTimes{5000, 9000, 0}
-                                         << SystemTimes{4000, 9500, 500} << 0u;
-    QTest::newRow("more idle than elapsed") << SystemTimes{0, 0, 0} << SystemTimes{900, 500, 100}
-                                            << 0u;
+    QTest::newRow("kernel went backwards")
+        << SystemTimes{100, 5000, 100} << SystemTimes{200, 4000, 900} << 0u;
+    QTest::newRow("user went backwards")
+        << SystemTimes{100, 5000, 1000} << SystemTimes{200, 6000, 900} << 0u;
+    QTest::newRow("idle went backwards")
+        << SystemTimes{5000, 9000, 0} << SystemTimes{4000, 9500, 500} << 0u;
+    QTest::newRow("more idle than elapsed")
+        << SystemTimes{0, 0, 0} << SystemTimes{900, 500, 100} << 0u;
     QTest::newRow("huge busy interval does not overflow")
         << SystemTimes{0, 0, 0} << SystemTimes{0, quint64(1) << 61, quint64(1) << 61} << 100u;
     QTest::newRow("huge mixed interval does not overflow")
@@ -122,10 +125,10 @@ void TestSystemUsageSampler::sampleFromFixtures_data()
     // Kernels before 3.14: free memory and the page cache stand in for the estimate.
     QTest::newRow("no MemAvailable line") << fixture("meminfo-no-available") << fixture("stat-half")
                                           << 75u << quint64(512000 + 20480 + 1400000) * 1024 << 50u;
-    QTest::newRow("unreadable numbers") << fixture("meminfo-garbage") << fixture("stat-busy") << 0u
-                                        << quint64(0) << 96u;
-    QTest::newRow("missing meminfo file") << fixture("no-such-file") << fixture("stat-idle") << 0u
-                                          << quint64(0) << 1u;
+    QTest::newRow("unreadable numbers")
+        << fixture("meminfo-garbage") << fixture("stat-busy") << 0u << quint64(0) << 96u;
+    QTest::newRow("missing meminfo file")
+        << fixture("no-such-file") << fixture("stat-idle") << 0u << quint64(0) << 1u;
 }
 
 void TestSystemUsageSampler::sampleFromFixtures()
@@ -261,7 +264,8 @@ Reading measureOneInterval(SystemUsageSampler& sampler, ProcTextSource& own)
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const auto info = sampler.sample();
     own.systemTimes(after);
-    return Reading{info ? info->cpuUsage : 999u, SystemUsageSampler::cpuUsageBetween(before, after)};
+    return Reading{info ? info->cpuUsage : 999u,
+                   SystemUsageSampler::cpuUsageBetween(before, after)};
 }
 } // namespace
 

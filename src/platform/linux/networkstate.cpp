@@ -78,7 +78,8 @@ LinuxNetworkState::LinuxNetworkState(const QString& busAddress)
 {
     if (busAddress.isEmpty())
         return;
-    m_connectionName = QStringLiteral("vb-network-state-%1").arg(g_connectionSerial.fetchAndAddRelaxed(1));
+    m_connectionName =
+        QStringLiteral("vb-network-state-%1").arg(g_connectionSerial.fetchAndAddRelaxed(1));
     QDBusConnection::connectToBus(busAddress, m_connectionName);
 }
 
@@ -151,8 +152,7 @@ bool LinuxNetworkState::scanRouteDump(const uint8_t* data, size_t len, bool& fou
         }
         if (header.nlmsg_type == NLMSG_ERROR)
             return false;
-        if (header.nlmsg_type == RTM_NEWROUTE &&
-            header.nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg))) {
+        if (header.nlmsg_type == RTM_NEWROUTE && header.nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg))) {
             rtmsg route;
             std::memcpy(&route, data + offset + NLMSG_HDRLEN, sizeof route);
             // Unreachable, blackhole and prohibit defaults lead nowhere; the local table never
