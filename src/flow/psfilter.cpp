@@ -203,16 +203,15 @@ std::wstring dosPathToNtPath(const wchar_t* dosPath)
         return std::wstring();
     const std::wstring path(dosPath);
     auto volumes = current().volumes;
-    const auto map = volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
-    // Without drive letters a path already names the file as the filter sees it.
-    if (map.empty())
+    const auto map =
+        volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
+    // Without drive letters (no map, or the identity pair) a path already names the file as
+    // the filter sees it.
+    const bool identity = std::any_of(map.begin(), map.end(), [](const auto& pair) {
+        return pair.first.empty() && pair.second.empty();
+    });
+    if (map.empty() || identity)
         return path;
-    // A pair without a drive prefix maps every path as a whole (where names have no drive
-    // letters the volume map is one such identity pair).
-    for (const auto& [device, letter] : map) {
-        if (letter.empty())
-            return fromUtf8(device) + path;
-    }
     if (path.empty())
         return std::wstring();
     const std::wstring drive = std::wstring(1, path[0]) + L":";
