@@ -12,7 +12,7 @@ pkgs=(
   qml6-module-qtquick-shapes qml6-module-qttest
   libboost-thread-dev libboost-system-dev libboost-chrono-dev
   libxcb1-dev libxcb-res0-dev libxcb-icccm4-dev libxcb-ewmh-dev libx11-dev libxkbcommon-dev
-  libsystemd-dev libbpf-dev bpftool libelf-dev libmnl-dev linux-libc-dev
+  libsystemd-dev libbpf-dev bpftool libelf-dev zlib1g-dev libmnl-dev linux-libc-dev
   # running and testing for real
   xvfb xauth xdotool x11-utils openbox imagemagick
   dbus systemd iproute2 nftables procps util-linux

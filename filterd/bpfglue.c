@@ -101,36 +101,80 @@ int vb_bpf_attached(const struct vb_bpf *b)
     return b ? b->nlinks : 0;
 }
 
-int vb_bpf_read_socks(struct vb_bpf *b, struct vb_bpf_sock *out, int max)
+/* Bounded: the tables hold at most 65536 entries, and a key deleted while we walk makes the
+ * kernel restart from the first key, so the walk stops after four passes' worth of steps. */
+#define VB_MAX_STEPS (4 * 65536)
+
+static void report(const uint64_t cookie, const struct sock_rec *r, vb_bpf_sock_cb cb, void *ctx)
+{
+    struct vb_bpf_sock s;
+    s.cookie = cookie;
+    s.tgid = r->tgid;
+    s.family = r->family;
+    s.proto = r->proto;
+    s.laddr = r->laddr;
+    s.raddr = r->raddr;
+    s.lport = r->lport;
+    s.rport = r->rport;
+    s.rx = r->rx;
+    s.tx = r->tx;
+    cb(&s, ctx);
+}
+
+/* Batched reads cost a few system calls for the whole table instead of two per socket. */
+static int read_socks_batched(int fd, vb_bpf_sock_cb cb, void *ctx)
+{
+    enum { Batch = 1024 };
+    static uint64_t keys[Batch];
+    static struct sock_rec values[Batch];
+    uint64_t in_batch = 0, out_batch = 0;
+    int first = 1, n = 0;
+    for (int rounds = 0; rounds < 256; rounds++) {
+        uint32_t count = Batch;
+        int r = bpf_map_lookup_batch(fd, first ? NULL : &in_batch, &out_batch, keys, values, &count, NULL);
+        int err = r ? errno : 0;
+        if (r && err != ENOENT)
+            return n == 0 ? -err : n;
+        for (uint32_t i = 0; i < count; i++)
+            report(keys[i], &values[i], cb, ctx);
+        n += (int)count;
+        if (err == ENOENT)
+            return n;
+        in_batch = out_batch;
+        first = 0;
+    }
+    return n;
+}
+
+int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max)
+{
+    int n = 0;
+    for (int i = 0; i < b->nlinks && n < max; i++) {
+        struct bpf_link_info info;
+        uint32_t len = sizeof info;
+        memset(&info, 0, sizeof info);
+        if (bpf_obj_get_info_by_fd(bpf_link__fd(b->links[i]), &info, &len) == 0)
+            ids[n++] = info.id;
+    }
+    return n;
+}
+
+int vb_bpf_read_socks(struct vb_bpf *b, vb_bpf_sock_cb cb, void *ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.socks);
+    int batched = read_socks_batched(fd, cb, ctx);
+    if (batched >= 0)
+        return batched;
     uint64_t key, next;
     uint64_t *prev = NULL;
     int n = 0;
-    /* Bounded by max; a key deleted while we walk makes the kernel restart from the first key,
-     * so the walk also stops after 4 * max steps. */
-    for (int steps = 0; n < max && steps < 4 * max; steps++) {
+    for (int steps = 0; steps < VB_MAX_STEPS; steps++) {
         if (bpf_map_get_next_key(fd, prev, &next))
             break;
         struct sock_rec r;
         if (bpf_map_lookup_elem(fd, &next, &r) == 0) {
-            int dup = 0;
-            for (int i = n - 1; i >= 0 && i >= n - 8; i--)
-                if (out[i].cookie == next)
-                    dup = 1;
-            if (!dup) {
-                out[n].cookie = next;
-                out[n].tgid = r.tgid;
-                out[n].family = r.family;
-                out[n].proto = r.proto;
-                out[n].laddr = r.laddr;
-                out[n].raddr = r.raddr;
-                out[n].lport = r.lport;
-                out[n].rport = r.rport;
-                out[n].rx = r.rx;
-                out[n].tx = r.tx;
-                n++;
-            }
+            report(next, &r, cb, ctx);
+            n++;
         }
         key = next;
         prev = &key;
@@ -138,20 +182,18 @@ int vb_bpf_read_socks(struct vb_bpf *b, struct vb_bpf_sock *out, int max)
     return n;
 }
 
-int vb_bpf_read_history(struct vb_bpf *b, uint32_t *tgids, uint64_t *rx, uint64_t *tx, int max)
+int vb_bpf_read_history(struct vb_bpf *b, vb_bpf_hist_cb cb, void *ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.history);
     uint32_t key, next;
     uint32_t *prev = NULL;
     int n = 0;
-    for (int steps = 0; n < max && steps < 4 * max; steps++) {
+    for (int steps = 0; steps < VB_MAX_STEPS; steps++) {
         if (bpf_map_get_next_key(fd, prev, &next))
             break;
         struct hist h;
         if (bpf_map_lookup_elem(fd, &next, &h) == 0) {
-            tgids[n] = next;
-            rx[n] = h.rx;
-            tx[n] = h.tx;
+            cb(next, h.rx, h.tx, ctx);
             n++;
         }
         key = next;

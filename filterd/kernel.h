@@ -28,10 +28,15 @@ struct vb_bpf_sock {
 struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength);
 void vb_bpf_stop(struct vb_bpf *b);
 int vb_bpf_attached(const struct vb_bpf *b);
-/* Live sockets; returns how many were written (at most max), -1 on failure. */
-int vb_bpf_read_socks(struct vb_bpf *b, struct vb_bpf_sock *out, int max);
-/* History entries of closed sockets; returns count or -1. */
-int vb_bpf_read_history(struct vb_bpf *b, uint32_t *tgids, uint64_t *rx, uint64_t *tx, int max);
+/* The kernel's ids of the attachments, so an operator (or a test) can see them go. */
+int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max);
+/* Live sockets, one call each (a cookie may come twice when the table changes meanwhile);
+ * returns how many were reported. */
+typedef void (*vb_bpf_sock_cb)(const struct vb_bpf_sock *s, void *ctx);
+int vb_bpf_read_socks(struct vb_bpf *b, vb_bpf_sock_cb cb, void *ctx);
+/* History entries of closed sockets; returns how many were reported. */
+typedef void (*vb_bpf_hist_cb)(uint32_t tgid, uint64_t rx, uint64_t tx, void *ctx);
+int vb_bpf_read_history(struct vb_bpf *b, vb_bpf_hist_cb cb, void *ctx);
 int vb_bpf_forget_history(struct vb_bpf *b, uint32_t tgid);
 int vb_bpf_seed_owner(struct vb_bpf *b, uint64_t cookie, uint32_t tgid);
 int vb_bpf_block_exe(struct vb_bpf *b, uint64_t ino, uint32_t kernelDev, int on);
@@ -62,6 +67,19 @@ int vb_diag_join_destroy(int fd);
 /* Reads pending destroy events without blocking; count or -errno. */
 int vb_diag_read_events(int fd, vb_diag_cb cb, void *ctx);
 
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* ---- proc connector ---- */
+/* Subscribes to process events; the socket, or -errno. */
+int vb_proc_events_open(void);
+/* Reads pending events without blocking and reports each exec; count or -errno (-ENOBUFS when
+ * events were lost). */
+int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void *ctx), void *ctx);
 #ifdef __cplusplus
 }
 #endif

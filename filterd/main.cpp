@@ -189,8 +189,8 @@ int main(int argc, char** argv)
         return 1;
     }
     writePidFile(pidFile);
-    std::fprintf(stderr, "filterd: ready mechanism=%s sockets=%s\n", backend->mechanism(),
-                 socketDir.c_str());
+    std::fprintf(stderr, "filterd: ready mechanism=%s sockets=%s %s\n", backend->mechanism(),
+                 socketDir.c_str(), backend->installed().c_str());
     const int rc = server.run();
     if (!pidFile.empty())
         unlink(pidFile.c_str());

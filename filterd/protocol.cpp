@@ -144,11 +144,18 @@ std::string decodeRequestPath(const uint8_t* data, size_t length)
     return out;
 }
 
-void PendingList::reset(std::vector<std::vector<uint8_t>> records)
+void PendingList::reset()
 {
-    m_records = std::move(records);
+    m_data.clear();
+    m_offsets.assign(1, 0);
     m_index = 0;
     m_active = true;
+}
+
+void PendingList::add(const uint8_t* record, size_t length)
+{
+    m_data.insert(m_data.end(), record, record + length);
+    m_offsets.push_back(m_data.size());
 }
 
 uint32_t PendingList::next(size_t capacity, std::vector<uint8_t>& out)
@@ -157,26 +164,27 @@ uint32_t PendingList::next(size_t capacity, std::vector<uint8_t>& out)
     const size_t tail = m_kind == Paths ? PathEnd : ConnHead + ConnItem;
     if (capacity < tail)
         return ErrInsufficientBuffer;
-    size_t used = tail;
+    const size_t count = size();
     size_t end = m_index;
-    while (end < m_records.size() && used + m_records[end].size() <= capacity &&
-           (m_kind == Paths || end - m_index < MaxItemsPerChunk)) {
-        used += m_records[end].size();
+    const size_t start = m_offsets[m_index];
+    while (end < count && m_offsets[end + 1] - start + tail <= capacity &&
+           (m_kind == Paths || end - m_index < MaxItemsPerChunk))
         ++end;
-    }
-    if (end == m_index && m_index < m_records.size())
+    if (end == m_index && m_index < count)
         return ErrInsufficientBuffer;
-    out.reserve(used);
+    const size_t body = m_offsets[end] - start;
+    out.reserve(body + tail);
     if (m_kind == Connections)
         putLe<uint16_t>(out, static_cast<uint16_t>(end - m_index));
-    for (size_t i = m_index; i < end; ++i)
-        out.insert(out.end(), m_records[i].begin(), m_records[i].end());
+    out.insert(out.end(), m_data.begin() + static_cast<std::ptrdiff_t>(start),
+               m_data.begin() + static_cast<std::ptrdiff_t>(m_offsets[end]));
     out.insert(out.end(), m_kind == Paths ? PathEnd : ConnItem, 0);
     m_index = end;
-    if (m_index < m_records.size())
+    if (m_index < count)
         return ErrMoreData;
     m_active = false;
-    m_records.clear();
+    m_data.clear();
+    m_offsets.assign(1, 0);
     return ErrSuccess;
 }
 
@@ -191,14 +199,12 @@ Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, s
         if (code == CodeProcessPathsFirst || !m_paths.active()) {
             std::vector<ProcessPath> paths;
             m_backend.processPaths(paths);
-            std::vector<std::vector<uint8_t>> records;
-            records.reserve(paths.size());
+            m_paths.reset();
             for (const ProcessPath& p : paths) {
-                auto rec = encodePathRecord(p.pid, p.path);
+                const auto rec = encodePathRecord(p.pid, p.path);
                 if (rec.size() <= MaxPathRecordSize)
-                    records.push_back(std::move(rec));
+                    m_paths.add(rec.data(), rec.size());
             }
-            m_paths.reset(std::move(records));
         }
         reply.error = m_paths.next(capacity, reply.bytes);
         return reply;
@@ -211,23 +217,23 @@ Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, s
                 reply.error = ErrNotSupported;
                 return reply;
             }
-            std::vector<std::vector<uint8_t>> items;
-            items.reserve(live.size() + history.size());
+            m_connections.reset();
+            std::vector<uint8_t> item;
+            item.reserve(ConnItem);
             for (const LiveSocket& s : live) {
-                items.emplace_back();
-                items.back().reserve(ConnItem);
-                appendConnectionItem(items.back(), s, false);
+                item.clear();
+                appendConnectionItem(item, s, false);
+                m_connections.add(item.data(), item.size());
             }
             for (const HistoryEntry& h : history) {
                 LiveSocket s;
                 s.pid = h.pid;
                 s.bytesIn = h.bytesIn;
                 s.bytesOut = h.bytesOut;
-                items.emplace_back();
-                items.back().reserve(ConnItem);
-                appendConnectionItem(items.back(), s, true);
+                item.clear();
+                appendConnectionItem(item, s, true);
+                m_connections.add(item.data(), item.size());
             }
-            m_connections.reset(std::move(items));
         }
         reply.error = m_connections.next(capacity, reply.bytes);
         return reply;

@@ -83,7 +83,10 @@ class PendingList
 public:
     enum Kind { Paths, Connections };
     explicit PendingList(Kind kind) : m_kind(kind) {}
-    void reset(std::vector<std::vector<uint8_t>> records);
+    // Starts a new list; records are appended with add() and end with the next reset().
+    void reset();
+    void add(const uint8_t* record, size_t length);
+    size_t size() const { return m_offsets.size() - 1; }
     bool active() const { return m_active; }
     // Fills out with the next chunk that fits capacity; ErrSuccess (the last chunk),
     // ErrMoreData (more follows) or ErrInsufficientBuffer (nothing fits, nothing consumed).
@@ -92,7 +95,9 @@ public:
 private:
     Kind m_kind;
     bool m_active = false;
-    std::vector<std::vector<uint8_t>> m_records;
+    // All records back to back; record i spans m_offsets[i] to m_offsets[i + 1].
+    std::vector<uint8_t> m_data;
+    std::vector<size_t> m_offsets{0};
     size_t m_index = 0;
 };
 

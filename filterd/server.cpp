@@ -4,8 +4,6 @@
 #include "platform/linux/filtersocket.h"
 #include "traffic.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -97,11 +95,15 @@ Server::~Server()
         (void)c;
         close(fd);
     }
+    // Only the files this service made: a second service that found them in use leaves the
+    // first one's sockets alone.
+    if (m_rwListen >= 0)
+        unlink((m_options.socketDir + "/" + fs::ReadWriteName).c_str());
+    if (m_roListen >= 0)
+        unlink((m_options.socketDir + "/" + fs::ReadOnlyName).c_str());
     for (int fd : {m_rwListen, m_roListen, m_signal, m_timer, m_epoll})
         if (fd >= 0)
             close(fd);
-    unlink((m_options.socketDir + "/" + fs::ReadWriteName).c_str());
-    unlink((m_options.socketDir + "/" + fs::ReadOnlyName).c_str());
 }
 
 bool Server::listen(std::string& error)
@@ -132,7 +134,10 @@ bool Server::listen(std::string& error)
     itimerspec every{{0, 250000000}, {0, 250000000}};
     timerfd_settime(m_timer, 0, &every, nullptr);
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    for (int fd : {m_rwListen, m_roListen, m_signal, m_timer}) {
+    m_procEvents = m_backend.processEventFd();
+    for (int fd : {m_rwListen, m_roListen, m_signal, m_timer, m_procEvents}) {
+        if (fd < 0)
+            continue;
         epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.fd = fd;
@@ -153,24 +158,22 @@ bool Server::peerMayWrite(int fd)
         return false;
     if (cred.gid == m_options.adminGroup)
         return true;
-    // Membership as the user database has it (the peer's supplementary groups).
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(cred.uid, &pw, buf.data(), buf.size(), &found) != 0 || !found)
-        return false;
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<size_t>(count));
-    if (getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &count) < 0) {
-        if (count <= 0 || count > 65536)
+    // The groups the connecting process itself holds, as the kernel recorded them at
+    // connect time: no user database lookup, no race with a process that changed since.
+    std::vector<gid_t> groups(64);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        socklen_t size = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &size) == 0) {
+            groups.resize(size / sizeof(gid_t));
+            for (gid_t g : groups)
+                if (g == m_options.adminGroup)
+                    return true;
             return false;
-        groups.resize(static_cast<size_t>(count));
-        if (getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &count) < 0)
+        }
+        if (errno != ERANGE || size / sizeof(gid_t) > 65536)
             return false;
+        groups.resize(size / sizeof(gid_t));
     }
-    for (int i = 0; i < count; ++i)
-        if (groups[static_cast<size_t>(i)] == m_options.adminGroup)
-            return true;
     return false;
 }
 
@@ -269,6 +272,8 @@ int Server::run()
                 uint64_t expirations = 0;
                 if (read(m_timer, &expirations, sizeof expirations) > 0)
                     m_backend.tick();
+            } else if (fd == m_procEvents) {
+                m_backend.onProcessEvents();
             } else if (fd == m_rwListen || fd == m_roListen) {
                 accept(fd, fd == m_rwListen);
             } else {

@@ -51,6 +51,7 @@ private:
     int m_roListen = -1;
     int m_signal = -1;
     int m_timer = -1;
+    int m_procEvents = -1;
     std::map<int, Client> m_clients;
 };
 

@@ -2,6 +2,7 @@
 #define _GNU_SOURCE
 #include "kernel.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/inet_diag.h>
@@ -61,7 +62,9 @@ int vb_diag_open(int nsFd)
 
 static uint32_t fold(int family, const uint32_t a[4])
 {
-    return family == AF_INET ? a[0] : (a[0] ^ a[1] ^ a[2] ^ a[3]);
+    if (family == AF_INET || (a[0] == 0 && a[1] == 0 && a[2] == htonl(0xffff)))
+        return family == AF_INET ? a[0] : a[3];
+    return a[0] ^ a[1] ^ a[2] ^ a[3];
 }
 
 static void to_entry(struct nlmsghdr *h, int proto, struct vb_diag_entry *e)

@@ -65,11 +65,62 @@ std::string findCgroup2Root()
 
 // ---- shared ----
 
+TrafficBackend::~TrafficBackend()
+{
+    if (m_procEvents >= 0)
+        close(m_procEvents);
+}
+
+int TrafficBackend::processEventFd()
+{
+    if (m_procEvents == -2) {
+        m_procEvents = vb_proc_events_open();
+        if (m_procEvents < 0)
+            m_procEvents = -1;
+    }
+    return m_procEvents;
+}
+
+namespace {
+void onExec(uint32_t tgid, void* ctx)
+{
+    static_cast<std::vector<uint32_t>*>(ctx)->push_back(tgid);
+}
+} // namespace
+
+void TrafficBackend::onProcessEvents()
+{
+    if (m_procEvents < 0)
+        return;
+    std::vector<uint32_t> execs;
+    vb_proc_events_read(m_procEvents, onExec, &execs);
+    constexpr size_t MaxRemembered = 4096;
+    for (uint32_t pid : execs) {
+        std::string path = exePath(pid);
+        if (path.empty())
+            continue;
+        if (!m_execPaths.count(pid))
+            m_execOrder.push_back(pid);
+        m_execPaths[pid] = std::move(path);
+    }
+    if (m_execOrder.size() > MaxRemembered) {
+        const size_t drop = m_execOrder.size() - MaxRemembered;
+        for (size_t i = 0; i < drop; ++i)
+            m_execPaths.erase(m_execOrder[i]);
+        m_execOrder.erase(m_execOrder.begin(), m_execOrder.begin() + static_cast<long>(drop));
+    }
+}
+
 void TrafficBackend::notePid(uint32_t pid)
 {
     if (m_knownPaths.count(pid))
         return;
     std::string path = exePath(pid);
+    if (path.empty()) {
+        auto it = m_execPaths.find(pid);
+        if (it != m_execPaths.end())
+            path = it->second;
+    }
     if (!path.empty())
         m_knownPaths.emplace(pid, std::move(path));
 }
@@ -279,44 +330,50 @@ void BpfBackend::seedExistingSockets()
     }
 }
 
+namespace {
+
+struct SockRead
+{
+    std::vector<LiveSocket>* live;
+    std::set<uint64_t> seen;
+    std::vector<uint32_t> owners;
+};
+
+void onSock(const vb_bpf_sock* s, void* ctx)
+{
+    auto* r = static_cast<SockRead*>(ctx);
+    if (!r->seen.insert(s->cookie).second)
+        return;
+    LiveSocket l;
+    l.pid = s->tgid;
+    l.word1 = s->laddr;
+    l.half1 = s->lport;
+    l.half2 = s->rport;
+    l.word2 = s->raddr;
+    l.half3 = s->proto;
+    l.bytesIn = s->rx;
+    l.bytesOut = s->tx;
+    r->live->push_back(l);
+    r->owners.push_back(s->tgid);
+}
+
+void onHistory(uint32_t tgid, uint64_t rx, uint64_t tx, void* ctx)
+{
+    static_cast<std::map<uint32_t, HistoryEntry>*>(ctx)->emplace(tgid, HistoryEntry{tgid, rx, tx});
+}
+
+} // namespace
+
 bool BpfBackend::connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history)
 {
     // History first: a socket closing between the two reads is then missing once and counted
     // at the next read, instead of being counted twice.
-    constexpr int MaxHistory = 32768;
-    std::vector<uint32_t> tgids(MaxHistory);
-    std::vector<uint64_t> rx(MaxHistory), tx(MaxHistory);
-    const int nh = vb_bpf_read_history(m_bpf, tgids.data(), rx.data(), tx.data(), MaxHistory);
-    if (nh < 0)
-        return false;
     std::map<uint32_t, HistoryEntry> hist;
-    for (int i = 0; i < nh; ++i)
-        hist.emplace(tgids[static_cast<size_t>(i)],
-                     HistoryEntry{tgids[static_cast<size_t>(i)], rx[static_cast<size_t>(i)],
-                                  tx[static_cast<size_t>(i)]});
-    constexpr int MaxSocks = 65536;
-    std::vector<vb_bpf_sock> socks(MaxSocks);
-    const int ns = vb_bpf_read_socks(m_bpf, socks.data(), MaxSocks);
-    if (ns < 0)
-        return false;
-    std::set<uint64_t> seen;
-    live.reserve(static_cast<size_t>(ns));
-    for (int i = 0; i < ns; ++i) {
-        const vb_bpf_sock& s = socks[static_cast<size_t>(i)];
-        if (!seen.insert(s.cookie).second)
-            continue;
-        LiveSocket l;
-        l.pid = s.tgid;
-        l.word1 = s.laddr;
-        l.half1 = s.lport;
-        l.half2 = s.rport;
-        l.word2 = s.raddr;
-        l.half3 = s.proto;
-        l.bytesIn = s.rx;
-        l.bytesOut = s.tx;
-        live.push_back(l);
-        notePid(s.tgid);
-    }
+    vb_bpf_read_history(m_bpf, onHistory, &hist);
+    SockRead r{&live, {}, {}};
+    vb_bpf_read_socks(m_bpf, onSock, &r);
+    for (uint32_t pid : r.owners)
+        notePid(pid);
     m_historyPids.clear();
     for (const auto& [pid, h] : hist) {
         history.push_back(h);
@@ -345,6 +402,16 @@ void BpfBackend::forgetHistory(uint32_t pid)
 bool BpfBackend::hasHistory(uint32_t pid) const
 {
     return m_historyPids.count(pid) != 0;
+}
+
+std::string BpfBackend::installed() const
+{
+    uint32_t ids[32];
+    const int n = vb_bpf_link_ids(m_bpf, ids, 32);
+    std::string text = "links=";
+    for (int i = 0; i < n; ++i)
+        text += (i ? "," : "") + std::to_string(ids[i]);
+    return text;
 }
 
 void BpfBackend::counters(uint64_t out[4])

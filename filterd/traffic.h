@@ -34,6 +34,13 @@ public:
     // while, and catches processes of blocked images started since the last look.
     virtual void tick();
     virtual const char* mechanism() const = 0;
+    // What the service installed in the kernel, for its start-up line.
+    virtual std::string installed() const { return std::string(); }
+    // The proc connector's socket (-1 without one) and its handler: every exec is named at
+    // once, so a process that lives only between two reads still gets its path on its row.
+    int processEventFd();
+    void onProcessEvents();
+    ~TrafficBackend() override;
 
 protected:
     struct Block
@@ -53,6 +60,10 @@ protected:
 
     std::map<std::string, Block> m_blocks;
     std::map<uint32_t, std::string> m_knownPaths;
+    // Images of recent execs, bounded; consulted for processes that are gone when first seen.
+    std::map<uint32_t, std::string> m_execPaths;
+    std::vector<uint32_t> m_execOrder;
+    int m_procEvents = -2;
     std::map<uint32_t, std::chrono::steady_clock::time_point> m_deadSince;
     std::chrono::steady_clock::time_point m_lastScan{};
 };
@@ -65,6 +76,7 @@ public:
     ~BpfBackend() override;
     bool connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history) override;
     const char* mechanism() const override { return "cgroup-bpf"; }
+    std::string installed() const override;
     void counters(uint64_t out[4]);
 
 protected:

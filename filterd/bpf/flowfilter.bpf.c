@@ -180,8 +180,12 @@ int vb_sock_release(struct bpf_sock *sk)
 	return 1;
 }
 
+/* An IPv4 peer of a dual-stack socket keeps its IPv4 address; other IPv6 addresses are folded
+ * into one word. */
 static __always_inline __u32 fold6(const __u32 *a)
 {
+	if (a[0] == 0 && a[1] == 0 && a[2] == bpf_htonl(0xffff))
+		return a[3];
 	return a[0] ^ a[1] ^ a[2] ^ a[3];
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The library's side of the filter service, from the command line, for the service's tests:
 // everything goes through PSFilter and the traffic rows as the sampling worker uses them.
-//   flowctl DIR mode | sums | rows | paths | block PATH | unblock PATH
+//   flowctl DIR mode | sums | rows | conns | paths | watch READS | block PATH | unblock PATH
 #include "flow/flowdataproc.h"
 #include "flow/psfilter.h"
 #include "platform/linux/filterclient.h"
@@ -9,7 +9,10 @@
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -70,6 +73,32 @@ int main(int argc, char** argv)
             }
         }
         return ok ? 0 : 1;
+    }
+    if (cmd == "conns") {
+        const bool ok = filter.queryConnections(
+            [](const ConnectionDataItem& c) {
+                std::printf("conn pid=%llu w1=%u h1=%u h2=%u w2=%u h3=%u in=%llu out=%llu\n",
+                            static_cast<unsigned long long>(c.processId), c.identityWord1,
+                            c.identityHalf1, c.identityHalf2, c.identityWord2, c.identityHalf3,
+                            static_cast<unsigned long long>(c.bytesIn),
+                            static_cast<unsigned long long>(c.bytesOut));
+            },
+            nullptr);
+        return ok ? 0 : 1;
+    }
+    if (cmd == "watch" && argc == 4) {
+        // One filter held across reads, as the sampling worker holds it.
+        const int reads = std::atoi(argv[3]);
+        for (int i = 0; i < reads && i < 600; ++i) {
+            unsigned long long in = 0;
+            const bool ok = filter.queryConnections(
+                [&](const ConnectionDataItem& c) { in += c.bytesIn; },
+                [&](const ConnectionDataHistoryItem& h) { in += h.bytesIn; });
+            std::printf("read=%d ok=%d mode=%d\n", i, ok ? 1 : 0, filter.accessMode());
+            std::fflush(stdout);
+            usleep(300000);
+        }
+        return 0;
     }
     if (cmd == "paths") {
         int n = 0;

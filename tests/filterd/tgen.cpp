@@ -3,6 +3,8 @@
 // bounds it) and prints key=value lines.
 //   tgen tcp-server PORT REPLYBYTES          accept one client, read to its end, answer, close
 //   tgen tcp-client HOST PORT SEND RECV HOLDMS
+//   tgen tcp-answer PORT EXPECT REPLY       read EXPECT bytes, answer REPLY, read to the end
+//   tgen tcp-hold HOST PORT SEND RECV HOLDMS send, read the answer, keep the connection open
 //   tgen tcp-sink PORT SECONDS               accept clients and read them until SECONDS pass
 //   tgen tcp-loop HOST PORT CHUNK STEPS STEPMS   send CHUNK every STEPMS, report each step
 //   tgen udp-server PORT COUNT SIZE          receive COUNT datagrams, echo each with SIZE bytes
@@ -17,32 +19,59 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 namespace {
 
-sockaddr_in address(const char* host, int port)
+// An IPv4 or IPv6 address; servers listen on both families at once.
+struct Address
 {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, host, &a.sin_addr);
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    int family() const { return storage.ss_family; }
+};
+
+Address address(const char* host, int port)
+{
+    Address a;
+    if (std::strchr(host, ':')) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET6, host, &v6->sin6_addr);
+        a.length = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, host, &v4->sin_addr);
+        a.length = sizeof *v4;
+    }
     return a;
 }
 
-sockaddr* asAddr(sockaddr_in& a)
+sockaddr* asAddr(Address& a)
 {
-    return reinterpret_cast<sockaddr*>(&a);
+    return reinterpret_cast<sockaddr*>(&a.storage);
+}
+
+int dualStack(int type)
+{
+    const int fd = socket(AF_INET6, type, 0);
+    int zero = 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    return fd;
 }
 
 int listener(int port)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = dualStack(SOCK_STREAM);
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a = address("0.0.0.0", port);
-    if (bind(fd, asAddr(a), sizeof a) != 0 || listen(fd, 16) != 0) {
+    Address a = address("::", port);
+    if (bind(fd, asAddr(a), a.length) != 0 || listen(fd, 16) != 0) {
         std::printf("listen=-1 %s\n", std::strerror(errno));
         std::exit(1);
     }
@@ -61,6 +90,19 @@ bool sendAll(int fd, size_t bytes)
         bytes -= static_cast<size_t>(w);
     }
     return true;
+}
+
+size_t readExactly(int fd, size_t want)
+{
+    std::vector<char> buf(65536);
+    size_t total = 0;
+    while (total < want) {
+        const ssize_t r = recv(fd, buf.data(), std::min(buf.size(), want - total), 0);
+        if (r <= 0)
+            break;
+        total += static_cast<size_t>(r);
+    }
+    return total;
 }
 
 size_t readToEnd(int fd)
@@ -94,9 +136,13 @@ int main(int argc, char** argv)
         return 0;
     }
     if (mode == "tcp-client" && argc == 7) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = address(argv[2], static_cast<int>(arg(3)));
-        if (connect(fd, asAddr(a), sizeof a) != 0) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const int fd = socket(a.family(), SOCK_STREAM, 0);
+        if (fd < 0) {
+            std::printf("socket=-1 %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (connect(fd, asAddr(a), a.length) != 0) {
             std::printf("connect=-1 %s\n", std::strerror(errno));
             return 1;
         }
@@ -110,13 +156,40 @@ int main(int argc, char** argv)
         std::printf("closed\n");
         return got == static_cast<size_t>(arg(5)) && ok ? 0 : 1;
     }
+    if (mode == "tcp-answer" && argc == 5) {
+        const int l = listener(static_cast<int>(arg(2)));
+        const int c = accept(l, nullptr, nullptr);
+        const size_t got = readExactly(c, static_cast<size_t>(arg(3)));
+        const bool ok = sendAll(c, static_cast<size_t>(arg(4)));
+        const size_t rest = readToEnd(c);
+        std::printf("received=%zu replied=%d rest=%zu\n", got, ok ? 1 : 0, rest);
+        close(c);
+        close(l);
+        return 0;
+    }
+    if (mode == "tcp-hold" && argc == 7) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const int fd = socket(a.family(), SOCK_STREAM, 0);
+        if (fd < 0 || connect(fd, asAddr(a), a.length) != 0) {
+            std::printf("connect=-1 %s\n", std::strerror(errno));
+            return 1;
+        }
+        const bool ok = sendAll(fd, static_cast<size_t>(arg(4)));
+        const size_t got = readExactly(fd, static_cast<size_t>(arg(5)));
+        std::printf("sent=%d received=%zu holding\n", ok ? static_cast<int>(arg(4)) : -1, got);
+        usleep(static_cast<useconds_t>(arg(6) * 1000));
+        close(fd);
+        std::printf("closed\n");
+        return 0;
+    }
     if (mode == "tcp-sink" && argc == 4) {
         alarm(static_cast<unsigned>(arg(3)) + 5);
         const int l = listener(static_cast<int>(arg(2)));
         std::vector<pollfd> fds{{l, POLLIN, 0}};
         std::vector<char> buf(65536);
-        const long long rounds = arg(3) * 10;
-        for (long long i = 0; i < rounds; ++i) {
+        // Until the wall-clock deadline, however busy the clients keep it.
+        const time_t deadline = time(nullptr) + static_cast<time_t>(arg(3));
+        for (long long i = 0; i < 1000000 && time(nullptr) < deadline; ++i) {
             if (poll(fds.data(), fds.size(), 100) <= 0)
                 continue;
             for (size_t k = 0; k < fds.size(); ++k) {
@@ -135,9 +208,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (mode == "tcp-loop" && argc == 7) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = address(argv[2], static_cast<int>(arg(3)));
-        if (fd < 0 || connect(fd, asAddr(a), sizeof a) != 0) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        int fd = socket(a.family(), SOCK_STREAM, 0);
+        if (fd < 0 || connect(fd, asAddr(a), a.length) != 0) {
             std::printf("connect=-1 %s\n", std::strerror(errno));
             return 1;
         }
@@ -156,12 +229,12 @@ int main(int argc, char** argv)
                 fd = -1;
             }
             // After a cut, try to come back: each step one new connection.
-            fd = socket(AF_INET, SOCK_STREAM, 0);
+            fd = socket(a.family(), SOCK_STREAM, 0);
             if (fd < 0) {
                 std::printf("step=%lld socket=-1 %s\n", i, std::strerror(errno));
                 continue;
             }
-            if (connect(fd, asAddr(a), sizeof a) != 0) {
+            if (connect(fd, asAddr(a), a.length) != 0) {
                 std::printf("step=%lld connect=-1 %s\n", i, std::strerror(errno));
                 close(fd);
                 fd = -1;
@@ -175,17 +248,17 @@ int main(int argc, char** argv)
         return 0;
     }
     if (mode == "udp-server" && argc == 5) {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = address("0.0.0.0", static_cast<int>(arg(2)));
-        if (bind(fd, asAddr(a), sizeof a) != 0)
+        const int fd = dualStack(SOCK_DGRAM);
+        Address a = address("::", static_cast<int>(arg(2)));
+        if (bind(fd, asAddr(a), a.length) != 0)
             return 1;
         std::printf("listening port=%lld\n", arg(2));
         std::vector<char> buf(65536, 'y');
         size_t got = 0;
         long long n = 0;
         for (; n < arg(3); ++n) {
-            sockaddr_in from{};
-            socklen_t len = sizeof from;
+            Address from;
+            socklen_t len = sizeof from.storage;
             const ssize_t r = recvfrom(fd, buf.data(), buf.size(), 0, asAddr(from), &len);
             if (r < 0)
                 break;
@@ -197,13 +270,13 @@ int main(int argc, char** argv)
         return 0;
     }
     if (mode == "udp-client" && argc == 6) {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = address(argv[2], static_cast<int>(arg(3)));
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const int fd = socket(a.family(), SOCK_DGRAM, 0);
         std::vector<char> buf(65536, 'z');
         size_t got = 0;
         int sent = 0;
         for (long long i = 0; i < arg(4); ++i) {
-            if (sendto(fd, buf.data(), static_cast<size_t>(arg(5)), 0, asAddr(a), sizeof a) < 0) {
+            if (sendto(fd, buf.data(), static_cast<size_t>(arg(5)), 0, asAddr(a), a.length) < 0) {
                 std::printf("sendto=-1 %s\n", std::strerror(errno));
                 continue;
             }

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -61,7 +62,8 @@ public:
             return fail();
         if (out.size() < length)
             out.resize(length);
-        std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
+        if (length > 0)
+            std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
         bytesReturned = length;
         return error;
     }
@@ -248,7 +250,8 @@ uint32_t FilterService::install(const std::string& name, const std::string& bina
         out.close();
         return runCommand({"systemctl", "daemon-reload"}) == 0 ? ErrSuccess : ErrAccessDenied;
     }
-    runCommand({"mkdir", "-p", m_stateDir});
+    std::error_code ec;
+    std::filesystem::create_directories(m_stateDir, ec);
     std::ofstream out(recordPath(name));
     if (!out)
         return ErrAccessDenied;
