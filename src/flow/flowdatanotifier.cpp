@@ -40,59 +40,21 @@ void TrafficSampleBuilder::addHistory(const ConnectionDataHistoryItem& item)
 
 FlowDataList_ptr TrafficSampleBuilder::finish(uint32_t nowMs, TotalMemoryCpuFlowInfo& info)
 {
-    std::map<quint64, Aggregate> current;
-    for (const ConnectionDataItem& c : m_live) {
-        Aggregate& a = current[c.processId];
-        ++a.connectionCount;
-        a.bytesIn += c.bytesIn;
-        a.bytesOut += c.bytesOut;
-    }
-    for (auto& [pid, a] : current) {
-        const auto h = m_history.find(pid);
-        if (h != m_history.end()) {
-            a.bytesIn += h->second.bytesIn;
-            a.bytesOut += h->second.bytesOut;
-        }
-    }
-
-    auto rows = std::make_shared<QList<FlowDataProc>>();
     // Unsigned subtraction: the tick counter's wrap after 49.7 days does no harm.
     const uint32_t interval = m_havePrevious ? nowMs - m_previousTickMs : 0;
+    FlowSample sample = aggregateFlows(m_live, m_history, m_previous, interval);
     info.intervalMs = interval;
-    for (const auto& [pid, a] : current) {
-        const auto before = m_previous.find(pid);
-        if (before != m_previous.end()) {
-            // A counter that went backwards (the filter dropped a history entry) gives 0.
-            const quint64 inDelta =
-                a.bytesIn > before->second.bytesIn ? a.bytesIn - before->second.bytesIn : 0;
-            const quint64 outDelta =
-                a.bytesOut > before->second.bytesOut ? a.bytesOut - before->second.bytesOut : 0;
-            rows->append(FlowDataProc(pid, a.connectionCount, a.bytesIn, inDelta, a.bytesOut,
-                                      outDelta, interval, false));
-            info.flowInDelta += inDelta;
-            info.flowOutDelta += outDelta;
-        } else {
-            rows->append(
-                FlowDataProc(pid, a.connectionCount, a.bytesIn, 0, a.bytesOut, 0, interval, false));
-        }
-        info.flowIn += a.bytesIn;
-        info.flowOut += a.bytesOut;
-    }
-    for (const auto& [pid, h] : m_history) {
-        if (current.count(pid))
-            continue;
-        info.flowIn += h.bytesIn;
-        info.flowOut += h.bytesOut;
-        rows->append(FlowDataProc(pid, 0, h.bytesIn, 0, h.bytesOut, 0, 0, true));
-    }
-
+    info.flowIn += sample.flowIn;
+    info.flowInDelta += sample.flowInDelta;
+    info.flowOut += sample.flowOut;
+    info.flowOutDelta += sample.flowOutDelta;
     // Processes known only by their history are not carried over: a new connection of theirs
     // starts again at speed 0.
-    m_previous.swap(current);
+    m_previous.swap(sample.current);
     m_previousTickMs = nowMs;
     m_havePrevious = true;
     begin();
-    return rows;
+    return sample.rows;
 }
 
 void TrafficSampleBuilder::reset()

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/totalmemorycpuflowinfo.h"
+#include "flow/flowaggregate.h"
 #include "flow/flowdataproc.h"
 #include "flow/processsetwatcher.h"
 #include "flow/psfilter.h"
@@ -55,15 +56,9 @@ public:
     void reset();
 
 private:
-    struct Aggregate
-    {
-        quint32 connectionCount = 0;
-        quint64 bytesIn = 0;
-        quint64 bytesOut = 0;
-    };
     std::vector<ConnectionDataItem> m_live;
     std::map<quint64, ConnectionDataHistoryItem> m_history;
-    std::map<quint64, Aggregate> m_previous;
+    FlowAggregateMap m_previous;
     uint32_t m_previousTickMs = 0;
     bool m_havePrevious = false;
 };
