@@ -10,7 +10,7 @@ pkgs=(
   qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
   qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-layouts
   qml6-module-qtquick-shapes qml6-module-qttest
-  libboost-thread-dev libboost-system-dev
+  libboost-thread-dev libboost-system-dev libboost-chrono-dev
   libxcb1-dev libxcb-res0-dev libxcb-icccm4-dev libxcb-ewmh-dev libx11-dev libxkbcommon-dev
   libsystemd-dev libbpf-dev bpftool libelf-dev zlib1g-dev libmnl-dev linux-libc-dev
   # running and testing for real

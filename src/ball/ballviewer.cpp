@@ -6,6 +6,7 @@
 #include "ball/qmlapplicationviewer.h"
 #include "ball/tipwin.h"
 #include "core/sizetext.h"
+#include "flow/flowdatalist.h"
 #include "helper/menuviewex.h"
 #include "helper/setsmanager.h"
 #include "memory/emptingmemorysetnotifyer.h"
@@ -49,7 +50,8 @@ QRect primaryArea()
 
 BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
 {
-    // The traffic model and the boost lists join the ball with their subsystems, before this.
+    m_flowDataList = std::make_shared<FlowDataList>();
+    // The boost lists join the ball with their subsystem here, before the skin catalogue.
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
 
@@ -76,6 +78,7 @@ BallViewer::~BallViewer()
         delete note;
     }
     skinsList.reset();
+    m_flowDataList.reset();
 }
 
 void BallViewer::exportObject()
@@ -89,8 +92,9 @@ void BallViewer::exportObject()
         f |= Qt::WindowStaysOnTopHint;
     setFlags(f);
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
-    // "FlowDataList" (the traffic model) is published here, between "EP" and "SkinsList".
+    rootContext()->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
     rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
+    m_flowDataList->startMonitoring();
     initViewPopup();
 }
 

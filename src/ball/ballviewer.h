@@ -13,6 +13,7 @@
 class QmlApplicationViewer;
 class TipWin;
 class QProcess;
+class FlowDataList;
 class QQmlContext;
 class SkinsList;
 
@@ -69,6 +70,8 @@ public:
     QmlApplicationViewer* popupWindow() const { return popupView; }
     // The skin catalogue the ball wears its skin from (published as "SkinsList").
     std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
+    // The traffic model, the source of the ball's RAM and CPU figures ("FlowDataList").
+    std::shared_ptr<FlowDataList> flowDataList() const { return m_flowDataList; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -144,4 +147,5 @@ private:
     bool shapeByMask = false;
     bool grabbingShape = false;
     QDeadlineTimer shapeUntil;
+    std::shared_ptr<FlowDataList> m_flowDataList;
 };

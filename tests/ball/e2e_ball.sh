@@ -3,6 +3,7 @@
 # The demo host and the ball on a real X server: start-up failures, window hints, dragging and
 # position memory, the hot key (also when another client holds it), hiding through the menu,
 # corrupt settings, with and without a window manager.
+VB_CONFINE_SERVICES=1
 source "$VB_SOURCE_DIR/tests/lib/xsession.sh"
 HOST="$VB_BIN_DIR/verdant-ball-host"
 INI="$XDG_CONFIG_HOME/VerdantSuite/VerdantBall.ini"

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The ball's own rules: its meta-object table, what it publishes before its document exists,
 // placement from the saved position, the hot key, hiding and its property setters.
+#include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "helper/setsmanager.h"
+#include "platform/fake/fakefilter.h"
 #include "platform/fake/fakeplatform.h"
 
 #include <QProcess>
@@ -57,6 +59,7 @@ void TestBallViewer::init()
     Platform p;
     p.screens = m_screens;
     p.hotKeys = m_keys;
+    vb::test::keepFilterServiceAway(p);
     install(p);
     for (const char* k : {"BallViewerX", "BallViewerY", "BallViewerHide"})
         SetsManager::removeValueUser(QLatin1String(k));

@@ -4,6 +4,7 @@
 # face's size, sits on the desktop cut to its shape, and looks like its reference picture
 # (the live figures masked). Writes a contact sheet of all faces.
 # VB_UPDATE_REFERENCES=1 stores the new pictures as references and in docs/.
+VB_CONFINE_SERVICES=1
 source "$VB_SOURCE_DIR/tests/lib/xsession.sh"
 
 ref_dir="$VB_SOURCE_DIR/tests/ballqml/reference"

@@ -5,6 +5,21 @@
 # starts is ended by pid when it exits.
 set -uo pipefail
 
+# A ball running as root provisions its filter service: a record under /var/lib, a daemon
+# (from the build's wfp folder) with its sockets under /run. Scripts that set
+# VB_CONFINE_SERVICES=1 run in private mount and pid namespaces where those folders are empty,
+# so the ball finds no service binary, and every process ends with the script: nothing of it
+# reaches the machine. Tests that want the service start their own.
+if [ "${VB_CONFINE_SERVICES:-0}" = 1 ] && [ "$(id -u)" -eq 0 ] && [ -z "${VB_CONFINED:-}" ]; then
+  export VB_CONFINED=1
+  exec unshare --mount --pid --fork --kill-child --mount-proc bash "$0" "$@"
+fi
+if [ -n "${VB_CONFINED:-}" ]; then
+  mount -t tmpfs vb-run /run
+  mount -t tmpfs vb-varlib /var/lib
+  if [ -d "${VB_BIN_DIR:-/nonexistent}/wfp" ]; then mount -t tmpfs vb-nowfp "$VB_BIN_DIR/wfp"; fi
+fi
+
 VB_ARTEFACTS="${VB_ARTEFACTS:-${VB_BUILD_DIR:-/tmp}/test-artefacts}"
 mkdir -p "$VB_ARTEFACTS"
 VB_TMP="$(mktemp -d /tmp/vbtest.XXXXXX)"

@@ -10,6 +10,7 @@ if [ "${VB_E2E_CONFINED:-}" != 1 ]; then
   VB_E2E_CONFINED=1 exec unshare --pid --fork --mount-proc bash "$0" "$@"
 fi
 : "${VB_BIN_DIR:?}" "${VB_SOURCE_DIR:?}" "${VB_MEMHOLD:?}"
+VB_CONFINE_SERVICES=1
 source "$VB_SOURCE_DIR/tests/lib/xsession.sh"
 
 pixel() { # pixel PNG X Y: "r,g,b" of one pixel (numbers even where ImageMagick would name it)

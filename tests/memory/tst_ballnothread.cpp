@@ -2,6 +2,7 @@
 // When no release thread can be made (here: a pids cgroup that admits no new task), the ball
 // must not stay "releasing" for ever: it clears the flag, shows no note, and the next
 // double click works.
+#include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "ball/tipwin.h"
 #include "memory/emptingmemorysetnotifyer.h"
@@ -85,6 +86,7 @@ void TestBallNoThread::noThreadLeavesTheBallUsable()
     p.memory = memory;
     p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
     p.screens = std::make_shared<vb::platform::fake::FakeScreens>();
+    vb::test::keepFilterServiceAway(p);
     vb::platform::install(p);
 
     BallViewer ball;

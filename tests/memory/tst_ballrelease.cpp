@@ -3,6 +3,7 @@
 // and its window (reused, forgotten when closed, placed above the ball at every edge), the
 // note's document fading out, and the ball's document starting a release on a double click
 // and swallowing the mouse while it runs.
+#include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "ball/tipwin.h"
 #include "platform/fake/fakememory.h"
@@ -98,6 +99,7 @@ void TestBallRelease::init()
     p.processes = m_procs;
     p.screens = m_screens;
     p.hotKeys = std::make_shared<vb::platform::fake::FakeHotKeys>();
+    vb::test::keepFilterServiceAway(p);
     vb::platform::install(p);
 }
 
@@ -337,8 +339,18 @@ void TestBallRelease::newTextWhileShownKeepsTheTimer()
 
 void TestBallRelease::doubleClickReleasesAndMouseIsSwallowed()
 {
+    // The ball's sampling worker reads memory figures every second: give it readings of its
+    // own, so the release's scripted snapshots and their count stay the release's.
+    auto samplerMemory = std::make_shared<FakeSystemMemory>();
+    samplerMemory->script({freeBytes(kBase)});
+    vb::platform::Platform samplerOnly;
+    samplerOnly.memory = samplerMemory;
+    vb::platform::install(samplerOnly);
     BallViewer ball;
     ball.setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
+    vb::platform::Platform releaseOnly;
+    releaseOnly.memory = m_memory;
+    vb::platform::install(releaseOnly);
     QVERIFY(ball.rootObject());
     ball.setPosition(400, 400);
     ball.show();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real ball window with its real document: it publishes its skin catalogue, wears the
 // stored skin at start (or the default face when it is gone) and follows a new choice.
+#include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "helper/setsmanager.h"
 #include "platform/fake/fakeplatform.h"
@@ -34,6 +35,7 @@ void TestBallWearsSkin::init()
     Platform p;
     p.screens = std::make_shared<fake::FakeScreens>();
     p.hotKeys = std::make_shared<fake::FakeHotKeys>();
+    vb::test::keepFilterServiceAway(p);
     install(p);
     SetsManager::removeValueUser(SkinsList::kSettingKey);
 }

@@ -2,6 +2,7 @@
 // The Linux backend's factory: the one place that knows which classes make up this OS's seam.
 #include "platform/linux/filterclient.h"
 #include "platform/linux/identityvolumes.h"
+#include "platform/linux/networkstate.h"
 #include "platform/linux/pidfdworkingsets.h"
 #include "platform/linux/procfsmemory.h"
 #include "platform/linux/procfsprocesses.h"
@@ -27,6 +28,7 @@ Platform makeNative()
     p.elevation = std::make_shared<linux_::LinuxElevation>();
     p.filterDevice = std::make_shared<linux_::SocketFilterDevice>();
     p.driverService = std::make_shared<linux_::FilterService>();
+    p.network = std::make_shared<linux_::LinuxNetworkState>();
     return p;
 }
 

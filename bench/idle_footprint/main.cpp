@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The ball's cost while nothing happens: the demo host and the filter service for 60 s at idle
+// with 300 extra sleeping processes, in percent of one core and resident megabytes; and what
+// one sampling pass costs per running process. Run by run.sh (root, confined).
+#include "flow/flowdatanotifier.h"
+#include "flow/processsetwatcher.h"
+#include "memory/systemusagesampler.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// utime + stime of a process and its threads, in clock ticks; -1 when gone.
+long long cpuTicks(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray s = f.readAll();
+    const int close = s.lastIndexOf(')');
+    const QList<QByteArray> w = s.mid(close + 2).split(' ');
+    return w.size() > 12 ? w[11].toLongLong() + w[12].toLongLong() : -1;
+}
+
+double rssMegabytes(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+// The filter service's processes: the supervisor the ball started and its service child.
+std::vector<qint64> servicePids(const QString& binary)
+{
+    std::vector<qint64> pids;
+    QFile pidFile(QStringLiteral("/run/pswfp/pswfp.pid"));
+    if (pidFile.open(QIODevice::ReadOnly))
+        pids.push_back(pidFile.readAll().trimmed().toLongLong());
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool ok = false;
+        const qint64 pid = name.toLongLong(&ok);
+        if (ok && QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)) == binary &&
+            std::find(pids.begin(), pids.end(), pid) == pids.end())
+            pids.push_back(pid);
+    }
+    return pids;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString bin = QStringLiteral(VB_BIN_DIR);
+    const int seconds = qEnvironmentVariableIntValue("VB_BENCH_SECONDS") > 0
+                            ? qEnvironmentVariableIntValue("VB_BENCH_SECONDS")
+                            : 60;
+    const long tick = ::sysconf(_SC_CLK_TCK);
+
+    std::vector<pid_t> sleepers;
+    for (int i = 0; i < 300; ++i) {
+        const pid_t p = ::fork();
+        if (p == 0) {
+            ::alarm(unsigned(seconds) + 120);
+            for (;;)
+                ::pause();
+        }
+        if (p > 0)
+            sleepers.push_back(p);
+    }
+
+    // The host as a user starts it; as root it finds and starts the filter service itself.
+    QProcess host;
+    host.setProcessChannelMode(QProcess::ForwardedChannels);
+    host.start(bin + QStringLiteral("/verdant-ball-host"), {});
+    host.waitForStarted(10000);
+    QThread::sleep(5); // past start-up and the first provisioning
+    if (host.state() != QProcess::Running) {
+        std::fprintf(stderr, "the host did not start\n");
+        return 1;
+    }
+    const QString filterd = bin + QStringLiteral("/wfp/x64/filterd");
+    const std::vector<qint64> service = servicePids(filterd);
+
+    const long long hostStart = cpuTicks(host.processId());
+    std::vector<long long> serviceStart;
+    for (qint64 p : service)
+        serviceStart.push_back(cpuTicks(p));
+    QElapsedTimer clock;
+    clock.start();
+    QThread::sleep(unsigned(seconds));
+    const double wall = clock.elapsed() / 1000.0;
+    const double hostCpu = (cpuTicks(host.processId()) - hostStart) * 100.0 / (double(tick) * wall);
+    const double hostRss = rssMegabytes(host.processId());
+    double serviceCpu = 0, serviceRss = 0;
+    for (size_t i = 0; i < service.size(); ++i) {
+        serviceCpu += (cpuTicks(service[i]) - serviceStart[i]) * 100.0 / (double(tick) * wall);
+        serviceRss += rssMegabytes(service[i]);
+    }
+
+    // One sampling pass as the worker makes it, over every running process.
+    ProcessSetWatcher watcher;
+    watcher.start();
+    watcher.changed();
+    SystemUsageSampler sampler;
+    sampler.prime();
+    PSFilter filter;
+    TrafficSampleBuilder builder;
+    const int passes = 200;
+    QElapsedTimer passClock;
+    passClock.start();
+    for (int i = 0; i < passes; ++i) {
+        auto info = sampler.sample();
+        builder.begin();
+        filter.queryConnections([&](const ConnectionDataItem& c) { builder.addConnection(c); },
+                                [&](const ConnectionDataHistoryItem& h) { builder.addHistory(h); });
+        builder.finish(uint32_t(i * 1000), *info);
+        watcher.changed();
+    }
+    const double passUs = passClock.nsecsElapsed() / 1000.0 / passes;
+    const double perProcessUs = passUs / double(watcher.ids().size());
+
+    host.terminate();
+    host.waitForFinished(10000);
+    for (pid_t p : sleepers) {
+        ::kill(p, SIGKILL);
+        ::waitpid(p, nullptr, 0);
+    }
+
+    std::printf("processes: %zu\n", watcher.ids().size());
+    std::printf("filter service: %s (access mode %d)\n",
+                service.empty() ? "not running" : "running", filter.accessMode());
+    std::printf("sampling pass: %.1f us, %.3f us per process\n", passUs, perProcessUs);
+    std::printf("service: %.3f %% cpu, %.1f MB\n", serviceCpu, serviceRss);
+    std::printf("host: %.3f %% cpu, %.1f MB\n", hostCpu, hostRss);
+    return 0;
+}

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "flow/flowdatanotifier.h"
+
+#include "memory/systemusagesampler.h"
+#include "platform/platform.h"
+#include "procs/processjudge.h"
+
+#include <QDebug>
+
+#include <boost/chrono.hpp>
+
+#include <mutex>
+
+void registerFlowMetaTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<FlowDataList_ptr>("FlowDataList_ptr");
+        qRegisterMetaType<TotalMemoryCpuFlowInfo_ptr>("TotalMemoryCpuFlowInfo_ptr");
+    });
+}
+
+// --- one reading of the connection list ---
+
+void TrafficSampleBuilder::begin()
+{
+    m_live.clear();
+    m_history.clear();
+}
+
+void TrafficSampleBuilder::addConnection(const ConnectionDataItem& item)
+{
+    m_live.push_back(item);
+}
+
+void TrafficSampleBuilder::addHistory(const ConnectionDataHistoryItem& item)
+{
+    m_history.emplace(item.processId, item);
+}
+
+FlowDataList_ptr TrafficSampleBuilder::finish(uint32_t nowMs, TotalMemoryCpuFlowInfo& info)
+{
+    // Unsigned subtraction: the tick counter's wrap after 49.7 days does no harm.
+    const uint32_t interval = m_havePrevious ? nowMs - m_previousTickMs : 0;
+    FlowSample sample = aggregateFlows(m_live, m_history, m_previous, interval);
+    info.intervalMs = interval;
+    info.flowIn += sample.flowIn;
+    info.flowInDelta += sample.flowInDelta;
+    info.flowOut += sample.flowOut;
+    info.flowOutDelta += sample.flowOutDelta;
+    // Processes known only by their history are not carried over: a new connection of theirs
+    // starts again at speed 0.
+    m_previous.swap(sample.current);
+    m_previousTickMs = nowMs;
+    m_havePrevious = true;
+    begin();
+    return sample.rows;
+}
+
+void TrafficSampleBuilder::reset()
+{
+    begin();
+    m_previous.clear();
+    m_havePrevious = false;
+}
+
+// --- the loop ---
+
+namespace {
+
+void sleepMs(int ms)
+{
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(ms));
+}
+
+bool connectedNow(const std::shared_ptr<vb::platform::INetworkState>& network)
+{
+    return network && network->isConnected();
+}
+
+} // namespace
+
+void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup)
+{
+    registerFlowMetaTypes();
+    if (!setup.openFilter)
+        setup.openFilter = [] { return std::make_unique<PSFilter>(); };
+    if (!setup.memory)
+        setup.memory = vb::platform::current().memory;
+    if (!setup.network)
+        setup.network = vb::platform::current().network;
+    if (!setup.provision)
+        setup.provision = attemptDriverProvisioning;
+    if (!setup.loadConfig)
+        setup.loadConfig = [] { loadUserConfig(); }; // the judges read what it publishes
+    const std::shared_ptr<vb::platform::ISystemMemory> memory = setup.memory;
+    const auto tick = [memory]() { return memory ? memory->tickCountMs() : platformTickCountMs(); };
+
+    std::unique_ptr<PSFilter> filter = setup.openFilter();
+    TrafficSampleBuilder builder;
+    SystemUsageSampler sampler(setup.memory);
+    sampler.prime();
+    ProcessSetWatcher watcher(setup.enumerate, tick);
+    watcher.start();
+    watcher.changed();
+    if (setup.loadConfig)
+        setup.loadConfig();
+
+    bool traffic = filter->accessMode() != 0;
+    for (;;) {
+        boost::this_thread::interruption_point();
+        if (!traffic) {
+            setup.provision();
+            sleepMs(setup.periodMs);
+            const bool connected = connectedNow(setup.network);
+            Q_EMIT notifier->dataFound(FlowDataList_ptr(), sampler.sample(), connected);
+            if (watcher.changed())
+                Q_EMIT notifier->processChanged();
+            if (filter->accessMode() != 0) {
+                qDebug() << "traffic sampler: the filter device is reachable";
+                builder.reset();
+                traffic = true;
+            }
+            continue;
+        }
+
+        sleepMs(setup.periodMs);
+        TotalMemoryCpuFlowInfo_ptr info = sampler.sample();
+        if (!info)
+            continue;
+        builder.begin();
+        const bool read = filter->queryConnections(
+            [&builder](const ConnectionDataItem& c) { builder.addConnection(c); },
+            [&builder](const ConnectionDataHistoryItem& h) { builder.addHistory(h); });
+        if (!read) {
+            // A failed read is skipped, unless the device itself is gone (its service stopped
+            // or died): then memory and CPU would freeze with the last traffic rows on show.
+            // Look with a fresh connection; without one, clear the rows and carry on as
+            // without a device until it comes back.
+            filter = setup.openFilter();
+            if (filter->accessMode() != 0)
+                continue;
+            qDebug() << "traffic sampler: the filter device went away";
+            traffic = false;
+            const bool connected = connectedNow(setup.network);
+            Q_EMIT notifier->dataFound(std::make_shared<QList<FlowDataProc>>(), info, connected);
+            if (watcher.changed())
+                Q_EMIT notifier->processChanged();
+            continue;
+        }
+        FlowDataList_ptr rows = builder.finish(tick(), *info);
+        const bool connected = connectedNow(setup.network);
+        Q_EMIT notifier->dataFound(rows, info, connected);
+        if (watcher.changed())
+            Q_EMIT notifier->processChanged();
+    }
+}
+
+boost::thread startFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup)
+{
+    registerFlowMetaTypes();
+    // The backends are taken here, on the starting thread, so the worker uses the ones in
+    // place when it was started, whatever is installed later.
+    if (!setup.memory)
+        setup.memory = vb::platform::current().memory;
+    if (!setup.network)
+        setup.network = vb::platform::current().network;
+    return boost::thread([notifier, setup]() mutable {
+        try {
+            runFlowSampling(notifier, std::move(setup));
+        } catch (const boost::thread_interrupted&) {
+            // asked to stop
+        }
+    });
+}

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Tells the sampling worker when the set of running process ids changed, so the boost lists
+// know to enumerate again.
+#pragma once
+
+#include "procs/procids.h"
+
+#include <cstdint>
+#include <functional>
+#include <set>
+
+class ProcessSetWatcher
+{
+public:
+    using Enumerate = std::function<bool(const std::function<bool(DWORD)>&)>;
+    using Tick = std::function<uint32_t()>;
+    // When the ids cannot be read, report a change at most this often.
+    static constexpr uint32_t kFallbackIntervalMs = 10000;
+
+    // Empty functions mean the real enumeration and the platform's tick counter.
+    explicit ProcessSetWatcher(Enumerate enumerate = {}, Tick tick = {});
+
+    // Sets the time stamp the fallback interval counts from.
+    void start();
+    // Whether the ids differ from those of the previous call.
+    bool changed();
+
+    const std::set<uint32_t>& ids() const { return m_ids; }
+
+private:
+    Enumerate m_enumerate;
+    Tick m_tick;
+    std::set<uint32_t> m_ids;
+    uint32_t m_stampMs = 0;
+};
+
+// The platform's millisecond tick counter (wraps at 2^32).
+uint32_t platformTickCountMs();

@@ -1,0 +1,248 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The connection state on the real kernel, inside a network namespace of the test's own (no
+// route of the machine is touched), and NetworkManager's verdict on a private bus.
+#include "platform/linux/networkstate.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QTest>
+
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sched.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <future>
+
+using vb::platform::linux_::LinuxNetworkState;
+
+namespace {
+bool ip(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("ip"), args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0) {
+        qWarning() << "ip" << args << "failed:" << p.readAllStandardError();
+        return false;
+    }
+    return true;
+}
+
+QStringList words(const char* s)
+{
+    return QString::fromLatin1(s).split(QLatin1Char(' '));
+}
+
+// Builds one netlink datagram of route messages.
+struct Dump
+{
+    std::vector<uint8_t> bytes;
+    void route(unsigned char dstLen, unsigned char type, unsigned char table)
+    {
+        nlmsghdr h{};
+        h.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+        h.nlmsg_type = RTM_NEWROUTE;
+        rtmsg r{};
+        r.rtm_family = AF_INET;
+        r.rtm_dst_len = dstLen;
+        r.rtm_type = type;
+        r.rtm_table = table;
+        append(&h, sizeof h);
+        append(&r, sizeof r);
+        bytes.resize(NLMSG_ALIGN(bytes.size()));
+    }
+    void control(uint16_t type)
+    {
+        nlmsghdr h{};
+        h.nlmsg_len = NLMSG_LENGTH(sizeof(int));
+        h.nlmsg_type = type;
+        int error = 0;
+        append(&h, sizeof h);
+        append(&error, sizeof error);
+    }
+    void append(const void* p, size_t n)
+    {
+        const auto* b = static_cast<const uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
+    }
+};
+} // namespace
+
+// The NetworkManager face a test needs: its State property.
+class FakeNetworkManager : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager")
+    Q_PROPERTY(uint State READ state)
+public:
+    explicit FakeNetworkManager(QObject* parent) : QDBusAbstractAdaptor(parent) {}
+    uint state() const { return m_state; }
+    uint m_state = 70;
+};
+
+class TestNetworkState : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void scanRouteDump_data();
+    void scanRouteDump();
+    void defaultRouteInThisNamespace();
+    void networkManagerDecidesWhenPresent_data();
+    void networkManagerDecidesWhenPresent();
+    void withoutNetworkManagerTheRouteDecides();
+
+private:
+    QProcess m_bus;
+    QString m_busAddress;
+};
+
+void TestNetworkState::initTestCase()
+{
+    QVERIFY(ip(words("link set lo up")));
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                 QStringLiteral("--print-address=1")});
+    QVERIFY(m_bus.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
+    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
+    QVERIFY(!m_busAddress.isEmpty());
+}
+
+void TestNetworkState::cleanupTestCase()
+{
+    m_bus.kill();
+    m_bus.waitForFinished(5000);
+}
+
+void TestNetworkState::scanRouteDump_data()
+{
+    QTest::addColumn<std::vector<uint8_t>>("bytes");
+    QTest::addColumn<bool>("wellFormed");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<bool>("done");
+    Dump none;
+    none.route(24, RTN_UNICAST, RT_TABLE_MAIN);
+    none.route(0, RTN_UNREACHABLE, RT_TABLE_MAIN);
+    none.route(0, RTN_UNICAST, RT_TABLE_LOCAL);
+    QTest::newRow("subnet, unreachable default, local") << none.bytes << true << false << false;
+    Dump one = none;
+    one.route(0, RTN_UNICAST, 100);
+    one.control(NLMSG_DONE);
+    QTest::newRow("default in another table, then done") << one.bytes << true << true << true;
+    Dump error;
+    error.control(NLMSG_ERROR);
+    QTest::newRow("error reply") << error.bytes << false << false << false;
+    std::vector<uint8_t> cut = one.bytes;
+    cut.resize(cut.size() - 3);
+    QTest::newRow("last message cut short") << cut << false << true << false;
+    Dump bogus;
+    bogus.route(0, RTN_UNICAST, RT_TABLE_MAIN);
+    uint32_t tiny = 4; // a length shorter than the header itself
+    std::memcpy(bogus.bytes.data(), &tiny, sizeof tiny);
+    QTest::newRow("length below the header") << bogus.bytes << false << false << false;
+    QTest::newRow("empty datagram") << std::vector<uint8_t>{} << true << false << false;
+}
+
+void TestNetworkState::scanRouteDump()
+{
+    QFETCH(std::vector<uint8_t>, bytes);
+    bool found = false, done = false;
+    QTEST(LinuxNetworkState::scanRouteDump(bytes.data(), bytes.size(), found, done), "wellFormed");
+    QTEST(found, "found");
+    QTEST(done, "done");
+}
+
+void TestNetworkState::defaultRouteInThisNamespace()
+{
+    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+    QVERIFY(ip(words("link add vbnet0 type veth peer name vbpeer0")));
+    QVERIFY(ip(words("link set vbpeer0 up")));
+    QVERIFY(ip(words("link set vbnet0 up")));
+    QVERIFY(ip(words("addr add 10.77.0.1/24 dev vbnet0")));
+    QVERIFY(!LinuxNetworkState::hasDefaultRoute()); // a subnet route only
+    QVERIFY(ip(words("route add unreachable default")));
+    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+    QVERIFY(ip(words("route del unreachable default")));
+    QVERIFY(ip(words("route add default via 10.77.0.2")));
+    QVERIFY(LinuxNetworkState::hasDefaultRoute());
+    QVERIFY(ip(words("route del default")));
+    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+    QVERIFY(ip(words("route add default via 10.77.0.2 table 100")));
+    QVERIFY(LinuxNetworkState::hasDefaultRoute()); // policy routing, as VPNs set it up
+    QVERIFY(ip(words("route del default via 10.77.0.2 table 100")));
+    QVERIFY(ip(words("-6 addr add fd00:77::1/64 dev vbnet0 nodad")));
+    QVERIFY(ip(words("-6 route add default via fd00:77::2")));
+    QVERIFY(LinuxNetworkState::hasDefaultRoute());
+    QVERIFY(ip(words("link del vbnet0")));
+    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+}
+
+void TestNetworkState::networkManagerDecidesWhenPresent_data()
+{
+    QTest::addColumn<uint>("state");
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("connected globally") << 70u << true;
+    QTest::newRow("connected to the site") << 60u << true;
+    QTest::newRow("local only") << 50u << false;
+    QTest::newRow("disconnected") << 20u << false;
+    QTest::newRow("asleep") << 10u << false;
+}
+
+void TestNetworkState::networkManagerDecidesWhenPresent()
+{
+    QFETCH(uint, state);
+    QFETCH(bool, connected);
+    const QString name = QStringLiteral("vb-fake-nm-%1").arg(state);
+    QDBusConnection service = QDBusConnection::connectToBus(m_busAddress, name);
+    QVERIFY(service.isConnected());
+    QObject root;
+    auto* nm = new FakeNetworkManager(&root);
+    nm->m_state = state;
+    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/NetworkManager"), &root));
+    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
+
+    // No default route here: any "connected" comes from NetworkManager alone. The question
+    // is asked from another thread, as the sampling worker does, while this one serves it.
+    LinuxNetworkState checker(m_busAddress);
+    auto asked = std::async(std::launch::async, [&checker] { return checker.isConnected(); });
+    QTRY_VERIFY_WITH_TIMEOUT(asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready,
+                             10000);
+    QCOMPARE(asked.get(), connected);
+
+    service.unregisterService(QStringLiteral("org.freedesktop.NetworkManager"));
+    QDBusConnection::disconnectFromBus(name);
+}
+
+void TestNetworkState::withoutNetworkManagerTheRouteDecides()
+{
+    LinuxNetworkState checker(m_busAddress);
+    QVERIFY(!checker.networkManagerState());
+    QVERIFY(!checker.isConnected());
+    QVERIFY(ip(words("link add vbnet1 type veth peer name vbpeer1")));
+    QVERIFY(ip(words("link set vbpeer1 up")));
+    QVERIFY(ip(words("link set vbnet1 up")));
+    QVERIFY(ip(words("addr add 10.78.0.1/24 dev vbnet1")));
+    QVERIFY(ip(words("route add default via 10.78.0.2")));
+    QVERIFY(checker.isConnected());
+    QVERIFY(ip(words("link del vbnet1")));
+    QVERIFY(!checker.isConnected());
+}
+
+int main(int argc, char** argv)
+{
+    // A network namespace of our own: routes come and go here only, and vanish with us.
+    if (::unshare(CLONE_NEWNET) != 0) {
+        std::perror("unshare(CLONE_NEWNET) needs root");
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    TestNetworkState t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_networkstate.moc"
