@@ -38,6 +38,21 @@ int openNetns(uint32_t pid)
     return open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
+// Every socket inode with the process that holds it, and one such process per network
+// namespace (a sock_diag dump sees only its own namespace).
+void mapSocketOwners(std::unordered_map<uint32_t, uint32_t>& owner,
+                     std::map<uint64_t, uint32_t>& namespaces)
+{
+    for (uint32_t pid : processIds()) {
+        std::vector<uint32_t> inodes;
+        socketInodes(pid, inodes);
+        for (uint32_t ino : inodes)
+            owner.emplace(ino, pid);
+        if (!inodes.empty())
+            namespaces.emplace(netnsId(pid), pid);
+    }
+}
+
 } // namespace
 
 std::string findCgroup2Root()
@@ -301,14 +316,7 @@ void BpfBackend::seedExistingSockets()
     // from one dump per namespace (the dump's cookie is the programs' cookie).
     std::unordered_map<uint32_t, uint32_t> owner;
     std::map<uint64_t, uint32_t> namespaces;
-    for (uint32_t pid : processIds()) {
-        std::vector<uint32_t> inodes;
-        socketInodes(pid, inodes);
-        for (uint32_t ino : inodes)
-            owner.emplace(ino, pid);
-        if (!inodes.empty())
-            namespaces.emplace(netnsId(pid), pid);
-    }
+    mapSocketOwners(owner, namespaces);
     for (const auto& [ns, pid] : namespaces) {
         if (!ns)
             continue;
@@ -472,14 +480,7 @@ void DiagBackend::refresh(std::vector<LiveSocket>* live)
     // One dump per network namespace that holds a process; owners from the processes' fds.
     std::unordered_map<uint32_t, uint32_t> owner;
     std::map<uint64_t, uint32_t> present;
-    for (uint32_t pid : processIds()) {
-        std::vector<uint32_t> inodes;
-        socketInodes(pid, inodes);
-        for (uint32_t ino : inodes)
-            owner.emplace(ino, pid);
-        if (!inodes.empty())
-            present.emplace(netnsId(pid), pid);
-    }
+    mapSocketOwners(owner, present);
     for (auto it = m_namespaces.begin(); it != m_namespaces.end();) {
         if (!present.count(it->first)) {
             close(it->second.queryFd);

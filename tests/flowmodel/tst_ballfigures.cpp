@@ -2,6 +2,7 @@
 // The ball as the host shows it, on a real X server: its RAM and CPU lines follow a memory
 // hog and CPU spinners that the test starts, agreeing with the test's own reading of /proc.
 // Run by e2e_ballfigures.sh, which provides the display and keeps the test confined.
+#include "../lib/spinner.h"
 #include "helper/baseview.h"
 #include "helper/hostenvironment.h"
 #include "lib/verdantball.h"
@@ -59,21 +60,6 @@ pid_t startHog(size_t bytes)
     std::memset(p, 0x5a, bytes); // resident, not just reserved
     for (;;)
         ::pause();
-}
-
-pid_t startSpinner(int cpu)
-{
-    const pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::sched_setaffinity(0, sizeof set, &set);
-    ::alarm(120);
-    volatile unsigned long n = 0;
-    for (;;)
-        n = n + 1;
 }
 
 void stop(pid_t pid)
@@ -215,7 +201,7 @@ void TestBallFigures::cpuFollowsSpinners()
     const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
     QVERIFY(cores >= 1);
     for (int c = 0; c < cores; ++c)
-        m_children.push_back(startSpinner(c));
+        m_children.push_back(vb::test::startSpinner(c));
     // Every core busy: whatever else runs, the machine is (nearly) fully used.
     QTRY_VERIFY_WITH_TIMEOUT(cpu() >= 90, 20000);
     shot(QStringLiteral("ball-figures-cpu-spinners"));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The usage sampler's arithmetic on captured /proc texts and on hand-made counter readings,
 // and the performance grade.
+#include "../lib/spinner.h"
 #include "memory/systemusagesampler.h"
 #include "platform/linux/procfsmemory.h"
 #include "procfixturesource.h"
@@ -234,21 +235,6 @@ void TestSystemUsageSampler::grade()
 }
 
 namespace {
-// A child that spins on one core until it is killed (or, should the test die, for 60 s).
-pid_t startSpinner(int cpu)
-{
-    const pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::sched_setaffinity(0, sizeof set, &set);
-    ::alarm(60);
-    volatile unsigned long n = 0;
-    for (;;)
-        n = n + 1;
-}
 
 struct Reading
 {
@@ -281,7 +267,7 @@ void TestSystemUsageSampler::liveMachineWithOneCoreSpinning()
     QVERIFY(cores >= 1);
 
     const Reading quiet = measureOneInterval(sampler, own);
-    const pid_t spinner = startSpinner(0);
+    const pid_t spinner = vb::test::startSpinner(0, 60);
     QVERIFY(spinner > 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const Reading busy = measureOneInterval(sampler, own);
