@@ -38,6 +38,17 @@ int openNetns(uint32_t pid)
     return open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
+// A sock_diag socket inside the network namespace of pid; -1 when it cannot be had.
+int openDiagIn(uint32_t pid)
+{
+    const int nsFd = openNetns(pid);
+    if (nsFd < 0)
+        return -1;
+    const int fd = vb_diag_open(nsFd);
+    close(nsFd);
+    return fd;
+}
+
 // Every socket inode with the process that holds it, and one such process per network
 // namespace (a sock_diag dump sees only its own namespace).
 void mapSocketOwners(std::unordered_map<uint32_t, uint32_t>& owner,
@@ -173,11 +184,7 @@ void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
         (void)ns;
         if (slot.second.empty())
             continue;
-        const int nsFd = openNetns(slot.first);
-        if (nsFd < 0)
-            continue;
-        const int fd = vb_diag_open(nsFd);
-        close(nsFd);
+        const int fd = openDiagIn(slot.first);
         if (fd < 0)
             continue;
         Collected c;
@@ -320,11 +327,7 @@ void BpfBackend::seedExistingSockets()
     for (const auto& [ns, pid] : namespaces) {
         if (!ns)
             continue;
-        const int nsFd = openNetns(pid);
-        if (nsFd < 0)
-            continue;
-        const int fd = vb_diag_open(nsFd);
-        close(nsFd);
+        const int fd = openDiagIn(pid);
         if (fd < 0)
             continue;
         Collected c;
