@@ -31,31 +31,19 @@ const QString kPopupDocument = QStringLiteral("qrc:/Ball/Skins/PopUp.qml");
 const QString kNoteDocument = QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml");
 // From one mebibyte on, the note tells the amount.
 constexpr quint64 kNoteAmountFrom = 0x100000;
-
-std::vector<vb::platform::Rect> workAreas()
-{
-    auto& screens = vb::platform::current().screens;
-    return screens ? screens->availableGeometries() : std::vector<vb::platform::Rect>{};
-}
-
-QRect primaryArea()
-{
-    auto& screens = vb::platform::current().screens;
-    if (!screens)
-        return QRect();
-    const vb::platform::Rect r = screens->primaryAvailableGeometry();
-    return QRect(r.x, r.y, r.width, r.height);
-}
 } // namespace
 
-BallViewer::BallViewer(QWindow* parent) : BaseView(parent)
+BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::current()) {}
+
+BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
+    : BaseView(parent), m_backends(std::move(backends))
 {
     m_flowDataList = std::make_shared<FlowDataList>();
     // The boost lists join the ball with their subsystem here, before the skin catalogue.
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
 
-    auto& screens = vb::platform::current().screens;
+    const auto& screens = m_backends.screens;
     shapeByMask = screens && !screens->desktopComposited();
     if (shapeByMask) {
         qDebug() << "BallViewer: no compositing manager; the ball cuts its shape out";
@@ -100,6 +88,21 @@ void BallViewer::exportObject()
 
 // --- placement and visibility ---
 
+std::vector<vb::platform::Rect> BallViewer::workAreas() const
+{
+    const auto& screens = m_backends.screens;
+    return screens ? screens->availableGeometries() : std::vector<vb::platform::Rect>{};
+}
+
+QRect BallViewer::primaryArea() const
+{
+    const auto& screens = m_backends.screens;
+    if (!screens)
+        return QRect();
+    const vb::platform::Rect r = screens->primaryAvailableGeometry();
+    return QRect(r.x, r.y, r.width, r.height);
+}
+
 void BallViewer::showAtPos()
 {
     const vb::ball::Placement p = vb::ball::placeBall(
@@ -115,7 +118,7 @@ void BallViewer::showAtPos()
 
 void BallViewer::registerHotKey()
 {
-    auto& keys = vb::platform::current().hotKeys;
+    const auto& keys = m_backends.hotKeys;
     if (!keys)
         return;
     QPointer<BallViewer> self(this);

@@ -4,6 +4,7 @@
 
 #include "ball/ballexport.h"
 #include "helper/baseview.h"
+#include "platform/platform.h"
 
 #include <QDeadlineTimer>
 #include <QPointer>
@@ -44,6 +45,8 @@ public:
     static constexpr int kPopupDelayMs = 200;
 
     explicit BallViewer(QWindow* parent = nullptr);
+    // The ball and everything it creates use these backends (tests pass fakes here).
+    BallViewer(QWindow* parent, vb::platform::Platform backends);
     ~BallViewer() override;
 
     void HideBallView();
@@ -130,6 +133,8 @@ private:
     // the moments after a change of skin, size or release state, and of a whole release.
     void reshapeSoon();
     void updateShapeMask();
+    std::vector<vb::platform::Rect> workAreas() const;
+    QRect primaryArea() const;
 
     bool popupPinned = false;
     bool emptyingMemory = false;
@@ -148,4 +153,5 @@ private:
     bool grabbingShape = false;
     QDeadlineTimer shapeUntil;
     std::shared_ptr<FlowDataList> m_flowDataList;
+    vb::platform::Platform m_backends;
 };

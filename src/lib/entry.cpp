@@ -12,7 +12,8 @@ BallViewer* asBall(BaseView* v)
 
 BaseView* createBall(QWindow* hostView)
 {
-    return new BallViewer(hostView);
+    // Where the library and the host meet: the backends are built once, here.
+    return new BallViewer(hostView, vb::platform::makeNative());
 }
 void showAtPos(BaseView* v)
 {
