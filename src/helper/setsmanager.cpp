@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/setsmanager.h"
+#include "helper/helperlogging.h"
 #include "helper/setsgeneral.h"
 
 #include <QCoreApplication>
@@ -40,7 +41,8 @@ QVariant SetsManager::readValueUser(const QString& key, const QVariant& def)
 {
     QSettings& s = store();
     if (s.status() != QSettings::NoError) {
-        qDebug().noquote() << "SetsManager: settings unreadable, using defaults:" << userFilePath();
+        qCWarning(lcHelper).noquote()
+            << "SetsManager: settings unreadable, using defaults:" << userFilePath();
         return def;
     }
     return s.value(key, def);
