@@ -6,8 +6,8 @@
 #include "ball/capturelauncher.h"
 #include "ball/popupcontroller.h"
 #include "ball/qmlapplicationviewer.h"
+#include "ball/releasenote.h"
 #include "ball/shapemask.h"
-#include "ball/tipwin.h"
 #include "core/logging.h"
 #include "core/sizetext.h"
 #include "flow/flowdatalist.h"
@@ -20,12 +20,6 @@
 #include <QPointer>
 #include <QQmlContext>
 
-namespace {
-const QString kNoteDocument = QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml");
-// From one mebibyte on, the note tells the amount.
-constexpr quint64 kNoteAmountFrom = 0x100000;
-} // namespace
-
 BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::current()) {}
 
 BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
@@ -33,7 +27,8 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
       m_position(std::make_unique<vb::ball::BallPosition>(m_backends.screens)),
       m_hotKey(m_backends.hotKeys), m_capture(new vb::ball::CaptureLauncher(this)),
       m_popup(new vb::ball::PopupController(
-          this, m_backends.screens, [this](QQmlContext* ctx) { publishToPopup(ctx); }, this))
+          this, m_backends.screens, [this](QQmlContext* ctx) { publishToPopup(ctx); }, this)),
+      m_note(std::make_unique<vb::ball::ReleaseNote>(this))
 {
     m_flowDataList = std::make_shared<FlowDataList>();
     // The boost lists join the ball with their subsystem here, before the skin catalogue.
@@ -65,15 +60,9 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
 
 BallViewer::~BallViewer()
 {
-    // The panel goes first: its document refers to this ball.
-    delete m_popup;
-    m_popup = nullptr;
-    if (memoryNote) {
-        // Closing makes the note forget itself; the window goes with the ball.
-        TipWin* note = memoryNote;
-        note->close();
-        delete note;
-    }
+    // The panel and the note go first: their documents refer to this ball.
+    m_popup->closeWindow();
+    m_note.reset();
     skinsList.reset();
     m_flowDataList.reset();
 }
@@ -115,10 +104,8 @@ void BallViewer::qmlRecordPos()
 
 void BallViewer::moveEvent(QMoveEvent*)
 {
-    if (memoryNote)
-        moveMemoryNoteWindow();
-    if (m_popup) // gone while the ball is torn down
-        m_popup->follow();
+    moveMemoryNoteWindow();
+    m_popup->follow();
 }
 
 void BallViewer::resizeEvent(QResizeEvent* e)
@@ -130,11 +117,10 @@ void BallViewer::resizeEvent(QResizeEvent* e)
 
 void BallViewer::moveMemoryNoteWindow()
 {
-    if (!memoryNote)
+    if (!m_note || !m_note->window()) // no note, or gone while the ball is torn down
         return;
     const QRect ball(position(), size());
-    memoryNote->setPosition(
-        TipWin::placeAbove(ball, memoryNote->size(), m_position->areaUnder(ball)));
+    m_note->follow(ball, m_position->areaUnder(ball));
 }
 
 QmlApplicationViewer* BallViewer::popupWindow() const
@@ -222,8 +208,7 @@ void BallViewer::qmlShowPopup() {}
 
 void BallViewer::focusOutEvent(QFocusEvent*)
 {
-    if (m_popup)
-        m_popup->ballLostFocus();
+    m_popup->ballLostFocus();
 }
 
 void BallViewer::onPopupFocusOut()
@@ -343,27 +328,14 @@ void BallViewer::setEmptingMemorySet(bool running)
 void BallViewer::onEmptingMemorySetFinished(quint64 freedBytes)
 {
     setEmptingMemorySet(false);
-    if (!memoryNote) {
-        memoryNote = new TipWin(this);
-        memoryNote->setDeleteOnClose(true);
-        connect(memoryNote, &BaseView::closed, this, &BallViewer::onTipClosed);
-        memoryNote->setMainQmlFile(kNoteDocument);
-    }
-    const QString message =
-        freedBytes >= kNoteAmountFrom
-            ? tr("Released %1 memory for computer.").arg(vb::sizeText(freedBytes))
-            : tr("Boosted. Your PC performance is good.");
-    qCDebug(lcBall).noquote() << "BallViewer: memory release freed" << freedBytes
-                              << "bytes:" << message;
-    memoryNote->setText(message);
-    moveMemoryNoteWindow();
-    memoryNote->show();
-    memoryNote->setShowFlag(true);
+    const QRect ball(position(), size());
+    m_note->show(freedBytes, ball, m_position->areaUnder(ball));
 }
 
 void BallViewer::onTipClosed()
 {
-    memoryNote = nullptr;
+    if (m_note)
+        m_note->windowClosed();
 }
 
 // --- fix results (they join with their subsystem) ---

@@ -10,7 +10,6 @@
 #include <memory>
 
 class QmlApplicationViewer;
-class TipWin;
 class FlowDataList;
 class QQmlContext;
 class SkinsList;
@@ -19,6 +18,7 @@ namespace vb::ball {
 class BallPosition;
 class CaptureLauncher;
 class PopupController;
+class ReleaseNote;
 class ShapeMask;
 } // namespace vb::ball
 
@@ -134,7 +134,6 @@ private:
     void publishToPopup(QQmlContext* ctx);
 
     bool emptyingMemory = false;
-    TipWin* memoryNote = nullptr;
     ModulePages m_currentPage = MP_Procgram;
     ProcsPages m_currentProcPage = PP_Office;
     uint m_lastFixCount = 0;
@@ -146,6 +145,7 @@ private:
     vb::ball::CaptureHotKey m_hotKey;
     vb::ball::CaptureLauncher* m_capture;
     vb::ball::PopupController* m_popup;
+    std::unique_ptr<vb::ball::ReleaseNote> m_note;
     // Only without a compositing manager.
     std::unique_ptr<vb::ball::ShapeMask> m_shape;
 };

@@ -33,8 +33,14 @@ PopupController::PopupController(QWindow* ball, std::shared_ptr<const platform::
 
 PopupController::~PopupController()
 {
+    closeWindow();
+}
+
+void PopupController::closeWindow()
+{
     if (m_view)
         m_view->close();
+    m_view = nullptr;
 }
 
 bool PopupController::ensureWindow()

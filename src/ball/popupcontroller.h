@@ -45,6 +45,8 @@ public:
     // Withdraws a pending delayed show and hides the panel unless it is pinned.
     void cancel();
     void hide();
+    // Closes the panel for good (it deletes itself).
+    void closeWindow();
     void hideUnlessPinned();
     // Keeps the panel beside the ball as the ball moves.
     void follow();

@@ -140,8 +140,8 @@ void TestBallPopupController::pin()
     QCOMPARE(pinSpy.size(), pinRequested ? 1 : 0);
     c->setOnNetworkPage(networkPage);
     QVERIFY(!c->isPinned()); // nothing to pin before there is a panel
-    // Every way the panel goes unasked: a cancel, the focus leaving either window (the ball
-    // window is not active here), a screen capture.
+    // Every way the panel goes unasked: a cancel, the panel losing the focus while the ball
+    // has none (it is not even shown here), a screen capture.
     const std::function<void(PopupController&)> goes[] = {
         [](PopupController& p) { p.cancel(); },
         [](PopupController& p) { p.panelLostFocus(); },
