@@ -38,7 +38,8 @@ FlowDataList_ptr sample(std::initializer_list<FlowDataProc> rows)
     return std::make_shared<QList<FlowDataProc>>(rows);
 }
 
-TotalMemoryCpuFlowInfo_ptr info(quint32 load, quint32 cpu, quint64 avail = 0)
+// A fresh sample the test fills in before the model sees it.
+std::shared_ptr<TotalMemoryCpuFlowInfo> info(quint32 load, quint32 cpu, quint64 avail = 0)
 {
     auto i = std::make_shared<TotalMemoryCpuFlowInfo>();
     i->memoryLoad = load;
