@@ -75,10 +75,10 @@ public:
     {
         const bool rw = m_session.access() == filterd::Access::ReadWrite;
         if (writable && !rw) {
-            error = 5;
+            error = filterd::ErrAccessDenied;
             return nullptr;
         }
-        error = 0;
+        error = filterd::ErrSuccess;
         return std::make_unique<SessionHandle>(m_session, m_log);
     }
     bool caseSensitivePaths() const override { return true; }

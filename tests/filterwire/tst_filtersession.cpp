@@ -253,7 +253,8 @@ private slots:
                                   CodeConnectionsNext,
                                   CodeBlock,
                                   CodeUnblock};
-        const std::set<uint32_t> known{0, 1, 5, 87, 122, 234};
+        const std::set<uint32_t> known{ErrSuccess,          ErrInvalidFunction,    ErrAccessDenied,
+                                       ErrInvalidParameter, ErrInsufficientBuffer, ErrMoreData};
         int served = 0;
         std::vector<uint8_t> message;
         for (int round = 0; round < 100000; ++round) {
