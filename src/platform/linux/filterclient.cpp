@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/filterclient.h"
 
-#include "platform/linux/filtersocket.h"
+#include "filterwire/framing.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,7 +24,7 @@ extern char** environ;
 
 namespace vb::platform::linux_ {
 
-namespace fs = vb::filtersocket;
+namespace fs = vb::filterwire;
 
 namespace {
 
@@ -54,18 +54,17 @@ public:
         const ssize_t n = recv(m_fd, reply.data(), reply.size(), MSG_TRUNC);
         if (n < static_cast<ssize_t>(fs::ReplyHeadSize) || static_cast<size_t>(n) > reply.size())
             return fail();
-        const uint32_t error = fs::getU32(reply.data());
-        const size_t length = fs::getU32(reply.data() + 4);
         // A service that answers more than was asked for, or a length that does not match the
         // message, is not believed.
-        if (length != static_cast<size_t>(n) - fs::ReplyHeadSize || length > outCapacity)
+        const auto r = fs::decodeReply(reply.data(), static_cast<size_t>(n));
+        if (!r || r->outputLength > outCapacity)
             return fail();
-        if (out.size() < length)
-            out.resize(length);
-        if (length > 0)
-            std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
-        bytesReturned = length;
-        return error;
+        if (out.size() < r->outputLength)
+            out.resize(r->outputLength);
+        if (r->outputLength > 0)
+            std::memcpy(out.data(), r->output, r->outputLength);
+        bytesReturned = r->outputLength;
+        return r->error;
     }
 
 private:
@@ -124,7 +123,8 @@ SocketFilterDevice::SocketFilterDevice(std::string directory, int timeoutMs)
 
 std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t& error)
 {
-    const std::string path = m_directory + "/" + (writable ? fs::ReadWriteName : fs::ReadOnlyName);
+    const std::string path =
+        m_directory + "/" + (writable ? fs::ReadWriteSocketName : fs::ReadOnlySocketName);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path) {
@@ -143,15 +143,17 @@ std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t&
         return nullptr;
     }
     // The service says whether it accepts this peer before anything is asked.
-    uint8_t hello[8];
+    uint8_t raw[fs::HelloSize + 1];
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, m_timeoutMs) <= 0 || recv(fd, hello, sizeof hello, 0) != sizeof hello) {
+    const ssize_t got = poll(&p, 1, m_timeoutMs) > 0 ? recv(fd, raw, sizeof raw, 0) : -1;
+    const auto hello = got > 0 ? fs::decodeHello(raw, static_cast<size_t>(got)) : std::nullopt;
+    if (!hello) {
         error = ErrFileNotFound;
         close(fd);
         return nullptr;
     }
-    const uint32_t status = fs::getU32(hello);
-    const uint32_t mode = fs::getU32(hello + 4);
+    const uint32_t status = hello->error;
+    const uint32_t mode = hello->accessMode;
     if (status != 0 || mode != (writable ? 2u : 1u)) {
         error = status != 0 ? status : ErrAccessDenied;
         close(fd);
@@ -301,7 +303,7 @@ uint32_t FilterService::start(const std::string& name)
     int status = 0;
     waitpid(first, &status, 0);
     // Started means answering: wait (bounded) for the sockets.
-    const std::string socket = m_runDir + "/" + fs::ReadOnlyName;
+    const std::string socket = m_runDir + "/" + fs::ReadOnlySocketName;
     for (int i = 0; i < 100; ++i) {
         struct stat st;
         if (stat(socket.c_str(), &st) == 0 && runningPid(name))
