@@ -19,7 +19,7 @@ else()
 endif()
 set(VB_SYSTEMD_UNITDIR ${_vb_unitdir_default} CACHE PATH "Where the system service unit goes")
 set(VB_FILTERD_CAPS
-    "CAP_BPF CAP_PERFMON CAP_NET_ADMIN CAP_SYS_ADMIN CAP_SYS_PTRACE CAP_DAC_READ_SEARCH CAP_CHOWN"
+    "CAP_BPF CAP_NET_ADMIN CAP_SYS_ADMIN CAP_SYS_PTRACE CAP_CHOWN"
     CACHE STRING "Capability bounding set of the filter service")
 
 set(_vb_pkg ${CMAKE_BINARY_DIR}/packaging)
