@@ -55,6 +55,10 @@ box_links() { # cgroup BPF links on the box's cgroup
 export -f box_exec in_box as_user box_links
 export BOX_PID1 BOX_CG
 
+# The target the unit is enabled for, so that enabling means starting with the machine.
+printf '[Unit]\nDescription=Box multi-user stub\n' >"$BOX_DIR/units/multi-user.target"
+in_box systemctl daemon-reload
+
 out=$(in_box dpkg -i "$deb"); rc=$?
 echo "$out"
 check "dpkg -i installs the package" [ "$rc" -eq 0 ]
@@ -98,6 +102,11 @@ sums=$(as_user '' "$VB_BIN_DIR/vb_flowctl" /run/pswfp sums)
 echo "$sums"
 check "a user sees the transfer: one process sent 300000 and received 200000 bytes" \
   bash -c "awk '{for(i=1;i<=NF;i++){split(\$i,kv,\"=\"); v[kv[1]]=kv[2]} if (v[\"out\"]>=300000 && v[\"in\"]>=200000) f=1} END{exit !f}' <<<'$sums'"
+
+# Enabled means started when the machine comes up.
+in_box systemctl stop pswfp.service
+in_box systemctl start multi-user.target
+check "reaching multi-user.target starts the enabled service" wait_active pswfp.service
 
 # A ball running as root finds the packaged unit: it starts it and writes no unit of its own.
 filterd="$(in_box systemctl show -P ExecStart pswfp.service | sed -n 's/.*path=\([^ ;]*\).*/\1/p')"
