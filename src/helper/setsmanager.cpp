@@ -31,6 +31,18 @@ void SetsGeneral::setAppPathForTests(const QString& path)
     g_appPathOverride = path.isEmpty() ? QString() : QDir::cleanPath(path);
 }
 
+QString SetsGeneral::userDataPath(const QString& name)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/verdant-ball/") + name;
+}
+
+QString SetsGeneral::userConfigPath(const QString& name)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/verdant-ball/") + name;
+}
+
 QString SetsManager::userFilePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,83 @@ bool validName(const std::string& name)
               c == '-' || c == '_'))
             return false;
     return true;
+}
+
+// A root service must never run a file that someone other than root could have replaced: the
+// binary and every folder above it (as given and as resolved) must belong to root and be
+// writable by nobody else.
+bool trustedByRoot(const std::string& path)
+{
+    auto ownedByRoot = [](const std::string& p, bool followLinks) {
+        struct stat st;
+        if ((followLinks ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode))
+            return st.st_uid == 0;
+        return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    };
+    auto everyFolder = [&](const std::string& p, bool followLinks) {
+        if (p.empty() || p[0] != '/' || !ownedByRoot(p, followLinks))
+            return false;
+        for (size_t slash = p.rfind('/'); slash != std::string::npos && slash > 0;
+             slash = p.rfind('/', slash - 1))
+            if (!ownedByRoot(p.substr(0, slash), true))
+                return false;
+        return ownedByRoot("/", true);
+    };
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+        return false;
+    struct stat st;
+    return everyFolder(path, false) && everyFolder(resolved, true) && stat(resolved, &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+// One word of a unit's command line, quoted so that spaces, quotes, backslashes, systemd's
+// specifiers (%) and variables ($) stay literal.
+std::string unitQuoted(const std::string& word)
+{
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (c == '%')
+            out += '%';
+        if (c == '$')
+            out += '$';
+        out += c;
+    }
+    return out + '"';
+}
+
+// Units this library wrote carry this line; packaged units never do and are never touched.
+constexpr const char* OwnUnitMarker = "# Written by Verdant Ball";
+
+bool ownUnit(const std::string& path)
+{
+    std::string first;
+    return readFile(path, first) && first == OwnUnitMarker;
+}
+
+// The binary ExecStart of a unit this library wrote names.
+std::string ownUnitBinary(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("ExecStart=\"", 0) != 0)
+            continue;
+        std::string word;
+        for (size_t i = 11; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size())
+                ++i;
+            else if ((line[i] == '%' || line[i] == '$') && i + 1 < line.size())
+                ++i;
+            word += line[i];
+        }
+        return word;
+    }
+    return std::string();
 }
 
 } // namespace
@@ -232,18 +310,22 @@ uint32_t FilterService::install(const std::string& name, const std::string& bina
     if (!validName(name) || binaryPath.empty() || binaryPath[0] != '/' ||
         binaryPath.find('\n') != std::string::npos)
         return ErrInvalidParameter;
+    // A packaged unit is found here and never shadowed by a second one.
     if (state(name) != ServiceState::Missing)
         return ErrServiceExists;
     if (access(binaryPath.c_str(), X_OK) != 0)
         return ErrFileNotFound;
+    if (!trustedByRoot(binaryPath))
+        return ErrAccessDenied;
     if (systemdRuns()) {
         const std::string unit = "/etc/systemd/system/" + name + ".service";
         std::ofstream out(unit);
         if (!out)
             return ErrAccessDenied;
-        out << "[Unit]\nDescription=Traffic filter service\n\n[Service]\nExecStart=" << binaryPath;
+        out << OwnUnitMarker << "\n[Unit]\nDescription=Traffic filter service\n\n[Service]\n"
+            << "ExecStart=" << unitQuoted(binaryPath);
         for (const auto& a : m_extraArgs)
-            out << ' ' << a;
+            out << ' ' << unitQuoted(a);
         out << "\nRestart=on-failure\n";
         out.close();
         return runCommand({"systemctl", "daemon-reload"}) == 0 ? ErrSuccess : ErrAccessDenied;
@@ -266,12 +348,19 @@ uint32_t FilterService::start(const std::string& name)
         return ErrServiceDoesNotExist;
     if (s == ServiceState::Running)
         return ErrServiceAlreadyRunning;
-    if (systemdRuns())
+    if (systemdRuns()) {
+        // A unit of our own names a binary we chose once; it must still be root's alone.
+        const std::string unit = "/etc/systemd/system/" + name + ".service";
+        if (ownUnit(unit) && !trustedByRoot(ownUnitBinary(unit)))
+            return ErrAccessDenied;
         return runCommand({"systemctl", "start", name + ".service"}) == 0 ? ErrSuccess
                                                                           : ErrAccessDenied;
+    }
     std::string binary;
     if (!readFile(recordPath(name), binary) || binary.empty())
         return ErrServiceDoesNotExist;
+    if (!trustedByRoot(binary))
+        return ErrAccessDenied;
     mkdir(m_runDir.c_str(), 0755);
     std::vector<std::string> args{binary,        "--supervise",  "--pidfile",
                                   pidPath(name), "--socket-dir", m_runDir};
@@ -318,8 +407,12 @@ uint32_t FilterService::remove(const std::string& name)
     if (!validName(name))
         return ErrInvalidParameter;
     if (systemdRuns()) {
-        runCommand({"systemctl", "stop", name + ".service"});
+        // Only a unit this library wrote is stopped and deleted; a packaged one belongs to the
+        // package manager.
         const std::string unit = "/etc/systemd/system/" + name + ".service";
+        if (!ownUnit(unit))
+            return state(name) == ServiceState::Missing ? ErrServiceDoesNotExist : ErrAccessDenied;
+        runCommand({"systemctl", "stop", name + ".service"});
         if (unlink(unit.c_str()) != 0)
             return ErrServiceDoesNotExist;
         runCommand({"systemctl", "daemon-reload"});
