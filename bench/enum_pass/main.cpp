@@ -30,7 +30,7 @@ double median(std::vector<double> v)
 int processCount()
 {
     int n = 0;
-    enumProcessIds([&n](DWORD) { return ++n > 0; });
+    enumProcessIds([&n](vb::platform::ProcessId) { return ++n > 0; });
     return n;
 }
 } // namespace

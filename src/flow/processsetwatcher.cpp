@@ -27,7 +27,7 @@ bool ProcessSetWatcher::changed()
 {
     std::set<uint32_t> now;
     bool change = false;
-    const bool ok = m_enumerate([&](DWORD id) {
+    const bool ok = m_enumerate([&](vb::platform::ProcessId id) {
         if (!change && m_ids.count(id) == 0)
             change = true;
         now.insert(id);

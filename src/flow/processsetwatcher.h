@@ -12,7 +12,7 @@
 class ProcessSetWatcher
 {
 public:
-    using Enumerate = std::function<bool(const std::function<bool(DWORD)>&)>;
+    using Enumerate = std::function<bool(const std::function<bool(vb::platform::ProcessId)>&)>;
     using Tick = std::function<uint32_t()>;
     // When the ids cannot be read, report a change at most this often.
     static constexpr uint32_t kFallbackIntervalMs = 10000;

@@ -16,7 +16,7 @@ void emptyAllWorkingSets()
     const std::shared_ptr<vb::platform::IWorkingSets> sets = vb::platform::current().workingSets;
     if (!sets)
         return;
-    enumProcessIds([&sets](DWORD pid) {
+    enumProcessIds([&sets](vb::platform::ProcessId pid) {
         sets->emptyWorkingSet(pid); // a process that may not be touched is simply skipped
         return true;
     });

@@ -34,7 +34,7 @@ bool enumWindowCandidates(const WindowCandidateFn& fn)
     std::vector<TopLevelWindow> all;
     const bool ok = windows->topLevelWindows(all);
     // Only the keys matter: one call per process, however many windows it shows.
-    std::map<DWORD, std::set<uintptr_t>> byProcess;
+    std::map<ProcessId, std::set<uintptr_t>> byProcess;
     for (const TopLevelWindow& w : all) {
         if (w.owned || !w.visible || w.tool)
             continue;
@@ -57,7 +57,7 @@ int enumCandidates(CandidateFn fn)
     });
     if (services)
         flags |= CE_Services;
-    if (enumWindowCandidates([&fn](DWORD pid) { fn(pid, nullptr, nullptr); }))
+    if (enumWindowCandidates([&fn](ProcessId pid) { fn(pid, nullptr, nullptr); }))
         flags |= CE_Windows;
     return flags;
 }

@@ -13,9 +13,9 @@
 
 // Process id, service key name, service display name; both names are null for a windowed
 // process.
-using CandidateFn = std::function<void(DWORD, const wchar_t*, const wchar_t*)>;
+using CandidateFn = std::function<void(vb::platform::ProcessId, const wchar_t*, const wchar_t*)>;
 using ServiceCandidateFn = std::function<void(const vb::platform::ServiceInfo&)>;
-using WindowCandidateFn = std::function<void(DWORD)>;
+using WindowCandidateFn = std::function<void(vb::platform::ProcessId)>;
 
 enum CandidateFlags : int {
     CE_Services = 0x1, // the services were enumerated

@@ -82,7 +82,7 @@ ProcessEnumerator::ProcessEnumerator(ProcJudges_ptr judges, KeepChoiceFn keep)
     : m_judges(std::move(judges)), m_keep(std::move(keep))
 {}
 
-void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName,
+void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
                                      const wchar_t* displayName)
 {
     if (pid < 5)
@@ -140,9 +140,8 @@ ProcListItems_ptr ProcessEnumerator::run()
     m_adviceTotal = m_optionalTotal = 0;
     {
         JudgingScope scope(m_judges);
-        enumCandidates([this](DWORD pid, const wchar_t* name, const wchar_t* display) {
-            addCandidate(pid, name, display);
-        });
+        enumCandidates([this](vb::platform::ProcessId pid, const wchar_t* name,
+                              const wchar_t* display) { addCandidate(pid, name, display); });
     }
     auto result = std::make_shared<QList<ProcListItem>>();
     if (!m_advice.isEmpty()) {
@@ -174,8 +173,8 @@ ProcJudges_ptr passJudges(const std::shared_ptr<IProcessJudge>& ownJudge)
 
 KeepChoiceFn keepChoicesOf(const QList<ProcListItem>& current)
 {
-    auto uncheckedAdvice = std::make_shared<std::set<DWORD>>();
-    auto checkedOptional = std::make_shared<std::set<DWORD>>();
+    auto uncheckedAdvice = std::make_shared<std::set<vb::platform::ProcessId>>();
+    auto checkedOptional = std::make_shared<std::set<vb::platform::ProcessId>>();
     for (const ProcListItem& r : current) {
         if (r.group == JR_Advice && !r.select)
             uncheckedAdvice->insert(r.pid);

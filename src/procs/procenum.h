@@ -35,7 +35,8 @@ class ProcessEnumerator : public QObject
     Q_OBJECT
 public:
     ProcessEnumerator(ProcJudges_ptr judges, KeepChoiceFn keep);
-    void addCandidate(DWORD pid, const wchar_t* serviceName, const wchar_t* displayName);
+    void addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
+                      const wchar_t* displayName);
     // Runs the whole pass; the result is never an empty pointer.
     ProcListItems_ptr run();
 

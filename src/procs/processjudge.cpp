@@ -46,7 +46,7 @@ const wchar_t* const kKnownShells[] = {L"/gnome-shell",
 std::mutex g_whiteMutex;
 bool g_whiteKnown = false;
 std::vector<std::wstring> g_shellPaths;
-DWORD g_ownPid = 0;
+vb::platform::ProcessId g_ownPid = 0;
 
 void computeWhiteValues()
 {
@@ -89,7 +89,7 @@ const std::vector<std::wstring>& JudgeSystemWhite::shellPaths()
     return g_shellPaths;
 }
 
-DWORD JudgeSystemWhite::ownProcessId()
+vb::platform::ProcessId JudgeSystemWhite::ownProcessId()
 {
     std::lock_guard<std::mutex> lock(g_whiteMutex);
     computeWhiteValues();

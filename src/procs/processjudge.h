@@ -47,7 +47,7 @@ public:
     // cannot be found, the file names of the usual shells and window managers ("/openbox").
     // Taken on first use and kept.
     static const std::vector<std::wstring>& shellPaths();
-    static DWORD ownProcessId();
+    static vb::platform::ProcessId ownProcessId();
     // Tests change the desktop under the judge; production never does.
     static void forgetCachedValues();
 };

@@ -3,12 +3,11 @@
 // worker and the traffic sampler.
 #pragma once
 
-#include <cstdint>
-#include <functional>
+#include "platform/types.h"
 
-using DWORD = uint32_t;
+#include <functional>
 
 // Calls cb for every non-zero process id, in the system's order, until it returns false.
 // False when the ids cannot be read (nothing is called then). Keeps no state: any thread may
 // call it.
-bool enumProcessIds(const std::function<bool(DWORD)>& cb);
+bool enumProcessIds(const std::function<bool(vb::platform::ProcessId)>& cb);

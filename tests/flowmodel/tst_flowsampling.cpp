@@ -160,7 +160,7 @@ FlowSamplingSetup TestFlowSampling::setup()
         return false;
     };
     s.loadConfig = [] {};
-    s.enumerate = [](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(1);
         return true;
     };
@@ -266,10 +266,10 @@ void TestFlowSampling::intervalSurvivesTheTickWrap()
 
 void TestFlowSampling::watcherSeesStartsAndExits()
 {
-    std::set<DWORD> running{1, 2, 3};
+    std::set<vb::platform::ProcessId> running{1, 2, 3};
     ProcessSetWatcher w(
-        [&running](const std::function<bool(DWORD)>& cb) {
-            for (DWORD id : running)
+        [&running](const std::function<bool(vb::platform::ProcessId)>& cb) {
+            for (vb::platform::ProcessId id : running)
                 cb(id);
             return true;
         },
@@ -292,7 +292,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
     bool readable = true;
     uint32_t now = 500;
     ProcessSetWatcher w(
-        [&readable](const std::function<bool(DWORD)>& cb) {
+        [&readable](const std::function<bool(vb::platform::ProcessId)>& cb) {
             if (!readable)
                 return false;
             cb(7);
@@ -342,7 +342,7 @@ void TestFlowSampling::workerWithoutDevice()
     m_network->connected = true;
     std::atomic<int> pass{0};
     auto s = setup();
-    s.enumerate = [&pass](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [&pass](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(1);
         if (pass++ >= 3)
             cb(2); // a process starts after a few cycles
@@ -501,7 +501,7 @@ void TestFlowSampling::modelFollowsTheWorker()
     QSignalSpy processes(model.get(), &FlowDataList::processChanged);
     std::atomic<int> pass{0};
     auto s = setup();
-    s.enumerate = [&pass](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [&pass](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(pass++ < 2 ? 1 : 5);
         return true;
     };

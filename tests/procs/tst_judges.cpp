@@ -10,11 +10,11 @@ using namespace vb::platform;
 Q_DECLARE_METATYPE(JudgeResult)
 
 namespace {
-ProcInfo process(DWORD pid, const wchar_t* path)
+ProcInfo process(ProcessId pid, const wchar_t* path)
 {
     return ProcInfo(pid, path, 4096, nullptr, nullptr);
 }
-ProcInfo service(DWORD pid, const wchar_t* name, const wchar_t* path = L"/usr/sbin/daemon")
+ProcInfo service(ProcessId pid, const wchar_t* name, const wchar_t* path = L"/usr/sbin/daemon")
 {
     return ProcInfo(pid, path, 4096, name, L"A daemon");
 }

@@ -140,7 +140,7 @@ private Q_SLOTS:
                               win(8, 63, true, true)};
         QStringList seen;
         const int flags =
-            enumCandidates([&](DWORD pid, const wchar_t* name, const wchar_t* display) {
+            enumCandidates([&](ProcessId pid, const wchar_t* name, const wchar_t* display) {
                 seen << QStringLiteral("%1:%2:%3")
                             .arg(pid)
                             .arg(name ? QString::fromWCharArray(name) : QStringLiteral("-"))
@@ -156,11 +156,11 @@ private Q_SLOTS:
         m_services->reachable = false;
         m_windows->windows = {win(1, 70)};
         m_windows->walkOk = false; // a walk that broke off keeps what it found
-        QList<DWORD> pids;
+        QList<ProcessId> pids;
         const int flags =
-            enumCandidates([&](DWORD pid, const wchar_t*, const wchar_t*) { pids << pid; });
+            enumCandidates([&](ProcessId pid, const wchar_t*, const wchar_t*) { pids << pid; });
         QCOMPARE(flags, 0);
-        QCOMPARE(pids, QList<DWORD>{70});
+        QCOMPARE(pids, QList<ProcessId>{70});
     }
 
     void aPassGroupsJudgesAndTotals()
@@ -383,12 +383,12 @@ private Q_SLOTS:
         const QString sleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath();
         // Some already gone (and reaped), some ending while the passes run.
         std::vector<std::unique_ptr<QProcess>> kids;
-        QSet<DWORD> gone, all;
+        QSet<ProcessId> gone, all;
         for (int i = 0; i < 40; ++i) {
             auto k = std::make_unique<QProcess>();
             k->start(QStringLiteral("/bin/sleep"), {i < 10 ? "0" : "0.05"});
             QVERIFY(k->waitForStarted());
-            const auto pid = static_cast<DWORD>(k->processId());
+            const auto pid = static_cast<ProcessId>(k->processId());
             all << pid;
             if (i < 10) {
                 QVERIFY(k->waitForFinished(5000));

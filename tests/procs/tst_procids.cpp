@@ -43,7 +43,7 @@ private Q_SLOTS:
         QFETCH(QList<uint>, capacities);
         useFake(static_cast<size_t>(processes));
         int calls = 0;
-        QVERIFY(enumProcessIds([&](DWORD) { return ++calls > 0; }));
+        QVERIFY(enumProcessIds([&](ProcessId) { return ++calls > 0; }));
         QCOMPARE(calls, processes);
         QCOMPARE(QList<uint>(m_fake->enumCapacities.begin(), m_fake->enumCapacities.end()),
                  capacities);
@@ -53,19 +53,19 @@ private Q_SLOTS:
     {
         useFake(0);
         m_fake->order = {7, 0, 3, 0, 12};
-        std::vector<DWORD> seen;
-        QVERIFY(enumProcessIds([&](DWORD id) {
+        std::vector<ProcessId> seen;
+        QVERIFY(enumProcessIds([&](ProcessId id) {
             seen.push_back(id);
             return true;
         }));
-        QCOMPARE(seen, (std::vector<DWORD>{7, 3, 12}));
+        QCOMPARE(seen, (std::vector<ProcessId>{7, 3, 12}));
     }
 
     void stopsAtTheFirstFalse()
     {
         useFake(50);
         int calls = 0;
-        QVERIFY(enumProcessIds([&](DWORD) {
+        QVERIFY(enumProcessIds([&](ProcessId) {
             ++calls;
             return false;
         }));
@@ -77,7 +77,7 @@ private Q_SLOTS:
         useFake(5);
         m_fake->failEnum = true;
         int calls = 0;
-        QVERIFY(!enumProcessIds([&](DWORD) {
+        QVERIFY(!enumProcessIds([&](ProcessId) {
             ++calls;
             return true;
         }));
@@ -92,11 +92,11 @@ private Q_SLOTS:
         QProcess child;
         child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
         QVERIFY(child.waitForStarted());
-        const DWORD childPid = static_cast<DWORD>(child.processId());
+        const ProcessId childPid = static_cast<ProcessId>(child.processId());
         bool sawChild = false, sawSelf = false, sawZero = false;
-        QVERIFY(enumProcessIds([&](DWORD id) {
+        QVERIFY(enumProcessIds([&](ProcessId id) {
             sawChild |= id == childPid;
-            sawSelf |= id == static_cast<DWORD>(::getpid());
+            sawSelf |= id == static_cast<ProcessId>(::getpid());
             sawZero |= id == 0;
             return true;
         }));

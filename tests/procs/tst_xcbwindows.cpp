@@ -23,15 +23,15 @@ class TestXcbWindows : public QObject
     bool m_wm = false;
     std::map<QString, std::unique_ptr<QProcess>> m_clients;
 
-    DWORD pidOf(const QString& kind) const
+    ProcessId pidOf(const QString& kind) const
     {
-        return static_cast<DWORD>(m_clients.at(kind)->processId());
+        return static_cast<ProcessId>(m_clients.at(kind)->processId());
     }
 
-    QList<DWORD> candidates()
+    QList<ProcessId> candidates()
     {
-        QList<DWORD> pids;
-        enumWindowCandidates([&](DWORD pid) { pids << pid; });
+        QList<ProcessId> pids;
+        enumWindowCandidates([&](ProcessId pid) { pids << pid; });
         return pids;
     }
 
@@ -72,7 +72,7 @@ private Q_SLOTS:
     {
         std::vector<TopLevelWindow> all;
         QVERIFY(current().windows->topLevelWindows(all));
-        std::map<DWORD, std::vector<TopLevelWindow>> byPid;
+        std::map<ProcessId, std::vector<TopLevelWindow>> byPid;
         for (const TopLevelWindow& w : all)
             byPid[w.pid].push_back(w);
         // Checks of absence come first: the look-ups below add empty entries.
@@ -107,7 +107,7 @@ private Q_SLOTS:
 
     void candidatesAreTheApplicationsOnce()
     {
-        QList<DWORD> expected;
+        QList<ProcessId> expected;
         for (const char* kind : {"normal", "two", "nopid", "liarpid"})
             expected << pidOf(QLatin1String(kind));
         if (m_wm)
@@ -133,7 +133,7 @@ private Q_SLOTS:
     void aPassListsTheApplicationsAsOptional()
     {
         const auto rows = enumerateForList(std::make_shared<JudgeUserGame>(), {});
-        QList<DWORD> pids;
+        QList<ProcessId> pids;
         for (const ProcListItem& r : *rows) {
             if (r.kind != PK_Process)
                 continue;
@@ -151,7 +151,7 @@ private Q_SLOTS:
     void aClientThatQuitsIsGone()
     {
         auto& p = m_clients.at(QStringLiteral("normal"));
-        const DWORD pid = pidOf(QStringLiteral("normal"));
+        const ProcessId pid = pidOf(QStringLiteral("normal"));
         p->kill();
         QVERIFY(p->waitForFinished(5000));
         // The server drops the windows of a closed connection; ask until it has (bounded).
