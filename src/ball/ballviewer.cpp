@@ -33,12 +33,12 @@ const QString kNoteDocument = QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemory
 constexpr quint64 kNoteAmountFrom = 0x100000;
 } // namespace
 
-BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::current()) {}
+BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::makeNative()) {}
 
 BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
     : BaseView(parent), m_backends(std::move(backends))
 {
-    m_flowDataList = std::make_shared<FlowDataList>();
+    m_flowDataList = std::make_shared<FlowDataList>(m_backends);
     // The boost lists join the ball with their subsystem here, before the skin catalogue.
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
@@ -441,7 +441,8 @@ void BallViewer::MemoryStartEmptyMemorySet()
         return;
     setEmptingMemorySet(true);
     qDebug() << "BallViewer: memory release started";
-    if (!vb::memory::startEmptingMemorySet(std::move(notifier))) {
+    if (!vb::memory::startEmptingMemorySet(std::move(notifier),
+                                           vb::memory::ReleaseBackends::of(m_backends))) {
         // No finished will ever come: without this the ball would ignore every later release.
         setEmptingMemorySet(false);
     }

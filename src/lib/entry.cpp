@@ -1,10 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/ballviewer.h"
 #include "lib/verdantball.h"
+#include "procs/procenum.h"
 
 #include <QTranslator>
 
 namespace {
+// The library's load and unload: the shared white judge lives exactly as long as the library.
+// It is made here rather than by the lists, which come and go with each ball.
+struct LibraryLifetime
+{
+    LibraryLifetime()
+    {
+        const vb::platform::Platform native = vb::platform::makeNative();
+        systemWhiteJudge = std::make_shared<JudgeSystemWhite>(native.processes, native.windows);
+    }
+    ~LibraryLifetime() { systemWhiteJudge.reset(); }
+    LibraryLifetime(const LibraryLifetime&) = delete;
+    LibraryLifetime& operator=(const LibraryLifetime&) = delete;
+};
+const LibraryLifetime g_lifetime;
+
 BallViewer* asBall(BaseView* v)
 {
     return qobject_cast<BallViewer*>(v);

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/procids.h"
 
-#include "platform/platform.h"
-
 #include <vector>
 
-bool enumProcessIds(const std::function<bool(vb::platform::ProcessId)>& cb)
+bool enumProcessIds(const std::shared_ptr<vb::platform::IProcesses>& procs,
+                    const std::function<bool(vb::platform::ProcessId)>& cb)
 {
-    auto procs = vb::platform::current().processes;
     if (!procs)
         return false;
     // Start with room for 4096 ids; a completely filled buffer may have been too small, so

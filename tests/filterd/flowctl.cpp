@@ -25,9 +25,8 @@ int main(int argc, char** argv)
     }
     vb::platform::Platform p;
     p.filterDevice = std::make_shared<vb::platform::linux_::SocketFilterDevice>(argv[1]);
-    vb::platform::install(p);
     const std::string cmd = argv[2];
-    PSFilter filter;
+    PSFilter filter(p.filterDevice);
     if (cmd == "mode") {
         std::printf("mode=%d\n", filter.accessMode());
         return 0;
@@ -64,7 +63,8 @@ int main(int argc, char** argv)
                             static_cast<unsigned long long>(s.in),
                             static_cast<unsigned long long>(s.out));
             } else {
-                FlowDataProc row(pid, s.count, s.in, 0, s.out, 0, 0, s.count == 0);
+                FlowDataProc row(pid, s.count, s.in, 0, s.out, 0, 0, s.count == 0,
+                                 ProcessPathSource{p.filterDevice, {}});
                 std::printf("row pid=%llu count=%u in=%llu out=%llu dead=%d path=%s\n",
                             static_cast<unsigned long long>(row.pid), row.connectionCount,
                             static_cast<unsigned long long>(row.flowIn),

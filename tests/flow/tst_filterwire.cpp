@@ -69,10 +69,6 @@ private slots:
     {
         m_device = std::make_shared<fake::ScriptedFilterDevice>();
         m_volumes = std::make_shared<fake::FakeVolumes>();
-        Platform p;
-        p.filterDevice = m_device;
-        p.volumes = m_volumes;
-        install(p);
     }
 
     void pathList_data()
@@ -202,7 +198,7 @@ private slots:
                        {42, 5, 9, 9, 9, 9, 9, 1000, 2000},
                        {43, 0, 1, 1, 1, 1, 1, 3, 4}}),
              -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         std::vector<ConnectionDataItem> live;
         std::vector<ConnectionDataHistoryItem> history;
         QVERIFY(filter.queryConnections(
@@ -273,7 +269,7 @@ private slots:
                 r.bytes = wire::connList(list);
             m_device->script->replies.push_back(r);
         }
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         int got = 0;
         QCOMPARE(filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr), ok);
         QCOMPARE(got, delivered);
@@ -294,7 +290,7 @@ private slots:
         r.bytes = wire::connList({{1, 0, 0, 0, 0, 0, 0, 1, 1}});
         r.reportedLength = 5000;
         m_device->script->replies.push_back(r);
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         int got = 0;
         QVERIFY(!filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr));
         QCOMPARE(got, 0);
@@ -309,7 +305,7 @@ private slots:
         wire::pathEnd(chunk2);
         m_device->script->replies.push_back({234, chunk1, -1});
         m_device->script->replies.push_back({0, chunk2, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         std::vector<PathHit> hits;
         filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) {
             hits.push_back({pid, p});
@@ -347,7 +343,7 @@ private slots:
         wire::pathRecord(b, 9, ntPath.toStdU16String());
         wire::pathEnd(b);
         m_device->script->replies.push_back({0, b, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QString got;
         filter.queryProcessPaths(
             [&](quint64, const std::wstring& p) { got = QString::fromStdWString(p); });
@@ -384,7 +380,7 @@ private slots:
             m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
         m_device->script->replies.push_back({0, {}, -1});
         m_device->script->replies.push_back({0, {}, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QVERIFY(filter.blockPath(path.toStdWString()));
         QVERIFY(filter.unblockPath(path.toStdWString()));
         const auto& calls = m_device->script->calls;
@@ -401,7 +397,7 @@ private slots:
     {
         m_device->allowWrite = false;
         m_device->script->replies.push_back({ErrAccessDenied, {}, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QCOMPARE(filter.accessMode(), 1);
         QVERIFY(filter.readOnly());
         QVERIFY(!filter.blockPath(L"/usr/bin/x"));
@@ -411,7 +407,7 @@ private slots:
     {
         m_device->allowWrite = false;
         m_device->allowRead = false;
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QCOMPARE(filter.accessMode(), 0);
         QVERIFY(!filter.queryConnections(nullptr, nullptr));
         QVERIFY(!filter.blockPath(L"/usr/bin/x"));
@@ -425,7 +421,7 @@ private slots:
     {
         m_device->script->disconnectWhenEmpty = true;
         m_device->script->replies.push_back({0, wire::connList({}), -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QVERIFY(filter.queryConnections(nullptr, nullptr));
         m_device->allowWrite = false;
         m_device->allowRead = false;
@@ -458,13 +454,14 @@ private slots:
         QFETCH(QString, dos);
         QFETCH(QString, nt);
         m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(dos.toStdWString().c_str())), nt);
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(m_volumes, dos.toStdWString().c_str())),
+                 nt);
         m_volumes->map.clear();
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")),
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(m_volumes, L"/Home/User/App")),
                  QStringLiteral("/Home/User/App"));
         // The Linux volume map is the identity pair: paths pass unchanged, case kept.
         m_volumes->map = {{"", ""}};
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")),
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(m_volumes, L"/Home/User/App")),
                  QStringLiteral("/Home/User/App"));
     }
 

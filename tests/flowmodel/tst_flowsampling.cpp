@@ -142,9 +142,6 @@ void TestFlowSampling::init()
     m_memory = std::make_shared<StillMemory>();
     m_network = std::make_shared<vb::platform::fake::FakeNetworkState>();
     m_provisioned = 0;
-    vb::platform::Platform p;
-    p.filterDevice = m_device; // the path cache asks it too
-    vb::platform::install(p);
     resetProcessPathCache();
 }
 
@@ -153,6 +150,7 @@ FlowSamplingSetup TestFlowSampling::setup()
     FlowSamplingSetup s;
     auto device = m_device;
     s.openFilter = [device] { return std::make_unique<PSFilter>(device); };
+    s.paths.device = device; // the path cache asks it too
     s.memory = m_memory;
     s.network = m_network;
     s.provision = [this] {
@@ -170,7 +168,7 @@ FlowSamplingSetup TestFlowSampling::setup()
 
 void TestFlowSampling::firstReadingHasNoSpeeds()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo info;
     b.begin();
     b.addConnection(live(20, 100, 10));
@@ -191,7 +189,7 @@ void TestFlowSampling::firstReadingHasNoSpeeds()
 
 void TestFlowSampling::deltasAgainstThePreviousReading()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo first, second;
     b.begin();
     b.addConnection(live(10, 100, 100));
@@ -221,7 +219,7 @@ void TestFlowSampling::deltasAgainstThePreviousReading()
 
 void TestFlowSampling::deadProcessesComeLastAndAreNotCarriedOver()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo a, c, d;
     b.begin();
     b.addConnection(live(50, 10, 10));
@@ -252,7 +250,7 @@ void TestFlowSampling::deadProcessesComeLastAndAreNotCarriedOver()
 
 void TestFlowSampling::intervalSurvivesTheTickWrap()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo a, c;
     b.begin();
     b.addConnection(live(1, 0, 0));
@@ -317,7 +315,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
 
 void TestFlowSampling::watcherOnTheRealMachine()
 {
-    ProcessSetWatcher w; // the real process ids
+    ProcessSetWatcher w(processIdsOf(vb::platform::makeNative().processes));
     w.start();
     w.changed();
     const pid_t child = ::fork();

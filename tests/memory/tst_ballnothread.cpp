@@ -87,15 +87,16 @@ void TestBallNoThread::noThreadLeavesTheBallUsable()
     p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
     p.screens = std::make_shared<vb::platform::fake::FakeScreens>();
     vb::test::keepFilterServiceAway(p);
-    vb::platform::install(p);
+    const vb::platform::Platform backends = vb::test::nativeExcept(p);
 
-    BallViewer ball;
+    BallViewer ball(nullptr, backends);
     QSignalSpy flag(&ball, &BallViewer::isEmptingMemorySetChanged);
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
     {
         NoNewTasks limit;
         QVERIFY(limit.ok());
-        QVERIFY(!vb::memory::startEmptingMemorySet(notifier));
+        QVERIFY(!vb::memory::startEmptingMemorySet(notifier,
+                                                   vb::memory::ReleaseBackends::of(backends)));
         ball.MemoryStartEmptyMemorySet();
     }
     QCOMPARE(notifier.use_count(), 1L); // the failed start kept no reference

@@ -23,6 +23,9 @@ private Q_SLOTS:
     void storedSkinAtStart_data();
     void storedSkinAtStart();
     void followsTheChoice();
+
+private:
+    Platform m_backends;
 };
 
 void TestBallWearsSkin::initTestCase()
@@ -36,7 +39,7 @@ void TestBallWearsSkin::init()
     p.screens = std::make_shared<fake::FakeScreens>();
     p.hotKeys = std::make_shared<fake::FakeHotKeys>();
     vb::test::keepFilterServiceAway(p);
-    install(p);
+    m_backends = vb::test::nativeExcept(p);
     SetsManager::removeValueUser(SkinsList::kSettingKey);
 }
 
@@ -65,7 +68,7 @@ void TestBallWearsSkin::storedSkinAtStart()
     QFETCH(QSize, size);
     if (stored.isValid())
         SetsManager::saveValueUser(SkinsList::kSettingKey, stored);
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     QVERIFY(ball.skinCatalogue());
     ball.setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
     QVERIFY(ball.rootObject());
@@ -78,7 +81,7 @@ void TestBallWearsSkin::storedSkinAtStart()
 
 void TestBallWearsSkin::followsTheChoice()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     ball.setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
     QTRY_COMPARE(ball.size(), QSize(120, 48));
     SkinsList* skins = ball.skinCatalogue().get();
