@@ -12,7 +12,7 @@ struct LibraryLifetime
 {
     LibraryLifetime()
     {
-        const vb::platform::Platform native = vb::platform::makeNative();
+        const vb::platform::Platform native = vb::platform::makeNativeProcessViews();
         systemWhiteJudge = std::make_shared<JudgeSystemWhite>(native.processes, native.windows);
     }
     ~LibraryLifetime() { systemWhiteJudge.reset(); }

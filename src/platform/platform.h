@@ -36,5 +36,8 @@ struct Platform
 
 // The build's native backend, made anew.
 Platform makeNative();
+// Only the native processes and windows backends, the rest left empty: what the library needs
+// while it loads, made without reaching a bus, a display or a socket.
+Platform makeNativeProcessViews();
 
 } // namespace vb::platform
