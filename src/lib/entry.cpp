@@ -6,20 +6,15 @@
 #include <QTranslator>
 
 namespace {
-// The library's load and unload: the shared white judge lives exactly as long as the library.
-// It is made here rather than by the lists, which come and go with each ball.
-struct LibraryLifetime
+// Loading the library makes the shared white judge (here, not by the lists, which come and go
+// with each ball); the variable's own destructor releases it when the library unloads. No
+// destructor of ours touches it: the order of static destructors across files is not ours.
+void makeSystemWhiteJudge()
 {
-    LibraryLifetime()
-    {
-        const vb::platform::Platform native = vb::platform::makeNativeProcessViews();
-        systemWhiteJudge = std::make_shared<JudgeSystemWhite>(native.processes, native.windows);
-    }
-    ~LibraryLifetime() { systemWhiteJudge.reset(); }
-    LibraryLifetime(const LibraryLifetime&) = delete;
-    LibraryLifetime& operator=(const LibraryLifetime&) = delete;
-};
-const LibraryLifetime g_lifetime;
+    const vb::platform::Platform native = vb::platform::makeNativeProcessViews();
+    systemWhiteJudge = std::make_shared<JudgeSystemWhite>(native.processes, native.windows);
+}
+Q_CONSTRUCTOR_FUNCTION(makeSystemWhiteJudge)
 
 BallViewer* asBall(BaseView* v)
 {

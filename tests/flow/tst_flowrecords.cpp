@@ -69,7 +69,7 @@ private slots:
         const auto list = path.isEmpty() ? pathList({}) : pathList({{4, path.toStdU16String()}});
         m_device->script->replies.push_back({0, list, -1});
         m_device->script->replies.push_back({0, list, -1});
-        FlowDataProc row(4, 2, 10, 1, 20, 2, 1000, false);
+        FlowDataProc row(4, 2, 10, 1, 20, 2, 1000, false, paths());
         QCOMPARE(row.path, path);
         QCOMPARE(row.system, system);
         QCOMPARE(row.connectionCount, 2u);
