@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "memory/workingsetrelease.h"
 
+#include "core/logging.h"
 #include "memory/emptingmemorysetnotifyer.h"
 #include "procs/procids.h"
-
-#include <QDebug>
 
 #include <boost/thread/thread.hpp>
 
@@ -39,7 +38,7 @@ quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void(
     // A snapshot that failed reads as zero; taking its difference would report all of memory
     // (or nothing) as freed, so without both figures there is no gain to tell.
     if (!haveBefore || !haveAfter) {
-        qDebug() << "memory release: the memory figures could not be read";
+        qCWarning(lcMemory) << "memory release: the memory figures could not be read";
         return 0;
     }
     if (after.freePhysBytes <= before.freePhysBytes)
@@ -75,7 +74,7 @@ bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
         worker.detach();
         return true;
     } catch (const boost::thread_resource_error& e) {
-        qDebug() << "memory release: no thread could be started:" << e.what();
+        qCWarning(lcMemory) << "memory release: no thread could be started:" << e.what();
         return false;
     }
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/procenum.h"
 
+#include "core/logging.h"
 #include "procs/candidates.h"
 
-#include <QDebug>
 #include <QFile>
 
 #include <cwctype>
@@ -91,7 +91,7 @@ void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t*
     if (!procs)
         return;
     if (const uint32_t err = procs->queryAccess(pid)) {
-        qDebug() << "[-------OpenProcess------]" << err;
+        qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
         return;
     }
     // The process may end at any point from here on: every step that fails drops it.

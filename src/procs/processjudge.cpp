@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/processjudge.h"
 
+#include "core/logging.h"
 #include "helper/setsgeneral.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QStringDecoder>
 
@@ -187,8 +187,8 @@ boost::shared_ptr<JudgeUserConfig> loadUserConfig()
     int skipped = 0;
     boost::shared_ptr<JudgeUserConfig> config = JudgeUserConfig::read(f, &skipped);
     if (skipped > 0)
-        qDebug() << "[pulsar.app]" << skipped << "malformed lines skipped," << config->size()
-                 << "entries read";
+        qCWarning(lcProcs) << "[pulsar.app]" << skipped << "malformed lines skipped,"
+                           << config->size() << "entries read";
     boost::atomic_store(&currentUserConfig, config);
     return config;
 }

@@ -28,7 +28,7 @@ namespace {
 QStringList g_debug;
 void collect(QtMsgType type, const QMessageLogContext&, const QString& msg)
 {
-    if (type == QtDebugMsg)
+    if (type == QtDebugMsg || type == QtWarningMsg)
         g_debug << msg;
 }
 
@@ -358,7 +358,7 @@ private Q_SLOTS:
         QCOMPARE(rows->at(0).memory, quint64(10));
     }
 
-    void noBusGivesNoServicesButProcessesWithOneDebugLine()
+    void noBusGivesNoServicesButProcessesWithOneWarning()
     {
         QProcess child;
         child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
