@@ -56,7 +56,9 @@ struct ProcListItem : ProcInfo
     static ProcListItem header(ProcItemKind kind, quint64 total);
 };
 
-using ProcListItems_ptr = std::shared_ptr<QList<ProcListItem>>;
+// A snapshot of rows as it crosses threads: nobody changes it once made; a receiver that must
+// change rows copies them.
+using ProcListItems_ptr = std::shared_ptr<const QList<ProcListItem>>;
 Q_DECLARE_METATYPE(ProcListItems_ptr)
 
 // Registers the snapshot handle with Qt's meta-type system under its own name (once is

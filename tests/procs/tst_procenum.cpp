@@ -502,9 +502,10 @@ private Q_SLOTS:
         QSignalSpy spy(&reply, SIGNAL(enumOver(ProcListItems_ptr, int)));
         auto items = std::make_shared<QList<ProcListItem>>();
         items->append(ProcListItem::header(PK_AdviceHeader, 5));
-        Q_EMIT notifyer.enumOver(items, 0);
+        const ProcListItems_ptr sent = items;
+        Q_EMIT notifyer.enumOver(sent, 0);
         QVERIFY(spy.wait(2000));
-        QCOMPARE(spy.at(0).at(0).value<ProcListItems_ptr>().get(), items.get());
+        QCOMPARE(spy.at(0).at(0).value<ProcListItems_ptr>().get(), sent.get());
         QCOMPARE(spy.at(0).at(1).toInt(), 0);
     }
 };
