@@ -144,9 +144,6 @@ void TestFlowSampling::init()
     m_memory = std::make_shared<StillMemory>();
     m_network = std::make_shared<vb::platform::fake::FakeNetworkState>();
     m_provisioned = 0;
-    vb::platform::Platform p;
-    p.filterDevice = m_device; // the path cache asks it too
-    vb::platform::install(p);
     resetProcessPathCache();
 }
 
@@ -155,6 +152,7 @@ FlowSamplingSetup TestFlowSampling::setup()
     FlowSamplingSetup s;
     auto device = m_device;
     s.openFilter = [device] { return std::make_unique<PSFilter>(device); };
+    s.paths.device = device; // the path cache asks it too
     s.memory = m_memory;
     s.network = m_network;
     s.provision = [this] {
@@ -162,7 +160,7 @@ FlowSamplingSetup TestFlowSampling::setup()
         return false;
     };
     s.loadConfig = [] {};
-    s.enumerate = [](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(1);
         return true;
     };
@@ -172,7 +170,7 @@ FlowSamplingSetup TestFlowSampling::setup()
 
 void TestFlowSampling::firstReadingHasNoSpeeds()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo info;
     b.begin();
     b.addConnection(live(20, 100, 10));
@@ -193,7 +191,7 @@ void TestFlowSampling::firstReadingHasNoSpeeds()
 
 void TestFlowSampling::deltasAgainstThePreviousReading()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo first, second;
     b.begin();
     b.addConnection(live(10, 100, 100));
@@ -223,7 +221,7 @@ void TestFlowSampling::deltasAgainstThePreviousReading()
 
 void TestFlowSampling::deadProcessesComeLastAndAreNotCarriedOver()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo a, c, d;
     b.begin();
     b.addConnection(live(50, 10, 10));
@@ -254,7 +252,7 @@ void TestFlowSampling::deadProcessesComeLastAndAreNotCarriedOver()
 
 void TestFlowSampling::intervalSurvivesTheTickWrap()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo a, c;
     b.begin();
     b.addConnection(live(1, 0, 0));
@@ -268,10 +266,10 @@ void TestFlowSampling::intervalSurvivesTheTickWrap()
 
 void TestFlowSampling::watcherSeesStartsAndExits()
 {
-    std::set<DWORD> running{1, 2, 3};
+    std::set<vb::platform::ProcessId> running{1, 2, 3};
     ProcessSetWatcher w(
-        [&running](const std::function<bool(DWORD)>& cb) {
-            for (DWORD id : running)
+        [&running](const std::function<bool(vb::platform::ProcessId)>& cb) {
+            for (vb::platform::ProcessId id : running)
                 cb(id);
             return true;
         },
@@ -294,7 +292,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
     bool readable = true;
     uint32_t now = 500;
     ProcessSetWatcher w(
-        [&readable](const std::function<bool(DWORD)>& cb) {
+        [&readable](const std::function<bool(vb::platform::ProcessId)>& cb) {
             if (!readable)
                 return false;
             cb(7);
@@ -319,7 +317,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
 
 void TestFlowSampling::watcherOnTheRealMachine()
 {
-    ProcessSetWatcher w; // the real process ids
+    ProcessSetWatcher w(processIdsOf(vb::platform::makeNative().processes));
     w.start();
     w.changed();
     const pid_t child = ::fork();
@@ -344,7 +342,7 @@ void TestFlowSampling::workerWithoutDevice()
     m_network->connected = true;
     std::atomic<int> pass{0};
     auto s = setup();
-    s.enumerate = [&pass](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [&pass](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(1);
         if (pass++ >= 3)
             cb(2); // a process starts after a few cycles
@@ -503,7 +501,7 @@ void TestFlowSampling::modelFollowsTheWorker()
     QSignalSpy processes(model.get(), &FlowDataList::processChanged);
     std::atomic<int> pass{0};
     auto s = setup();
-    s.enumerate = [&pass](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [&pass](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(pass++ < 2 ? 1 : 5);
         return true;
     };

@@ -85,15 +85,16 @@ void TestBallNoThread::noThreadLeavesTheBallUsable()
     vb::platform::Platform p = vb::test::BallFakes().platform();
     p.memory = memory;
     p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
-    vb::platform::install(p);
+    const vb::platform::Platform backends = vb::test::nativeExcept(p);
 
-    BallViewer ball;
+    BallViewer ball(nullptr, backends);
     QSignalSpy flag(&ball, &BallViewer::isEmptingMemorySetChanged);
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
     {
         NoNewTasks limit;
         QVERIFY(limit.ok());
-        QVERIFY(!vb::memory::startEmptingMemorySet(notifier));
+        QVERIFY(!vb::memory::startEmptingMemorySet(notifier,
+                                                   vb::memory::ReleaseBackends::of(backends)));
         ball.MemoryStartEmptyMemorySet();
     }
     QCOMPARE(notifier.use_count(), 1L); // the failed start kept no reference

@@ -263,11 +263,7 @@ void TestWorkingSets::releaseOverOwnProcesses()
     procs->ids = {static_cast<uint32_t>(a.pid()), static_cast<uint32_t>(b.pid()),
                   static_cast<uint32_t>(self)};
     auto memory = std::make_shared<RecordingMemory>();
-    vb::platform::Platform p;
-    p.processes = procs;
-    p.memory = memory;
-    p.workingSets = std::make_shared<PidfdWorkingSets>();
-    vb::platform::install(p);
+    const vb::memory::ReleaseBackends backends{memory, procs, std::make_shared<PidfdWorkingSets>()};
 
     // The real release thread, as the ball starts it.
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
@@ -276,7 +272,7 @@ void TestWorkingSets::releaseOverOwnProcesses()
     connect(notifier.get(), &EmptingMemorySetNotifyer::finished, &receiver,
             [&](quint64 bytes) { finished << bytes; });
     const uint32_t t0 = memory->tickCountMs();
-    QVERIFY(vb::memory::startEmptingMemorySet(notifier));
+    QVERIFY(vb::memory::startEmptingMemorySet(notifier, backends));
     notifier.reset(); // the thread's copy keeps it alive until it has finished
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
     const uint32_t took = memory->tickCountMs() - t0;
