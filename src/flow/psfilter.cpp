@@ -200,7 +200,7 @@ std::wstring dosPathToNtPath(const wchar_t* dosPath)
 {
     if (!dosPath)
         return std::wstring();
-    const std::wstring path(dosPath);
+    std::wstring path(dosPath); // not const: returned as it is below, moved out
     auto volumes = current().volumes;
     const auto map =
         volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
