@@ -198,7 +198,7 @@ std::wstring dosPathToNtPath(const std::shared_ptr<IVolumes>& volumes, const wch
 {
     if (!dosPath)
         return std::wstring();
-    const std::wstring path(dosPath);
+    std::wstring path(dosPath); // not const: returned as it is below, moved out
     const auto map =
         volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
     // Without drive letters (no map, or the identity pair) a path already names the file as

@@ -109,6 +109,25 @@ template <> char* toString(const Row& r)
 }
 } // namespace QTest
 
+// The worker emits from its own thread and QSignalSpy records where a signal is emitted, so a
+// spy on the notifier itself would change its list while the test reads it. The relay takes
+// the signals queued, as the model does, and a spy on it records in the test's thread.
+class Relay : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Relay(FlowDataNotifier* notifier)
+    {
+        connect(notifier, &FlowDataNotifier::dataFound, this, &Relay::dataFound,
+                Qt::QueuedConnection);
+        connect(notifier, &FlowDataNotifier::processChanged, this, &Relay::processChanged,
+                Qt::QueuedConnection);
+    }
+Q_SIGNALS:
+    void dataFound(FlowDataList_ptr list, TotalMemoryCpuFlowInfo_ptr info, bool connected);
+    void processChanged();
+};
+
 class TestFlowSampling : public QObject
 {
     Q_OBJECT
@@ -349,8 +368,9 @@ void TestFlowSampling::workerWithoutDevice()
         return true;
     };
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
-    QSignalSpy changed(notifier.get(), &FlowDataNotifier::processChanged);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
+    QSignalSpy changed(&relay, &Relay::processChanged);
     boost::thread worker = startFlowSampling(notifier, s);
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 5, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(changed.size() >= 1, 10000);
@@ -379,11 +399,21 @@ void TestFlowSampling::workerWithDevice()
         m_device->script->paths = {{40, "/usr/bin/curl"}, {41, "System"}};
     }
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, setup());
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 1, 10000);
     m_device->set({{40, false, 1100, 10}, {40, false, 50, 1029}, {41, true, 7, 8}});
-    QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 3, 10000);
+    // Samples read before the change may still be on their way: wait for one that saw it.
+    const auto grown = [&found] {
+        for (int i = 1; i < found.size(); ++i) {
+            const auto rows = found[i][0].value<FlowDataList_ptr>();
+            if (rows && !rows->isEmpty() && rows->at(0).flowInDelta == 1000)
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 3 && grown(), 10000);
     worker.interrupt();
     worker.join();
     QCOMPARE(m_provisioned.load(), 0);
@@ -418,7 +448,8 @@ void TestFlowSampling::workerOutlivesTheDevice()
 {
     m_device->set({{60, false, 10, 10}});
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, setup());
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 2, 10000);
     QVERIFY(found.last()[0].value<FlowDataList_ptr>()->size() == 1);
@@ -460,7 +491,8 @@ void TestFlowSampling::failedReadsAreSkipped()
 {
     m_device->set({{70, false, 10, 10}});
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, setup());
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 2, 10000);
     {
@@ -529,7 +561,8 @@ void TestFlowSampling::configurationIsLoadedOnceAtStart()
     auto s = setup();
     s.loadConfig = nullptr; // the real loading
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, s);
     QVERIFY(found.wait(10000));
     const auto first = boost::atomic_load(&currentUserConfig);

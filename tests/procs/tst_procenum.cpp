@@ -465,30 +465,95 @@ private Q_SLOTS:
         QCOMPARE(rowsOf(rows), sl({"0:OPTIONAL:0:99", "80:/usr/bin/new:0:99"}));
     }
 
-    void anotherUsersProcessIsListed()
+    // Starts program as a child, by way of setpriv when args are given, and waits (bounded)
+    // until the child's image is the program: before that it is setpriv's.
+    static ProcessId startSleep(QProcess& child, const QStringList& setpriv = {})
     {
-        // Started as "nobody": with the rights to open it (root here), it is an ordinary row.
-        QProcess child;
-        child.start(QStringLiteral("setpriv"),
-                    {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sleep", "30"});
-        QVERIFY(child.waitForStarted());
-        const auto pid = static_cast<ProcessId>(child.processId());
-        // Until setpriv has become sleep, the image is setpriv's: wait for the exec (bounded).
         const QString sleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath();
+        if (setpriv.isEmpty())
+            child.start(sleep, {QStringLiteral("30")});
+        else
+            child.start(QStringLiteral("setpriv"),
+                        setpriv + QStringList{sleep, QStringLiteral("30")});
+        if (!child.waitForStarted())
+            return 0;
+        const auto pid = static_cast<ProcessId>(child.processId());
         linux_::ProcfsProcesses real;
         for (int i = 0; i < 200 && QString::fromStdString(real.imagePath(pid)) != sleep; ++i)
             QTest::qWait(10);
+        return pid;
+    }
+
+    QList<ProcListItem> listWindowsOf(std::initializer_list<ProcessId> pids)
+    {
         m_backends.processes = std::make_shared<linux_::ProcfsProcesses>();
         whiteJudgeOnTheBackends();
-        m_windows->windows = {win(1, pid)};
-        const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
+        uintptr_t id = 1;
+        for (ProcessId pid : pids)
+            m_windows->windows.push_back(win(id++, pid));
+        return *enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
+    }
+
+    void anotherUsersProcessIsListed()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to open another user's process (the ordinary user's view is "
+                  "anotherUsersProcessIsNotListedForAnOrdinaryUser)");
+        // Started as "nobody": with the rights to open it (root here), it is an ordinary row.
+        QProcess child;
+        const ProcessId pid =
+            startSleep(child, {"--reuid=65534", "--regid=65534", "--clear-groups"});
+        QVERIFY(pid != 0);
+        const auto rows = listWindowsOf({pid});
         child.kill();
         child.waitForFinished();
-        if (::geteuid() != 0)
-            QSKIP("needs root to open another user's process");
-        QCOMPARE(rows->size(), 2);
-        QCOMPARE(rows->at(1).pid, pid);
-        QCOMPARE(QString::fromStdWString(rows->at(1).path), sleep);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(1).pid, pid);
+        QCOMPARE(QString::fromStdWString(rows.at(1).path),
+                 QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
+    }
+
+    // An ordinary user cannot open another user's process: it is left out, while the user's
+    // own process beside it is listed. Run as root, the test runs this case once more as
+    // "nobody" against a process of root's.
+    void anotherUsersProcessIsNotListedForAnOrdinaryUser()
+    {
+        QProcess other;
+        if (::geteuid() == 0) {
+            const ProcessId rootsPid = startSleep(other);
+            QVERIFY(rootsPid != 0);
+            QProcess again;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("VB_OTHER_PID"), QString::number(rootsPid));
+            again.setProcessEnvironment(env);
+            again.setProcessChannelMode(QProcess::ForwardedChannels);
+            again.start(QStringLiteral("setpriv"),
+                        {"--reuid=65534", "--regid=65534", "--clear-groups",
+                         QCoreApplication::applicationFilePath(),
+                         QStringLiteral("anotherUsersProcessIsNotListedForAnOrdinaryUser")});
+            QVERIFY(again.waitForFinished(60000));
+            other.kill();
+            other.waitForFinished();
+            QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(again.exitCode(), 0);
+            return;
+        }
+        // Without a process of root's handed over, pid 1 stands in when another user owns it.
+        ProcessId theirs = qEnvironmentVariableIntValue("VB_OTHER_PID");
+        if (theirs == 0) {
+            QFileInfo init(QStringLiteral("/proc/1"));
+            if (!init.exists() || init.ownerId() == ::geteuid())
+                QSKIP("no process of another user to look at");
+            theirs = 1;
+        }
+        QProcess mine;
+        const ProcessId own = startSleep(mine);
+        QVERIFY(own != 0);
+        const auto rows = listWindowsOf({theirs, own});
+        mine.kill();
+        mine.waitForFinished();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(1).pid, own);
     }
 
     void theSnapshotTypeCrossesQueuedSignals()
