@@ -17,6 +17,7 @@ class QProcess;
 class FlowDataList;
 class QQmlContext;
 class SkinsList;
+class ProcDataList;
 
 class VERDANTBALL_EXPORT BallViewer : public BaseView
 {
@@ -75,6 +76,9 @@ public:
     std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
     // The traffic model, the source of the ball's RAM and CPU figures ("FlowDataList").
     std::shared_ptr<FlowDataList> flowDataList() const { return m_flowDataList; }
+    // The boost lists of the two modes; a host may share them.
+    std::shared_ptr<ProcDataList> procDataListOffice() const { return m_procDataListOffice; }
+    std::shared_ptr<ProcDataList> procDataListGame() const { return m_procDataListGame; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -129,6 +133,10 @@ private:
     void showScreenCaptureView();
     void registerHotKey();
     void publishToPopup(QQmlContext* ctx);
+    void createProcLists();
+    void connectProcLists();
+    // The list of the Boost page shown; null for no page.
+    ProcDataList* currentProcList() const;
     // Without a compositing manager: cut the window to what the skin draws, on the frames of
     // the moments after a change of skin, size or release state, and of a whole release.
     void reshapeSoon();
@@ -153,5 +161,7 @@ private:
     bool grabbingShape = false;
     QDeadlineTimer shapeUntil;
     std::shared_ptr<FlowDataList> m_flowDataList;
+    std::shared_ptr<ProcDataList> m_procDataListOffice;
+    std::shared_ptr<ProcDataList> m_procDataListGame;
     vb::platform::Platform m_backends;
 };
