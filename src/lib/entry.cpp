@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/ballviewer.h"
 #include "lib/verdantball.h"
+#include "procs/procdatalist.h"
 
 #include <QTranslator>
 
@@ -34,9 +35,49 @@ void destroyBall(BaseView* v)
 {
     delete asBall(v);
 }
+void memoryStartEmptyMemorySet(BaseView* v)
+{
+    if (BallViewer* b = asBall(v))
+        b->MemoryStartEmptyMemorySet();
+}
+void fixCurrent(BaseView* v, bool releaseMemory)
+{
+    if (BallViewer* b = asBall(v))
+        b->fixCurrent(releaseMemory);
+}
+void needEnumCurrent(BaseView* v)
+{
+    if (BallViewer* b = asBall(v))
+        b->needEnumCurrent();
+}
+std::shared_ptr<ProcDataList> procDataList(BaseView* v, int page)
+{
+    BallViewer* b = asBall(v);
+    if (!b)
+        return nullptr;
+    switch (page) {
+    case BallViewer::PP_Office:
+        return b->procDataListOffice();
+    case BallViewer::PP_Game:
+        return b->procDataListGame();
+    default:
+        return nullptr;
+    }
+}
+void beginEnum(ProcDataList* list)
+{
+    if (list)
+        list->beginEnum();
+}
+void beginFix(ProcDataList* list, bool releaseMemory)
+{
+    if (list)
+        list->beginFix(releaseMemory);
+}
 
-const VerdantBallApi kApi{kVerdantBallAbi, createBall, showAtPos,
-                          hideBallView,    showPopup,  destroyBall};
+const VerdantBallApi kApi{
+    kVerdantBallAbi,           createBall, showAtPos,       hideBallView, showPopup, destroyBall,
+    memoryStartEmptyMemorySet, fixCurrent, needEnumCurrent, procDataList, beginEnum, beginFix};
 } // namespace
 
 extern "C" Q_DECL_EXPORT const VerdantBallApi* verdantball_api()

@@ -54,6 +54,7 @@ void TestHostEnv::languageSwitch()
     QCOMPARE(QCoreApplication::translate("QObject", "Hide"), QStringLiteral("Ausblenden"));
     QCOMPARE(QCoreApplication::translate("BallViewer", "Boosted. Your PC performance is good."),
              QStringLiteral("Beschleunigt. Ihr PC läuft gut."));
+    QCOMPARE(QCoreApplication::translate("ProcDataList", "Advice"), QStringLiteral("Empfohlen"));
     // A document that appends nulstr re-evaluates on the switch.
     QQmlEngine engine;
     HostEnvironment::instance().attach(&engine);
