@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/ballviewer.h"
+#include "flow/flowdatalist.h"
 #include "lib/verdantball.h"
 #include "procs/procdatalist.h"
 
@@ -74,10 +75,39 @@ void beginFix(ProcDataList* list, bool releaseMemory)
     if (list)
         list->beginFix(releaseMemory);
 }
+std::shared_ptr<FlowDataList> flowDataList(BaseView* v)
+{
+    BallViewer* b = asBall(v);
+    return b ? b->flowDataList() : nullptr;
+}
+void setLastFixCount(BaseView* v, uint count)
+{
+    if (BallViewer* b = asBall(v))
+        b->setLastFixCount(count);
+}
+void setLastFixMemory(BaseView* v, quint64 bytes)
+{
+    if (BallViewer* b = asBall(v))
+        b->setLastFixMemory(bytes);
+}
 
-const VerdantBallApi kApi{
-    kVerdantBallAbi,           createBall, showAtPos,       hideBallView, showPopup, destroyBall,
-    memoryStartEmptyMemorySet, fixCurrent, needEnumCurrent, procDataList, beginEnum, beginFix};
+// clang-format off
+const VerdantBallApi kApi{kVerdantBallAbi,
+                          createBall,
+                          showAtPos,
+                          hideBallView,
+                          showPopup,
+                          destroyBall,
+                          memoryStartEmptyMemorySet,
+                          fixCurrent,
+                          needEnumCurrent,
+                          procDataList,
+                          beginEnum,
+                          beginFix,
+                          flowDataList,
+                          setLastFixCount,
+                          setLastFixMemory};
+// clang-format on
 } // namespace
 
 extern "C" Q_DECL_EXPORT const VerdantBallApi* verdantball_api()

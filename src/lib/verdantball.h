@@ -4,7 +4,10 @@
 
 #include <memory>
 
+#include <QtGlobal>
+
 class BaseView;
+class FlowDataList;
 class ProcDataList;
 class QWindow;
 
@@ -27,6 +30,11 @@ struct VerdantBallApi
     // A boost list's own entries: refresh from the running system, fix what is ticked.
     void (*beginEnum)(ProcDataList* list);
     void (*beginFix)(ProcDataList* list, bool releaseMemory);
+    // The traffic model, shared with the host.
+    std::shared_ptr<FlowDataList> (*flowDataList)(BaseView* ball);
+    // Store a last fix record without telling anyone.
+    void (*setLastFixCount)(BaseView* ball, uint count);
+    void (*setLastFixMemory)(BaseView* ball, quint64 bytes);
 };
 
 constexpr int kVerdantBallAbi = 2;
