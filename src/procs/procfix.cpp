@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -30,6 +31,12 @@ bool stopService(ServiceManagerHandle& handle, const std::string& name, uint32_t
             return false;
     }
     vb::platform::IServiceManager& manager = *handle.manager;
+    handle.stopping.push_back(name);
+    struct Done
+    {
+        std::vector<std::string>& chain;
+        ~Done() { chain.pop_back(); }
+    } done{handle.stopping};
     ServiceInfo status;
     if (manager.queryService(name, status) != vb::platform::ErrSuccess)
         return false;
@@ -70,9 +77,14 @@ bool stopDependentServices(ServiceManagerHandle& handle, const std::string& name
     std::vector<ServiceInfo> dependents;
     if (!handle.manager->activeDependents(name, dependents))
         return false;
-    for (const ServiceInfo& d : dependents)
+    for (const ServiceInfo& d : dependents) {
+        // One whose stop is under way further up the chain stops there.
+        if (std::find(handle.stopping.begin(), handle.stopping.end(), d.keyName) !=
+            handle.stopping.end())
+            continue;
         if (!stopService(handle, d.keyName, timeoutMs))
             return false; // the later dependents are not tried
+    }
     return true;
 }
 
@@ -112,7 +124,7 @@ FixResult runFix(QList<ProcListItem>& rows, bool releaseMemory,
                  const vb::platform::Platform& backends)
 {
     FixResult result;
-    ServiceManagerHandle services{backends.services, nullptr};
+    ServiceManagerHandle services{backends.services, nullptr, {}};
     for (ProcListItem& row : rows) {
         if (!row.select)
             continue;

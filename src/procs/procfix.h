@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class FixEventNotifyer : public QObject
 {
@@ -36,6 +37,8 @@ struct ServiceManagerHandle
 {
     std::shared_ptr<vb::platform::IServices> services;
     std::unique_ptr<vb::platform::IServiceManager> manager;
+    // The chain of stops under way: units may require each other in a circle.
+    std::vector<std::string> stopping;
 };
 
 // True when the listed process (its id and start time) has ended.

@@ -412,6 +412,20 @@ private Q_SLOTS:
         QVERIFY(!shown[0].fixed); // the list's copy is untouched
     }
 
+    void unitsThatRequireEachOtherStopOnce()
+    {
+        for (const char* u : {"a.service", "b.service", "c.service"})
+            m_services->services.push_back(running(u, 70));
+        m_services->dependents = {{"a.service", {"b.service"}},
+                                  {"b.service", {"c.service", "a.service"}},
+                                  {"c.service", {"a.service"}}};
+        vb::procs::ServiceManagerHandle handle{m_services, nullptr, {}};
+        QVERIFY(vb::procs::stopService(handle, "a.service", 3000));
+        QCOMPARE(m_services->stopped,
+                 (std::vector<std::string>{"c.service", "b.service", "a.service"}));
+        QVERIFY(handle.stopping.empty());
+    }
+
     void aSecondFixWhileFixingIsDroppedAndListsFixApart()
     {
         // The Office list's worker waits in its memory release until the test lets it go.
