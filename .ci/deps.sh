@@ -17,8 +17,10 @@ pkgs=(
   xvfb xauth xdotool x11-utils x11-xserver-utils openbox imagemagick
   dbus systemd iproute2 nftables procps util-linux
   libgl1-mesa-dri
-  # remaking the artwork (tools/art/ballart.py)
+  # remaking the artwork (tools/art/ballart.py) and the application icon
   python3 librsvg2-bin
+  # the Debian package (cpack -G DEB runs dpkg-shlibdeps) and its checks
+  dpkg-dev file lintian desktop-file-utils
 )
 if [ "${VB_SKIP_APT_UPDATE:-0}" != 1 ]; then apt-get update; fi
 apt-get install -y --no-install-recommends "${pkgs[@]}"

@@ -2,7 +2,7 @@
 // filterd: the traffic filter service. Measures per-socket and per-process traffic, blocks the
 // traffic of processes by image path, and answers the filter device's control codes on two
 // Unix sockets. Everything it installs in the kernel goes away when it stops.
-#include "platform/linux/filtersocket.h"
+#include "filterwire/framing.h"
 #include "server.h"
 #include "traffic.h"
 
@@ -107,7 +107,7 @@ int supervise(std::vector<std::string> args, const std::string& pidFile)
 
 int main(int argc, char** argv)
 {
-    std::string socketDir = vb::filtersocket::DefaultDirectory;
+    std::string socketDir = vb::filterwire::DefaultSocketDirectory;
     std::string adminGroup;
     std::string mechanism = "auto";
     std::string cgroupDir;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server.h"
 
-#include "platform/linux/filtersocket.h"
+#include "filterwire/framing.h"
 #include "traffic.h"
 
 #include <signal.h>
@@ -20,7 +20,7 @@
 
 namespace filterd {
 
-namespace fs = vb::filtersocket;
+namespace fs = vb::filterwire;
 
 namespace {
 
@@ -76,9 +76,7 @@ int listenOn(const std::string& path, mode_t mode, gid_t group, std::string& err
 
 void sendHello(int fd, uint32_t error, uint32_t mode)
 {
-    std::vector<uint8_t> msg;
-    fs::putU32(msg, error);
-    fs::putU32(msg, mode);
+    const std::vector<uint8_t> msg = fs::encodeHello(error, mode);
     send(fd, msg.data(), msg.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
@@ -97,9 +95,9 @@ Server::~Server()
     // Only the files this service made: a second service that found them in use leaves the
     // first one's sockets alone.
     if (m_rwListen >= 0)
-        unlink((m_options.socketDir + "/" + fs::ReadWriteName).c_str());
+        unlink((m_options.socketDir + "/" + fs::ReadWriteSocketName).c_str());
     if (m_roListen >= 0)
-        unlink((m_options.socketDir + "/" + fs::ReadOnlyName).c_str());
+        unlink((m_options.socketDir + "/" + fs::ReadOnlySocketName).c_str());
     for (int fd : {m_rwListen, m_roListen, m_signal, m_timer, m_epoll})
         if (fd >= 0)
             close(fd);
@@ -108,8 +106,8 @@ Server::~Server()
 bool Server::listen(std::string& error)
 {
     mkdir(m_options.socketDir.c_str(), 0755);
-    const std::string rw = m_options.socketDir + "/" + fs::ReadWriteName;
-    const std::string ro = m_options.socketDir + "/" + fs::ReadOnlyName;
+    const std::string rw = m_options.socketDir + "/" + fs::ReadWriteSocketName;
+    const std::string ro = m_options.socketDir + "/" + fs::ReadOnlySocketName;
     if (inUse(rw) || inUse(ro)) {
         error = "another filter service serves " + m_options.socketDir;
         return false;

@@ -345,7 +345,7 @@ namespace {
 
 struct SockRead
 {
-    std::vector<LiveSocket>* live;
+    std::vector<ConnectionDataItem>* live;
     std::set<uint64_t> seen;
     std::vector<uint32_t> owners;
 };
@@ -355,13 +355,13 @@ void onSock(const vb_bpf_sock* s, void* ctx)
     auto* r = static_cast<SockRead*>(ctx);
     if (!r->seen.insert(s->cookie).second)
         return;
-    LiveSocket l;
-    l.pid = s->tgid;
-    l.word1 = s->laddr;
-    l.half1 = s->lport;
-    l.half2 = s->rport;
-    l.word2 = s->raddr;
-    l.half3 = s->proto;
+    ConnectionDataItem l;
+    l.processId = s->tgid;
+    l.identityWord1 = s->laddr;
+    l.identityHalf1 = s->lport;
+    l.identityHalf2 = s->rport;
+    l.identityWord2 = s->raddr;
+    l.identityHalf3 = s->proto;
     l.bytesIn = s->rx;
     l.bytesOut = s->tx;
     r->live->push_back(l);
@@ -370,16 +370,18 @@ void onSock(const vb_bpf_sock* s, void* ctx)
 
 void onHistory(uint32_t tgid, uint64_t rx, uint64_t tx, void* ctx)
 {
-    static_cast<std::map<uint32_t, HistoryEntry>*>(ctx)->emplace(tgid, HistoryEntry{tgid, rx, tx});
+    static_cast<std::map<uint32_t, ConnectionDataHistoryItem>*>(ctx)->emplace(
+        tgid, ConnectionDataHistoryItem{tgid, rx, tx});
 }
 
 } // namespace
 
-bool BpfBackend::connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history)
+bool BpfBackend::connections(std::vector<ConnectionDataItem>& live,
+                             std::vector<ConnectionDataHistoryItem>& history)
 {
     // History first: a socket closing between the two reads is then missing once and counted
     // at the next read, instead of being counted twice.
-    std::map<uint32_t, HistoryEntry> hist;
+    std::map<uint32_t, ConnectionDataHistoryItem> hist;
     vb_bpf_read_history(m_bpf, onHistory, &hist);
     SockRead r{&live, {}, {}};
     vb_bpf_read_socks(m_bpf, onSock, &r);
@@ -468,8 +470,8 @@ void DiagBackend::collectEvents()
             auto it = m_sockets.find(e.cookie);
             if (it == m_sockets.end())
                 continue; // opened and closed between two dumps: no owner to give it to
-            HistoryEntry& h = m_history[it->second.pid];
-            h.pid = it->second.pid;
+            ConnectionDataHistoryItem& h = m_history[it->second.pid];
+            h.processId = it->second.pid;
             h.bytesIn += e.hasCounters ? e.bytesIn : it->second.in;
             h.bytesOut += e.hasCounters ? e.bytesOut : it->second.out;
             m_sockets.erase(it);
@@ -477,7 +479,7 @@ void DiagBackend::collectEvents()
     }
 }
 
-void DiagBackend::refresh(std::vector<LiveSocket>* live)
+void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
 {
     collectEvents();
     // One dump per network namespace that holds a process; owners from the processes' fds.
@@ -528,13 +530,13 @@ void DiagBackend::refresh(std::vector<LiveSocket>* live)
                 vb_diag_destroy(slot->second.queryFd, &e);
             now[e.cookie] = Seen{o->second, e.bytesIn, e.bytesOut};
             if (live) {
-                LiveSocket l;
-                l.pid = o->second;
-                l.word1 = e.laddr;
-                l.half1 = e.lport;
-                l.half2 = e.rport;
-                l.word2 = e.raddr;
-                l.half3 = static_cast<uint16_t>(e.proto);
+                ConnectionDataItem l;
+                l.processId = o->second;
+                l.identityWord1 = e.laddr;
+                l.identityHalf1 = e.lport;
+                l.identityHalf2 = e.rport;
+                l.identityWord2 = e.raddr;
+                l.identityHalf3 = static_cast<uint16_t>(e.proto);
                 l.bytesIn = e.bytesIn;
                 l.bytesOut = e.bytesOut;
                 live->push_back(l);
@@ -547,15 +549,16 @@ void DiagBackend::refresh(std::vector<LiveSocket>* live)
     for (const auto& [cookie, seen] : m_sockets) {
         if (now.count(cookie))
             continue;
-        HistoryEntry& h = m_history[seen.pid];
-        h.pid = seen.pid;
+        ConnectionDataHistoryItem& h = m_history[seen.pid];
+        h.processId = seen.pid;
         h.bytesIn += seen.in;
         h.bytesOut += seen.out;
     }
     m_sockets = std::move(now);
 }
 
-bool DiagBackend::connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history)
+bool DiagBackend::connections(std::vector<ConnectionDataItem>& live,
+                              std::vector<ConnectionDataHistoryItem>& history)
 {
     refresh(&live);
     for (const auto& [pid, h] : m_history) {

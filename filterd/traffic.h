@@ -74,7 +74,8 @@ public:
     // Null when the programs cannot be loaded or attached; why in error.
     static std::unique_ptr<BpfBackend> start(const std::string& cgroupDir, std::string& error);
     ~BpfBackend() override;
-    bool connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history) override;
+    bool connections(std::vector<ConnectionDataItem>& live,
+                     std::vector<ConnectionDataHistoryItem>& history) override;
     const char* mechanism() const override { return "cgroup-bpf"; }
     std::string installed() const override;
     void counters(uint64_t out[4]);
@@ -98,7 +99,8 @@ public:
     // Null when sock_diag is not there.
     static std::unique_ptr<DiagBackend> start(std::string& error);
     ~DiagBackend() override;
-    bool connections(std::vector<LiveSocket>& live, std::vector<HistoryEntry>& history) override;
+    bool connections(std::vector<ConnectionDataItem>& live,
+                     std::vector<ConnectionDataHistoryItem>& history) override;
     void tick() override;
     const char* mechanism() const override { return "sock-diag"; }
 
@@ -120,11 +122,11 @@ private:
         uint64_t in = 0;
         uint64_t out = 0;
     };
-    void refresh(std::vector<LiveSocket>* live);
+    void refresh(std::vector<ConnectionDataItem>* live);
     void collectEvents();
     std::map<uint64_t, Namespace> m_namespaces;
     std::map<uint64_t, Seen> m_sockets; // by cookie, from the last dump
-    std::map<uint32_t, HistoryEntry> m_history;
+    std::map<uint32_t, ConnectionDataHistoryItem> m_history;
     std::set<uint32_t> m_blockedPids;
 };
 

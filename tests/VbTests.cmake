@@ -16,10 +16,11 @@ function(vb_add_qtest name)
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" LABELS "unit;${T_LABELS}" TIMEOUT 120)
 endfunction()
 
-# vb_add_script_test(name script [LABELS ...]): a shell test run with the build's bin folder.
+# vb_add_script_test(name script [ARGS ...] [LABELS ...]): a shell test run with the build's
+# bin folder.
 function(vb_add_script_test name script)
-  cmake_parse_arguments(T "" "" "LABELS" ${ARGN})
-  add_test(NAME ${name} COMMAND bash ${script})
+  cmake_parse_arguments(T "" "" "LABELS;ARGS" ${ARGN})
+  add_test(NAME ${name} COMMAND bash ${script} ${T_ARGS})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "VB_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VB_SOURCE_DIR=${PROJECT_SOURCE_DIR};VB_BUILD_DIR=${CMAKE_BINARY_DIR}"
     LABELS "${T_LABELS}" TIMEOUT 300)

@@ -131,9 +131,9 @@ int main(int argc, char** argv)
         class Fixed : public filterd::Backend
         {
         public:
-            std::vector<filterd::LiveSocket> live;
-            bool connections(std::vector<filterd::LiveSocket>& l,
-                             std::vector<filterd::HistoryEntry>&) override
+            std::vector<filterd::ConnectionDataItem> live;
+            bool connections(std::vector<filterd::ConnectionDataItem>& l,
+                             std::vector<filterd::ConnectionDataHistoryItem>&) override
             {
                 l = live;
                 return true;
@@ -142,7 +142,7 @@ int main(int argc, char** argv)
             uint32_t block(const std::string&) override { return 0; }
             uint32_t unblock(const std::string&) override { return 0; }
         } fixed;
-        fixed.live.resize(2000, filterd::LiveSocket{1, 2, 3, 4, 5, 6, 7, 8});
+        fixed.live.resize(2000, filterd::ConnectionDataItem{1, 2, 3, 4, 5, 6, 7, 8});
         filterd::Session session(fixed, filterd::Access::ReadOnly);
         std::vector<double> times;
         for (int round = 0; round < 200; ++round) {

@@ -127,11 +127,12 @@ int main(int argc, char** argv)
     QElapsedTimer passClock;
     passClock.start();
     for (int i = 0; i < passes; ++i) {
-        auto info = sampler.sample();
+        // As the worker does: samples are shared read-only, each cycle fills its own copy.
+        TotalMemoryCpuFlowInfo info = *sampler.sample();
         builder.begin();
         filter.queryConnections([&](const ConnectionDataItem& c) { builder.addConnection(c); },
                                 [&](const ConnectionDataHistoryItem& h) { builder.addHistory(h); });
-        builder.finish(uint32_t(i * 1000), *info);
+        builder.finish(uint32_t(i * 1000), info);
         watcher.changed();
     }
     const double passUs = passClock.nsecsElapsed() / 1000.0 / passes;

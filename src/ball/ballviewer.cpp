@@ -1,72 +1,70 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/ballviewer.h"
 
-#include "ball/ballplacement.h"
-#include "ball/ballshape.h"
+#include "ball/ballmenu.h"
+#include "ball/ballposition.h"
+#include "ball/capturelauncher.h"
+#include "ball/popupcontroller.h"
 #include "ball/qmlapplicationviewer.h"
-#include "ball/tipwin.h"
+#include "ball/releasenote.h"
+#include "ball/shapemask.h"
+#include "core/logging.h"
 #include "core/sizetext.h"
 #include "flow/flowdatalist.h"
 #include "helper/menuviewex.h"
-#include "helper/setsmanager.h"
 #include "memory/emptingmemorysetnotifyer.h"
 #include "memory/workingsetrelease.h"
 #include "platform/platform.h"
 #include "procs/procdatalist.h"
 #include "skins/skinslist.h"
 
-#include <QCoreApplication>
-#include <QDebug>
-#include <QFile>
-#include <QGuiApplication>
-#include <QProcess>
+#include <QPointer>
 #include <QQmlContext>
-#include <QScreen>
-#include <QTimer>
-
-namespace {
-const QString kKeyX = QStringLiteral("BallViewerX");
-const QString kKeyY = QStringLiteral("BallViewerY");
-const QString kKeyHide = QStringLiteral("BallViewerHide");
-const QString kPopupDocument = QStringLiteral("qrc:/Ball/Skins/PopUp.qml");
-const QString kNoteDocument = QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml");
-// From one mebibyte on, the note tells the amount.
-constexpr quint64 kNoteAmountFrom = 0x100000;
-} // namespace
 
 BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::current()) {}
 
 BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
-    : BaseView(parent), m_backends(std::move(backends))
+    : BaseView(parent), m_backends(std::move(backends)),
+      m_position(std::make_unique<vb::ball::BallPosition>(m_backends.screens)),
+      m_hotKey(m_backends.hotKeys), m_capture(new vb::ball::CaptureLauncher(this)),
+      m_popup(new vb::ball::PopupController(
+          this, m_backends.screens, [this](QQmlContext* ctx) { publishToPopup(ctx); }, this)),
+      m_note(std::make_unique<vb::ball::ReleaseNote>(this))
 {
     m_flowDataList = std::make_shared<FlowDataList>();
     createProcLists();
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
+    m_popup->setDelayMs(kPopupDelayMs);
+
+    connect(m_popup, &vb::ball::PopupController::pinRequestChanged, this,
+            &BallViewer::isPopupPinedChanged);
+    connect(m_popup, &vb::ball::PopupController::shown, this, &BallViewer::needEnumCurrent);
+    connect(m_popup, &vb::ball::PopupController::skinsViewRequested, this,
+            &BallViewer::onShowSkinsViewer);
+    connect(m_popup, &vb::ball::PopupController::screenCaptureRequested, this,
+            &BallViewer::onShowScreenCapture);
+    connect(m_capture, &vb::ball::CaptureLauncher::finished, this,
+            &BallViewer::onScreenCaptureProcessClosed);
 
     const auto& screens = m_backends.screens;
-    shapeByMask = screens && !screens->desktopComposited();
-    if (shapeByMask) {
-        qDebug() << "BallViewer: no compositing manager; the ball cuts its shape out";
-        connect(this, &QQuickWindow::frameSwapped, this, &BallViewer::updateShapeMask);
-        connect(skinsList.get(), &SkinsList::currentSkinChanged, this, &BallViewer::reshapeSoon);
-        connect(this, &BallViewer::isEmptingMemorySetChanged, this, &BallViewer::reshapeSoon);
+    if (screens && !screens->desktopComposited()) {
+        qCDebug(lcBall) << "BallViewer: no compositing manager; the ball cuts its shape out";
+        m_shape = std::make_unique<vb::ball::ShapeMask>(this);
+        connect(this, &QQuickWindow::frameSwapped, this, [this] { m_shape->onFrameSwapped(); });
+        connect(skinsList.get(), &SkinsList::currentSkinChanged, this,
+                [this] { m_shape->settleSoon(); });
+        connect(this, &BallViewer::isEmptingMemorySetChanged, this,
+                [this](bool running) { m_shape->setAnimating(running); });
     }
     connectProcLists();
 }
 
 BallViewer::~BallViewer()
 {
-    if (skinChooser)
-        skinChooser->close();
-    if (popupView)
-        popupView->close();
-    if (memoryNote) {
-        // Closing makes the note forget itself; the window goes with the ball.
-        TipWin* note = memoryNote;
-        note->close();
-        delete note;
-    }
+    // The panel and the note go first: their documents refer to this ball.
+    m_popup->closeWindow();
+    m_note.reset();
     skinsList.reset();
     m_procDataListGame.reset();
     m_procDataListOffice.reset();
@@ -87,145 +85,71 @@ void BallViewer::exportObject()
     rootContext()->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
     rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
     m_flowDataList->startMonitoring();
-    initViewPopup();
+    m_popup->ensureWindow();
 }
 
 // --- placement and visibility ---
 
-std::vector<vb::platform::Rect> BallViewer::workAreas() const
-{
-    const auto& screens = m_backends.screens;
-    return screens ? screens->availableGeometries() : std::vector<vb::platform::Rect>{};
-}
-
-QRect BallViewer::primaryArea() const
-{
-    const auto& screens = m_backends.screens;
-    if (!screens)
-        return QRect();
-    const vb::platform::Rect r = screens->primaryAvailableGeometry();
-    return QRect(r.x, r.y, r.width, r.height);
-}
-
 void BallViewer::showAtPos()
 {
-    const vb::ball::Placement p = vb::ball::placeBall(
-        SetsManager::readValueUser(kKeyX), SetsManager::readValueUser(kKeyY), size(), workAreas());
-    if (p.usedDefaultX || p.usedDefaultY)
-        qDebug() << "BallViewer: saved position incomplete, using the default corner for"
-                 << (p.usedDefaultX ? "x" : "") << (p.usedDefaultY ? "y" : "");
-    setPosition(p.pos);
+    setPosition(m_position->placeAtStart(size()));
     show();
-    if (!hotKeyRegistered)
-        registerHotKey();
-}
-
-void BallViewer::registerHotKey()
-{
-    const auto& keys = m_backends.hotKeys;
-    if (!keys)
-        return;
     QPointer<BallViewer> self(this);
-    const auto result = keys->registerHotKey(static_cast<uintptr_t>(winId()), kHotKeyId,
-                                             kHotKeyModifiers, kHotKeyVirtualKey, [self](int id) {
-                                                 if (!self || id != kHotKeyId)
-                                                     return;
-                                                 qDebug()
-                                                     << "BallViewer: hot key Ctrl+Alt+C pressed";
-                                                 self->showScreenCaptureView();
-                                             });
-    hotKeyRegistered = result == vb::platform::HotKeyResult::Registered;
-    if (result == vb::platform::HotKeyResult::Conflict)
-        qDebug() << "BallViewer: the hot key Ctrl+Alt+C is taken by another program";
-    else if (!hotKeyRegistered)
-        qDebug() << "BallViewer: the hot key Ctrl+Alt+C could not be registered";
+    m_hotKey.ensureRegistered(static_cast<uintptr_t>(winId()), [self] {
+        if (self)
+            self->showScreenCaptureView();
+    });
 }
 
 void BallViewer::qmlRecordPos()
 {
-    SetsManager::saveValueUser(kKeyX, x());
-    SetsManager::saveValueUser(kKeyY, y());
+    m_position->record(position());
 }
 
 void BallViewer::moveEvent(QMoveEvent*)
 {
-    if (memoryNote)
-        moveMemoryNoteWindow();
-    movePopup();
+    moveMemoryNoteWindow();
+    m_popup->follow();
 }
 
 void BallViewer::resizeEvent(QResizeEvent* e)
 {
     BaseView::resizeEvent(e);
-    reshapeSoon();
-}
-
-void BallViewer::reshapeSoon()
-{
-    // A new skin and its size arrive over a few frames, and the skin fades in 120 ms.
-    shapeUntil.setRemainingTime(400);
-    if (shapeByMask)
-        update();
-}
-
-void BallViewer::updateShapeMask()
-{
-    const bool settling = !shapeUntil.hasExpired();
-    if (!shapeByMask || grabbingShape || (!settling && !emptyingMemory))
-        return;
-    grabbingShape = true;
-    QImage frame = grabWindow();
-    grabbingShape = false;
-    if (frame.isNull())
-        return;
-    if (frame.size() != size())
-        frame = frame.scaled(size());
-    QRegion shape = vb::ball::shapeOf(frame);
-    // An empty shape would hide the ball for good; keep it whole until there is a face.
-    if (shape.isEmpty())
-        shape = QRegion(QRect(QPoint(), size()));
-    if (shape != mask())
-        setMask(shape);
-    if (settling || emptyingMemory)
-        update();
-}
-
-void BallViewer::movePopup()
-{
-    if (!popupView)
-        return;
-    popupView->setPosition(
-        calcPos(primaryArea(), popupView->geometry(), position(), QRect(QPoint(), size())));
+    if (m_shape)
+        m_shape->settleSoon();
 }
 
 void BallViewer::moveMemoryNoteWindow()
 {
-    if (!memoryNote)
+    if (!m_note || !m_note->window()) // no note, or gone while the ball is torn down
         return;
     const QRect ball(position(), size());
-    // The work area under the ball's centre, else the primary one.
-    QRect area = primaryArea();
-    for (const vb::platform::Rect& r : workAreas()) {
-        const QRect a(r.x, r.y, r.width, r.height);
-        if (a.contains(ball.center())) {
-            area = a;
-            break;
-        }
-    }
-    memoryNote->setPosition(TipWin::placeAbove(ball, memoryNote->size(), area));
+    m_note->follow(ball, m_position->areaUnder(ball));
+}
+
+QmlApplicationViewer* BallViewer::popupWindow() const
+{
+    return m_popup->window();
+}
+
+void BallViewer::setPopupDocument(const QString& url)
+{
+    m_popup->setDocument(url);
 }
 
 bool BallViewer::isPopupPined() const
 {
-    return popupPinned && popupView && m_currentPage == MP_Network;
+    return m_popup->isPinned();
+}
+
+bool BallViewer::isPopupPinedValue() const
+{
+    return m_popup->pinRequested();
 }
 
 void BallViewer::setIsPopupPined(bool pinned)
 {
-    if (popupPinned == pinned)
-        return;
-    popupPinned = pinned;
-    Q_EMIT isPopupPinedChanged(pinned);
+    m_popup->setPinRequested(pinned);
 }
 
 void BallViewer::setCurrentPage(ModulePages page)
@@ -233,6 +157,7 @@ void BallViewer::setCurrentPage(ModulePages page)
     if (m_currentPage == page)
         return;
     m_currentPage = page;
+    m_popup->setOnNetworkPage(page == MP_Network);
     Q_EMIT currentPageChanged(page);
 }
 
@@ -247,89 +172,52 @@ void BallViewer::setCurrentProcPage(ProcsPages page)
 
 void BallViewer::qmlDelayShowPopup()
 {
-    delayedPopupCancelled = false;
-    initViewPopup();
-    if (popupView)
-        QTimer::singleShot(kPopupDelayMs, this, &BallViewer::tryDelayShowPopup);
+    m_popup->showDelayed();
 }
 
 void BallViewer::showPopup(bool delayed)
 {
-    delayedPopupCancelled = false;
-    initViewPopup();
-    if (!popupView)
-        return;
     if (delayed)
-        QTimer::singleShot(kPopupDelayMs, this, &BallViewer::tryDelayShowPopup);
+        m_popup->showDelayed();
     else
-        tryDelayShowPopup();
+        m_popup->showNow();
 }
 
 void BallViewer::onOpenPanel()
 {
-    delayedPopupCancelled = false;
-    initViewPopup();
-    tryDelayShowPopup();
+    m_popup->showNow();
 }
 
 void BallViewer::tryDelayShowPopup()
 {
-    if (delayedPopupCancelled || !popupView)
-        return;
-    movePopup();
-    popupView->requestActivate();
-    popupView->show();
-    needEnumCurrent();
+    m_popup->showUnlessCancelled();
 }
 
 void BallViewer::qmlCancelDelayShowPopup()
 {
-    delayedPopupCancelled = true;
-    if (!isPopupPined() && popupView)
-        popupView->hide();
+    m_popup->cancel();
 }
 
 void BallViewer::qmlHidePopup()
 {
-    if (popupView)
-        popupView->hide();
+    m_popup->hide();
 }
 
 void BallViewer::qmlShowPopup() {}
 
 void BallViewer::focusOutEvent(QFocusEvent*)
 {
-    if (popupView && !popupView->isActive() && !isPopupPined())
-        popupView->hide();
+    m_popup->ballLostFocus();
 }
 
 void BallViewer::onPopupFocusOut()
 {
-    if (popupView && !isActive() && !isPopupPined())
-        popupView->hide();
+    m_popup->panelLostFocus();
 }
 
 void BallViewer::onPopupClosed()
 {
-    popupView = nullptr;
-}
-
-void BallViewer::initViewPopup()
-{
-    if (popupView)
-        return;
-    if (!QFile::exists(QLatin1Char(':') + QUrl(kPopupDocument).path())) {
-        qDebug() << "BallViewer: no Boost Panel document in this build";
-        return;
-    }
-    popupView = new QmlApplicationViewer(this, [this](QQmlContext* ctx) { publishToPopup(ctx); });
-    popupView->setDeleteOnClose(true);
-    connect(popupView, &QmlApplicationViewer::focusOut, this, &BallViewer::onPopupFocusOut);
-    connect(popupView, &QmlApplicationViewer::showSkinsView, this, &BallViewer::onShowSkinsViewer);
-    connect(popupView, &BaseView::closed, this, &BallViewer::onPopupClosed);
-    connect(popupView, &QmlApplicationViewer::showScreenCapture, this,
-            &BallViewer::onShowScreenCapture);
-    popupView->setMainQmlFile(kPopupDocument);
+    m_popup->windowClosed();
 }
 
 void BallViewer::publishToPopup(QQmlContext* ctx)
@@ -343,7 +231,7 @@ void BallViewer::onHideBall()
 {
     hide();
     Q_EMIT hided();
-    SetsManager::saveValueUser(kKeyHide, true);
+    m_position->recordHidden();
 }
 
 void BallViewer::HideBallView()
@@ -356,26 +244,17 @@ void BallViewer::HideBallView()
 void BallViewer::qmlShowMenu()
 {
     auto* menu = new MenuViewEx(this);
-    const QString capture =
-        hotKeyRegistered ? QCoreApplication::translate("QObject", "Screen Capture (Ctrl+Alt+C)")
-                         : QCoreApplication::translate("QObject", "Screen Capture");
-    auto* open =
-        new MenuActions(QCoreApplication::translate("QObject", "Open Boost Panel"), menu, true,
-                        true, QStringLiteral(":/Ball/Skins/images/icon_boost_12.png"));
-    auto* shot = new MenuActions(capture, menu, true, true,
-                                 QStringLiteral(":/Ball/Skins/images/icon_Screenshots_18.png"));
-    auto* skin = new MenuActions(QCoreApplication::translate("QObject", "Change Skin"), menu, false,
-                                 true, QStringLiteral(":/Ball/Skins/images/icon_skin_18.png"));
-    auto* hideItem = new MenuActions(QCoreApplication::translate("QObject", "Hide"), menu, true,
-                                     true, QStringLiteral(":/Ball/Skins/images/icon_hide_12.png"));
-    auto* vds = new MenuActions(QCoreApplication::translate("QObject", "Open Verdant Suite"), menu,
-                                true, true, QStringLiteral(":/Skin/images/icon_trayshowvds.png"));
-    connect(open, &MenuActions::triggered, this, &BallViewer::onOpenPanel);
-    connect(shot, &MenuActions::triggered, this, &BallViewer::onShowScreenCapture);
-    connect(skin, &MenuActions::triggered, this, &BallViewer::onShowSkinsViewer);
-    connect(hideItem, &MenuActions::triggered, this, &BallViewer::onHideBall, Qt::QueuedConnection);
-    connect(vds, &MenuActions::triggered, this, &BallViewer::onOpenVDS, Qt::QueuedConnection);
-    menu->addActions({open, shot, skin, hideItem, vds});
+    // No skin chooser exists yet, so its item is shown but cannot be picked.
+    const vb::ball::BallMenuItems items =
+        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered(), false);
+    connect(items.openPanel, &MenuActions::triggered, this, &BallViewer::onOpenPanel);
+    connect(items.screenCapture, &MenuActions::triggered, this, &BallViewer::onShowScreenCapture);
+    connect(items.changeSkin, &MenuActions::triggered, this, &BallViewer::onShowSkinsViewer);
+    connect(items.hide, &MenuActions::triggered, this, &BallViewer::onHideBall,
+            Qt::QueuedConnection);
+    connect(items.openSuite, &MenuActions::triggered, this, &BallViewer::onOpenVDS,
+            Qt::QueuedConnection);
+    menu->addActions(items.inOrder());
     menu->popMenu();
 }
 
@@ -391,37 +270,28 @@ void BallViewer::qmlToCleanPage()
 
 void BallViewer::onShowScreenCapture()
 {
-    if (!isPopupPined() && popupView)
-        popupView->hide();
+    m_popup->hideUnlessPinned();
     showScreenCaptureView();
 }
 
 void BallViewer::showScreenCaptureView()
 {
-    if (captureProcess)
-        return; // one capture at a time
-    captureProcess = new QProcess(this);
-    connect(captureProcess, &QProcess::finished, this, &BallViewer::onScreenCaptureProcessClosed);
-    captureProcess->setProcessChannelMode(QProcess::ForwardedChannels);
-    captureProcess->start(QCoreApplication::applicationFilePath(),
-                          {QStringLiteral("-ScreenCapture")}, QIODevice::ReadWrite);
+    m_capture->start();
 }
 
-void BallViewer::onScreenCaptureProcessClosed(int)
+void BallViewer::onScreenCaptureProcessClosed(int exitCode)
 {
-    if (captureProcess)
-        captureProcess->deleteLater();
-    captureProcess = nullptr;
+    qCDebug(lcBall) << "BallViewer: the screen capture ended with" << exitCode;
 }
 
 void BallViewer::onShowSkinsViewer()
 {
-    // The skin chooser window joins the ball with the skin subsystem.
+    qCDebug(lcBall) << "BallViewer: no skin chooser in this build";
 }
 
 void BallViewer::onSkinViewerClosed()
 {
-    skinChooser = nullptr;
+    // There is no skin chooser window to forget yet.
 }
 
 // --- memory release ---
@@ -441,7 +311,7 @@ void BallViewer::MemoryStartEmptyMemorySet()
                  &BallViewer::onEmptingMemorySetFinished))
         return;
     setEmptingMemorySet(true);
-    qDebug() << "BallViewer: memory release started";
+    qCDebug(lcBall) << "BallViewer: memory release started";
     if (!vb::memory::startEmptingMemorySet(std::move(notifier))) {
         // No finished will ever come: without this the ball would ignore every later release.
         setEmptingMemorySet(false);
@@ -459,26 +329,14 @@ void BallViewer::setEmptingMemorySet(bool running)
 void BallViewer::onEmptingMemorySetFinished(quint64 freedBytes)
 {
     setEmptingMemorySet(false);
-    if (!memoryNote) {
-        memoryNote = new TipWin(this);
-        memoryNote->setDeleteOnClose(true);
-        connect(memoryNote, &BaseView::closed, this, &BallViewer::onTipClosed);
-        memoryNote->setMainQmlFile(kNoteDocument);
-    }
-    const QString message =
-        freedBytes >= kNoteAmountFrom
-            ? tr("Released %1 memory for computer.").arg(vb::sizeText(freedBytes))
-            : tr("Boosted. Your PC performance is good.");
-    qDebug().noquote() << "BallViewer: memory release freed" << freedBytes << "bytes:" << message;
-    memoryNote->setText(message);
-    moveMemoryNoteWindow();
-    memoryNote->show();
-    memoryNote->setShowFlag(true);
+    const QRect ball(position(), size());
+    m_note->show(freedBytes, ball, m_position->areaUnder(ball));
 }
 
 void BallViewer::onTipClosed()
 {
-    memoryNote = nullptr;
+    if (m_note)
+        m_note->windowClosed();
 }
 
 // --- the boost lists and fix results ---

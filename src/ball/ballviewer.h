@@ -3,21 +3,25 @@
 #pragma once
 
 #include "ball/ballexport.h"
+#include "ball/capturehotkey.h"
 #include "helper/baseview.h"
 #include "platform/platform.h"
-
-#include <QDeadlineTimer>
-#include <QPointer>
 
 #include <memory>
 
 class QmlApplicationViewer;
-class TipWin;
-class QProcess;
 class FlowDataList;
 class QQmlContext;
 class SkinsList;
 class ProcDataList;
+
+namespace vb::ball {
+class BallPosition;
+class CaptureLauncher;
+class PopupController;
+class ReleaseNote;
+class ShapeMask;
+} // namespace vb::ball
 
 class VERDANTBALL_EXPORT BallViewer : public BaseView
 {
@@ -39,9 +43,9 @@ public:
     Q_ENUM(ProcsPages)
 
     // The hot key's identifier, modifiers (Ctrl+Alt) and key (C).
-    static constexpr int kHotKeyId = 1;
-    static constexpr unsigned kHotKeyModifiers = 0x3;
-    static constexpr unsigned kHotKeyVirtualKey = 0x43;
+    static constexpr int kHotKeyId = vb::ball::CaptureHotKey::kId;
+    static constexpr unsigned kHotKeyModifiers = vb::ball::CaptureHotKey::kModifiers;
+    static constexpr unsigned kHotKeyVirtualKey = vb::ball::CaptureHotKey::kVirtualKey;
     // The delay that lets a double click withdraw the opening its first click asked for.
     static constexpr int kPopupDelayMs = 200;
 
@@ -57,7 +61,7 @@ public:
     void needEnumCurrent();
 
     bool isPopupPined() const;
-    bool isPopupPinedValue() const { return popupPinned; }
+    bool isPopupPinedValue() const;
     void setIsPopupPined(bool pinned);
     bool isEmptingMemorySet() const { return emptyingMemory; }
     ModulePages currentPage() const { return m_currentPage; }
@@ -70,8 +74,10 @@ public:
     void setLastFixCount(uint count);
     void setLastFixMemory(quint64 bytes);
 
-    bool hotKeyIsRegistered() const { return hotKeyRegistered; }
-    QmlApplicationViewer* popupWindow() const { return popupView; }
+    bool hotKeyIsRegistered() const { return m_hotKey.isRegistered(); }
+    QmlApplicationViewer* popupWindow() const;
+    // The Boost Panel's document (tests give a stand-in); takes effect when the panel is made.
+    void setPopupDocument(const QString& url);
     // The skin catalogue the ball wears its skin from (published as "SkinsList").
     std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
     // The traffic model, the source of the ball's RAM and CPU figures ("FlowDataList").
@@ -126,42 +132,30 @@ protected:
     void exportObject() override;
 
 private:
-    void initViewPopup();
-    void movePopup();
     void moveMemoryNoteWindow();
     void setEmptingMemorySet(bool running);
     void showScreenCaptureView();
-    void registerHotKey();
     void publishToPopup(QQmlContext* ctx);
     void createProcLists();
     void connectProcLists();
     // The list of the Boost page shown; null for no page.
     ProcDataList* currentProcList() const;
-    // Without a compositing manager: cut the window to what the skin draws, on the frames of
-    // the moments after a change of skin, size or release state, and of a whole release.
-    void reshapeSoon();
-    void updateShapeMask();
-    std::vector<vb::platform::Rect> workAreas() const;
-    QRect primaryArea() const;
 
-    bool popupPinned = false;
     bool emptyingMemory = false;
-    bool delayedPopupCancelled = false;
-    QmlApplicationViewer* popupView = nullptr;
-    TipWin* memoryNote = nullptr;
-    BaseView* skinChooser = nullptr;
-    QProcess* captureProcess = nullptr;
-    bool hotKeyRegistered = false;
     ModulePages m_currentPage = MP_Procgram;
     ProcsPages m_currentProcPage = PP_Office;
     uint m_lastFixCount = 0;
     quint64 m_lastFixMemory = 0;
     std::shared_ptr<SkinsList> skinsList;
-    bool shapeByMask = false;
-    bool grabbingShape = false;
-    QDeadlineTimer shapeUntil;
     std::shared_ptr<FlowDataList> m_flowDataList;
     std::shared_ptr<ProcDataList> m_procDataListOffice;
     std::shared_ptr<ProcDataList> m_procDataListGame;
     vb::platform::Platform m_backends;
+    std::unique_ptr<vb::ball::BallPosition> m_position;
+    vb::ball::CaptureHotKey m_hotKey;
+    vb::ball::CaptureLauncher* m_capture;
+    vb::ball::PopupController* m_popup;
+    std::unique_ptr<vb::ball::ReleaseNote> m_note;
+    // Only without a compositing manager.
+    std::unique_ptr<vb::ball::ShapeMask> m_shape;
 };

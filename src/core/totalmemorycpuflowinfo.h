@@ -20,6 +20,6 @@ struct TotalMemoryCpuFlowInfo
     quint32 intervalMs = 0;   // since the previous traffic sample; 0 for the first one
 };
 
-using TotalMemoryCpuFlowInfo_ptr = std::shared_ptr<TotalMemoryCpuFlowInfo>;
+using TotalMemoryCpuFlowInfo_ptr = std::shared_ptr<const TotalMemoryCpuFlowInfo>;
 
 Q_DECLARE_METATYPE(TotalMemoryCpuFlowInfo_ptr)

@@ -29,19 +29,20 @@ FlowSample aggregateFlows(const std::vector<ConnectionDataItem>& live,
             a.flowOut += h->second.bytesOut;
         }
     }
-    sample.rows = std::make_shared<QList<FlowDataProc>>();
+    // Filled here, then shared read-only.
+    auto rows = std::make_shared<QList<FlowDataProc>>();
     for (const auto& [pid, a] : sample.current) {
         auto before = previous.find(pid);
         if (before != previous.end()) {
             const quint64 inDelta = growth(a.flowIn, before->second.flowIn);
             const quint64 outDelta = growth(a.flowOut, before->second.flowOut);
-            sample.rows->append(FlowDataProc(pid, a.connectionCount, a.flowIn, inDelta, a.flowOut,
-                                             outDelta, intervalMs, false));
+            rows->append(FlowDataProc(pid, a.connectionCount, a.flowIn, inDelta, a.flowOut,
+                                      outDelta, intervalMs, false));
             sample.flowInDelta += inDelta;
             sample.flowOutDelta += outDelta;
         } else {
             // New to the list: its first row shows no speed.
-            sample.rows->append(
+            rows->append(
                 FlowDataProc(pid, a.connectionCount, a.flowIn, 0, a.flowOut, 0, intervalMs, false));
         }
         sample.flowIn += a.flowIn;
@@ -52,7 +53,8 @@ FlowSample aggregateFlows(const std::vector<ConnectionDataItem>& live,
             continue;
         sample.flowIn += h.bytesIn;
         sample.flowOut += h.bytesOut;
-        sample.rows->append(FlowDataProc(pid, 0, h.bytesIn, 0, h.bytesOut, 0, 0, true));
+        rows->append(FlowDataProc(pid, 0, h.bytesIn, 0, h.bytesOut, 0, 0, true));
     }
+    sample.rows = std::move(rows);
     return sample;
 }

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flow/flowdatalist.h"
 
+#include "core/logging.h"
 #include "core/sizetext.h"
 #include "helper/extractfileicon.h"
 #include "memory/systemusagesampler.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -38,7 +38,7 @@ FlowDataList::~FlowDataList()
     // A cycle blocked in a device or bus call ends within its own timeouts; should one not,
     // let the thread go rather than hang the host's shutdown.
     if (!m_worker.try_join_for(boost::chrono::seconds(5))) {
-        qDebug() << "FlowDataList: the sampling worker did not stop; leaving it";
+        qCWarning(lcFlow) << "FlowDataList: the sampling worker did not stop; leaving it";
         m_worker.detach();
     }
 }
@@ -61,8 +61,8 @@ void FlowDataList::startMonitoring(FlowSamplingSetup setup)
 
 int FlowDataList::rowCount(const QModelIndex& parent) const
 {
-    Q_UNUSED(parent);
-    return int(m_rows.size());
+    // A list: rows have no children.
+    return parent.isValid() ? 0 : int(m_rows.size());
 }
 
 QHash<int, QByteArray> FlowDataList::roleNames() const
@@ -85,7 +85,7 @@ QHash<int, QByteArray> FlowDataList::roleNames() const
 
 QVariant FlowDataList::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= m_rows.size() || index.column() != 0)
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return QVariant();
     const FlowDataProc& row = m_rows.at(index.row());
     switch (role) {
@@ -251,17 +251,12 @@ bool FlowDataList::qmlBlock(int row, bool block)
     const std::wstring path = proc.path.toStdWString();
     const bool ok = block ? PSFilter::block(path) : PSFilter::unblock(path);
     if (!ok) {
-        qDebug() << "FlowDataList: the filter refused to" << (block ? "block" : "unblock")
-                 << proc.path;
+        qCWarning(lcFlow) << "FlowDataList: the filter refused to" << (block ? "block" : "unblock")
+                          << proc.path;
         return false;
     }
     m_blocked[proc.pid] = block;
-    refresh(row);
-    return true;
-}
-
-void FlowDataList::refresh(int row)
-{
     const QModelIndex i = index(row);
-    Q_EMIT dataChanged(i, i);
+    Q_EMIT dataChanged(i, i, {role_is_blocked});
+    return true;
 }

@@ -72,7 +72,6 @@ public:
     bool networkConnected() const { return m_networkConnected; }
 
     Q_INVOKABLE bool qmlBlock(int index, bool block);
-    void refresh(int row);
 
     // "%1 %2" bytes per second over the interval; "0 B/s" for an empty interval.
     static QString speedText(quint64 bytes, quint32 intervalMs);

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flow/flowdatanotifier.h"
 
+#include "core/logging.h"
 #include "memory/systemusagesampler.h"
 #include "platform/platform.h"
 #include "procs/processjudge.h"
-
-#include <QDebug>
 
 #include <boost/chrono.hpp>
 
@@ -117,7 +116,7 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
             if (watcher.changed())
                 Q_EMIT notifier->processChanged();
             if (filter->accessMode() != 0) {
-                qDebug() << "traffic sampler: the filter device is reachable";
+                qCDebug(lcFlow) << "traffic sampler: the filter device is reachable";
                 builder.reset();
                 traffic = true;
             }
@@ -125,9 +124,11 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
         }
 
         sleepMs(setup.periodMs);
-        TotalMemoryCpuFlowInfo_ptr info = sampler.sample();
-        if (!info)
+        const TotalMemoryCpuFlowInfo_ptr sampled = sampler.sample();
+        if (!sampled)
             continue;
+        // Samples are shared read-only; this cycle adds its traffic to its own copy.
+        const auto info = std::make_shared<TotalMemoryCpuFlowInfo>(*sampled);
         builder.begin();
         const bool read = filter->queryConnections(
             [&builder](const ConnectionDataItem& c) { builder.addConnection(c); },
@@ -140,7 +141,7 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
             filter = setup.openFilter();
             if (filter->accessMode() != 0)
                 continue;
-            qDebug() << "traffic sampler: the filter device went away";
+            qCWarning(lcFlow) << "traffic sampler: the filter device went away";
             traffic = false;
             const bool connected = connectedNow(setup.network);
             Q_EMIT notifier->dataFound(std::make_shared<QList<FlowDataProc>>(), info, connected);

@@ -31,7 +31,7 @@ public:
     bool system = false;
 };
 
-using FlowDataList_ptr = std::shared_ptr<QList<FlowDataProc>>;
+using FlowDataList_ptr = std::shared_ptr<const QList<FlowDataProc>>;
 
 using ProcessPathMap = std::map<quint64, std::wstring>;
 

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flow/psfilter.h"
 
-#include "flow/filterwire.h"
+#include "flow/listreader.h"
 #include "helper/setsgeneral.h"
 #include "platform/platform.h"
 
-#include <QDebug>
 #include <QString>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <vector>
 
 using namespace vb::platform;
+namespace wire = vb::filterwire;
 
 namespace {
 
@@ -126,12 +126,12 @@ void PSFilter::queryProcessPaths(
     if (!onPath || !reconnect())
         return;
     const auto table = deviceTable();
-    vb::flow::readList(*m_handle, CodeProcessPathsFirst, CodeProcessPathsNext,
+    vb::flow::readList(*m_handle, wire::CodeProcessPathsFirst, wire::CodeProcessPathsNext,
                        [&](const uint8_t* data, size_t length) {
-                           vb::flow::parsePathListChunk(
-                               data, length, [&](quint64 pid, const std::wstring& path) {
-                                   onPath(pid, ntPathToDosPath(path, table));
-                               });
+                           wire::decodePathList(data, length,
+                                                [&](quint64 pid, const std::wstring& path) {
+                                                    onPath(pid, ntPathToDosPath(path, table));
+                                                });
                        });
     dropIfDisconnected();
 }
@@ -142,18 +142,17 @@ bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> o
     if (!reconnect())
         return false;
     const bool ok = vb::flow::readList(
-        *m_handle, CodeConnectionsFirst, CodeConnectionsNext,
+        *m_handle, wire::CodeConnectionsFirst, wire::CodeConnectionsNext,
         [&](const uint8_t* data, size_t length) {
-            vb::flow::parseConnectionListChunk(
-                data, length, [&](const vb::flow::WireConnectionItem& item) {
-                    if (!item.history) {
-                        if (onConnection)
-                            onConnection(item.live);
-                    } else if (onHistory) {
-                        onHistory(ConnectionDataHistoryItem{item.live.processId, item.live.bytesIn,
-                                                            item.live.bytesOut});
-                    }
-                });
+            vb::flow::decodeConnectionChunk(data, length, [&](const wire::ConnectionItem& item) {
+                if (!item.history) {
+                    if (onConnection)
+                        onConnection(item.live);
+                } else if (onHistory) {
+                    onHistory(ConnectionDataHistoryItem{item.live.processId, item.live.bytesIn,
+                                                        item.live.bytesOut});
+                }
+            });
         });
     dropIfDisconnected();
     return ok;
@@ -169,19 +168,19 @@ bool PSFilter::sendPathRequest(quint32 code, const std::wstring& dosPath)
     std::vector<uint8_t> none;
     size_t returned = 0;
     const bool ok =
-        m_handle->control(code, vb::flow::encodeWidePath(nt), none, 0, returned) == ErrSuccess;
+        m_handle->control(code, wire::encodeRequestPath(nt), none, 0, returned) == ErrSuccess;
     dropIfDisconnected();
     return ok;
 }
 
 bool PSFilter::blockPath(const std::wstring& dosPath)
 {
-    return sendPathRequest(CodeBlock, dosPath);
+    return sendPathRequest(wire::CodeBlock, dosPath);
 }
 
 bool PSFilter::unblockPath(const std::wstring& dosPath)
 {
-    return sendPathRequest(CodeUnblock, dosPath);
+    return sendPathRequest(wire::CodeUnblock, dosPath);
 }
 
 bool PSFilter::block(const std::wstring& dosPath)

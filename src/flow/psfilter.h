@@ -3,6 +3,8 @@
 // paths and connections), block and unblock requests, and the filter service's provisioning.
 #pragma once
 
+#include "filterwire/filterwire.h"
+
 #include <QtGlobal>
 
 #include <functional>
@@ -14,41 +16,12 @@ class IFilterDevice;
 class IFilterHandle;
 } // namespace vb::platform
 
-// One live connection as the filter reports it. The five identity fields are copied as they
-// arrive and not interpreted by the library.
-struct ConnectionDataItem
-{
-    quint64 processId = 0;
-    quint32 identityWord1 = 0;
-    quint16 identityHalf1 = 0;
-    quint16 identityHalf2 = 0;
-    quint32 identityWord2 = 0;
-    quint16 identityHalf3 = 0;
-    quint64 bytesIn = 0;
-    quint64 bytesOut = 0;
-};
-
-// The summed traffic of one process's connections that have closed.
-struct ConnectionDataHistoryItem
-{
-    quint64 processId = 0;
-    quint64 bytesIn = 0;
-    quint64 bytesOut = 0;
-};
+using vb::filterwire::ConnectionDataHistoryItem;
+using vb::filterwire::ConnectionDataItem;
 
 class PSFilter
 {
 public:
-    // Device-control codes of the filter device.
-    enum : quint32 {
-        CodeProcessPathsFirst = 0x126C06,
-        CodeProcessPathsNext = 0x126C02,
-        CodeConnectionsFirst = 0x127006,
-        CodeConnectionsNext = 0x127002,
-        CodeBlock = 0x12A809,
-        CodeUnblock = 0x12A80D,
-    };
-
     // Opens the platform's filter device.
     PSFilter();
     // Opens the given device (tests hand in a scripted one).

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/baseview.h"
+#include "helper/helperlogging.h"
 
 #include "helper/hostenvironment.h"
 
@@ -51,7 +52,7 @@ void BaseView::setMainQmlFile(const QString& file)
     if (status() == QQuickView::Error) {
         const auto errs = errors();
         for (const QQmlError& e : errs)
-            qDebug().noquote() << "BaseView:" << e.toString();
+            qCWarning(lcHelper).noquote() << "BaseView:" << e.toString();
     }
     init();
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/hostenvironment.h"
+#include "helper/helperlogging.h"
 
 #include "helper/kestui.h"
 #include "helper/setsgeneral.h"
@@ -58,7 +59,7 @@ bool Translator::setLanguage(const QString& language)
             }
         }
         if (!any)
-            qDebug().noquote() << "Translator: no catalogue for language" << language;
+            qCDebug(lcHelper).noquote() << "Translator: no catalogue for language" << language;
     }
     const bool changed = m_language != language;
     m_language = language;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/kestui.h"
+#include "helper/helperlogging.h"
 
 #include <QClipboard>
 #include <QCursor>
@@ -34,7 +35,7 @@ void ImageDigit::setSource(const QUrl& u)
     // Relative sources resolve against the document that set them.
     const QUrl resolved = qmlContext(this) ? qmlContext(this)->resolvedUrl(u) : u;
     if (!m_strip.load(localPath(resolved)))
-        qDebug().noquote() << "ImageDigit: cannot load" << resolved.toString();
+        qCWarning(lcHelper).noquote() << "ImageDigit: cannot load" << resolved.toString();
     Q_EMIT changed();
     update();
 }
@@ -119,7 +120,7 @@ void ImageDesktop::grabDesktop()
         return;
     m_desktop = s->grabWindow(0).toImage();
     if (m_desktop.isNull())
-        qDebug() << "ImageDesktop: the desktop could not be captured";
+        qCWarning(lcHelper) << "ImageDesktop: the desktop could not be captured";
 }
 
 void ImageDesktop::setThisWndId(qulonglong id)

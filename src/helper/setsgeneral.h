@@ -13,4 +13,8 @@ public:
     static QString appPath();
     // Tests point the application folder elsewhere; an empty path restores the default.
     static void setAppPathForTests(const QString& path);
+    // Installed, the application folder is read-only for users: their own "BallSkins" and
+    // "pulsar.app" live in their XDG data and config folders, below "verdant-ball".
+    static QString userDataPath(const QString& name);
+    static QString userConfigPath(const QString& name);
 };

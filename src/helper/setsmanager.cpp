@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/setsmanager.h"
+#include "helper/helperlogging.h"
 #include "helper/setsgeneral.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,18 @@ void SetsGeneral::setAppPathForTests(const QString& path)
     g_appPathOverride = path.isEmpty() ? QString() : QDir::cleanPath(path);
 }
 
+QString SetsGeneral::userDataPath(const QString& name)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/verdant-ball/") + name;
+}
+
+QString SetsGeneral::userConfigPath(const QString& name)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/verdant-ball/") + name;
+}
+
 QString SetsManager::userFilePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -40,7 +53,8 @@ QVariant SetsManager::readValueUser(const QString& key, const QVariant& def)
 {
     QSettings& s = store();
     if (s.status() != QSettings::NoError) {
-        qDebug().noquote() << "SetsManager: settings unreadable, using defaults:" << userFilePath();
+        qCWarning(lcHelper).noquote()
+            << "SetsManager: settings unreadable, using defaults:" << userFilePath();
         return def;
     }
     return s.value(key, def);

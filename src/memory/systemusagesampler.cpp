@@ -19,7 +19,7 @@ void SystemUsageSampler::prime()
 
 TotalMemoryCpuFlowInfo_ptr SystemUsageSampler::sample()
 {
-    TotalMemoryCpuFlowInfo_ptr info;
+    std::shared_ptr<TotalMemoryCpuFlowInfo> info; // shared read-only once returned
     try {
         info = std::make_shared<TotalMemoryCpuFlowInfo>();
     } catch (const std::bad_alloc&) {

@@ -21,8 +21,7 @@ public:
     virtual bool connected() const { return true; }
 };
 
-// The device went away under an open handle.
-constexpr uint32_t ErrDeviceNotConnected = 1167;
+using vb::filterwire::ErrDeviceNotConnected;
 
 class IFilterDevice
 {

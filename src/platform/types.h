@@ -2,6 +2,8 @@
 // Plain value types shared by the platform interfaces (no Qt, so a Windows backend builds alone).
 #pragma once
 
+#include "filterwire/filterwire.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,17 +11,18 @@
 namespace vb::platform {
 
 // Windows error numbers cross the seam unchanged, so the algorithms above it are written once.
+// Those the filter protocol carries are its own.
 enum ErrorCode : uint32_t {
-    ErrSuccess = 0,
-    ErrFileNotFound = 2,
-    ErrAccessDenied = 5,
-    ErrInvalidHandle = 6,
-    ErrNotEnoughMemory = 8,
+    ErrSuccess = vb::filterwire::ErrSuccess,
+    ErrFileNotFound = vb::filterwire::ErrFileNotFound,
+    ErrAccessDenied = vb::filterwire::ErrAccessDenied,
+    ErrInvalidHandle = vb::filterwire::ErrInvalidHandle,
+    ErrNotEnoughMemory = vb::filterwire::ErrNotEnoughMemory,
     ErrInvalidData = 13,
-    ErrNotSupported = 50,
-    ErrInvalidParameter = 87,
-    ErrInsufficientBuffer = 122,
-    ErrMoreData = 234,
+    ErrNotSupported = vb::filterwire::ErrNotSupported,
+    ErrInvalidParameter = vb::filterwire::ErrInvalidParameter,
+    ErrInsufficientBuffer = vb::filterwire::ErrInsufficientBuffer,
+    ErrMoreData = vb::filterwire::ErrMoreData,
     ErrServiceAlreadyRunning = 1056,
     ErrServiceDoesNotExist = 1060,
     ErrServiceCannotAcceptCtrl = 1061,

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <mutex>
@@ -182,9 +183,13 @@ boost::shared_ptr<JudgeUserConfig> JudgeUserConfig::read(QIODevice& in, int* ski
 
 boost::shared_ptr<JudgeUserConfig> loadUserConfig()
 {
-    QFile f(QStringLiteral("%1/pulsar.app").arg(SetsGeneral::appPath()));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return boost::shared_ptr<JudgeUserConfig>();
+    // The user's own file, when there is one, instead of the application folder's.
+    QFile f(SetsGeneral::userConfigPath(QStringLiteral("pulsar.app")));
+    if (!QFileInfo(f.fileName()).isFile() || !f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        f.setFileName(QStringLiteral("%1/pulsar.app").arg(SetsGeneral::appPath()));
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+            return boost::shared_ptr<JudgeUserConfig>();
+    }
     int skipped = 0;
     boost::shared_ptr<JudgeUserConfig> config = JudgeUserConfig::read(f, &skipped);
     if (skipped > 0)

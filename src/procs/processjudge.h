@@ -77,7 +77,8 @@ private:
     std::map<QString, uint> m_flags;
 };
 
-// Reads "%1/pulsar.app" of the application folder, publishes it as the current configuration
+// Reads the user's own "pulsar.app" (XDG config folder) when there is one, else "%1/pulsar.app"
+// of the application folder, publishes it as the current configuration
 // and returns it; an empty pointer (and the previous configuration stays) when the file
 // cannot be opened.
 boost::shared_ptr<JudgeUserConfig> loadUserConfig();

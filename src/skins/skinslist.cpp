@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 const QString SkinsList::kDefaultSkin = QStringLiteral("qrc:/Ball/Skins/BallSkinDef.qml");
 const QString SkinsList::kDefaultIcon = QStringLiteral(":/Ball/Images/default_skin.png");
 const QString SkinsList::kBuiltInFolder = QStringLiteral(":/Ball/Skins/BallSkins");
@@ -69,6 +71,14 @@ QString SkinsList::userFolder()
     return SetsGeneral::appPath() + QLatin1Char('/') + kUserFolderName;
 }
 
+QStringList SkinsList::userFolders()
+{
+    QStringList folders{SetsGeneral::userDataPath(kUserFolderName)};
+    if (QDir::cleanPath(folders.first()) != QDir::cleanPath(userFolder()))
+        folders << userFolder();
+    return folders;
+}
+
 int SkinsList::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_entries.size());
@@ -114,6 +124,12 @@ void SkinsList::appendFolder(QList<SkinEntry>& list, const QString& folder, bool
             if (!QFileInfo(icon).isFile())
                 continue;
         }
+        // A user's own copy of a skin hides the application folder's skin of that folder name.
+        const bool shadowed = std::any_of(list.cbegin(), list.cend(), [&](const SkinEntry& e) {
+            return !e.isBuiltIn && QFileInfo(e.mainPath).dir().dirName() == sub.fileName();
+        });
+        if (!builtIn && shadowed)
+            continue;
         const QString name = sub.fileName().section(QLatin1Char('.'), 0, 0);
         if (name.isEmpty()) {
             qDebug().noquote() << "SkinsList: skin folder" << p << "has no name; left out";
@@ -138,7 +154,8 @@ void SkinsList::loadSkins()
     def.isBuiltIn = true;
     fresh.append(def);
     appendFolder(fresh, kBuiltInFolder, true);
-    appendFolder(fresh, userFolder(), false);
+    for (const QString& folder : userFolders())
+        appendFolder(fresh, folder, false);
 
     const int oldCount = int(m_entries.size());
     const int newCount = int(fresh.size());

@@ -52,6 +52,8 @@ public:
     // The URL form of a current skin value.
     static QString urlOf(const QString& value);
     static QString userFolder();
+    // Where user skins are looked for: the user's own data folder first, then userFolder().
+    static QStringList userFolders();
 
 Q_SIGNALS:
     void currentSkinChanged(QString value);

@@ -3,8 +3,8 @@
 // placement from the saved position, the hot key, hiding and its property setters.
 #include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
+#include "ball/qmlapplicationviewer.h"
 #include "helper/setsmanager.h"
-#include "platform/fake/fakefilter.h"
 #include "platform/fake/fakeplatform.h"
 
 #include <QProcess>
@@ -35,8 +35,7 @@ private Q_SLOTS:
 
 private:
     void loadBall(BallViewer& b);
-    std::shared_ptr<fake::FakeScreens> m_screens;
-    std::shared_ptr<fake::FakeHotKeys> m_keys;
+    vb::test::BallFakes m_fakes;
     QTemporaryDir m_dir;
 };
 
@@ -50,17 +49,18 @@ void TestBallViewer::initTestCase()
             "  property var ep: EP\n  property var bv: Bv\n"
             "  property bool sawBoth: false\n"
             "  Component.onCompleted: { sawBoth = (EP === Bv); EP.qmlWindowResize(120, 48) } }\n");
+    f.close();
+    // A stand-in Boost Panel that shows what the ball publishes to it.
+    QFile panel(m_dir.filePath(QStringLiteral("panel.qml")));
+    QVERIFY(panel.open(QIODevice::WriteOnly));
+    panel.write(
+        "import QtQuick\nItem { width: 330; height: 480; property var mainView: MainView }\n");
 }
 
 void TestBallViewer::init()
 {
-    m_screens = std::make_shared<fake::FakeScreens>();
-    m_keys = std::make_shared<fake::FakeHotKeys>();
-    Platform p;
-    p.screens = m_screens;
-    p.hotKeys = m_keys;
-    vb::test::keepFilterServiceAway(p);
-    install(p);
+    m_fakes = vb::test::BallFakes();
+    install(m_fakes.platform());
     for (const char* k : {"BallViewerX", "BallViewerY", "BallViewerHide"})
         SetsManager::removeValueUser(QLatin1String(k));
 }
@@ -170,19 +170,19 @@ void TestBallViewer::hotKeyRetriedUntilRegistered()
 {
     BallViewer b;
     loadBall(b);
-    m_keys->nextResult = HotKeyResult::Conflict;
+    m_fakes.hotKeys->nextResult = HotKeyResult::Conflict;
     b.showAtPos();
     QVERIFY(!b.hotKeyIsRegistered());
-    QCOMPARE(m_keys->attempts, 1);
-    m_keys->nextResult = HotKeyResult::Registered;
+    QCOMPARE(m_fakes.hotKeys->attempts, 1);
+    m_fakes.hotKeys->nextResult = HotKeyResult::Registered;
     b.showAtPos();
     QVERIFY(b.hotKeyIsRegistered());
-    QCOMPARE(m_keys->attempts, 2);
-    QCOMPARE(m_keys->registered.count(1), size_t(1));
-    QCOMPARE(m_keys->registered[1].modifiers, 3u);
-    QCOMPARE(m_keys->registered[1].virtualKey, 0x43u);
+    QCOMPARE(m_fakes.hotKeys->attempts, 2);
+    QCOMPARE(m_fakes.hotKeys->registered.count(1), size_t(1));
+    QCOMPARE(m_fakes.hotKeys->registered[1].modifiers, 3u);
+    QCOMPARE(m_fakes.hotKeys->registered[1].virtualKey, 0x43u);
     b.showAtPos();
-    QCOMPARE(m_keys->attempts, 2); // never registered twice
+    QCOMPARE(m_fakes.hotKeys->attempts, 2); // never registered twice
 }
 
 void TestBallViewer::hotKeyStartsOneCaptureAtATime()
@@ -190,20 +190,19 @@ void TestBallViewer::hotKeyStartsOneCaptureAtATime()
     BallViewer b;
     loadBall(b);
     b.showAtPos();
-    QTest::ignoreMessage(QtDebugMsg, "BallViewer: hot key Ctrl+Alt+C pressed");
-    QVERIFY(m_keys->press(1));
+    QVERIFY(b.findChildren<QProcess*>().isEmpty());
+    QVERIFY(m_fakes.hotKeys->press(1));
     QList<QProcess*> procs = b.findChildren<QProcess*>();
     QCOMPARE(procs.size(), 1);
     QCOMPARE(procs[0]->arguments(), QStringList{QStringLiteral("-ScreenCapture")});
     QCOMPARE(procs[0]->program(), QCoreApplication::applicationFilePath());
-    QTest::ignoreMessage(QtDebugMsg, "BallViewer: hot key Ctrl+Alt+C pressed");
-    m_keys->press(1);
+    m_fakes.hotKeys->press(1);
     QCOMPARE(b.findChildren<QProcess*>().size(), 1);
+    QCOMPARE(b.findChildren<QProcess*>()[0], procs[0]);
     // When the capture ends the next request starts a new one.
     QVERIFY(procs[0]->waitForFinished(20000));
     QTRY_COMPARE(b.findChildren<QProcess*>().size(), 0);
-    QTest::ignoreMessage(QtDebugMsg, "BallViewer: hot key Ctrl+Alt+C pressed");
-    m_keys->press(1);
+    m_fakes.hotKeys->press(1);
     QCOMPARE(b.findChildren<QProcess*>().size(), 1);
     b.findChildren<QProcess*>()[0]->waitForFinished(20000);
 }
@@ -250,6 +249,22 @@ void TestBallViewer::pinSwitch()
     b.setCurrentPage(BallViewer::MP_Network);
     QVERIFY(!b.isPopupPined()); // no panel exists
     QCOMPARE(b.property("isPopupPined").toBool(), true);
+
+    // With a panel the pin holds on the Network page only.
+    b.setPopupDocument(m_dir.filePath(QStringLiteral("panel.qml")));
+    loadBall(b);
+    QVERIFY(b.popupWindow());
+    QCOMPARE(b.popupWindow()->rootObject()->property("mainView").value<QObject*>(), &b);
+    QVERIFY(b.isPopupPined());
+    for (const auto page : {BallViewer::MP_Procgram, BallViewer::MP_NONE}) {
+        b.setCurrentPage(page);
+        QVERIFY(!b.isPopupPined());
+    }
+    b.setCurrentPage(BallViewer::MP_Network);
+    QVERIFY(b.isPopupPined());
+    b.setIsPopupPined(false);
+    QVERIFY(!b.isPopupPined());
+    QCOMPARE(spy.count(), 2);
 }
 
 void TestBallViewer::fixSettersEmitNothing()

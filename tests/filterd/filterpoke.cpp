@@ -3,7 +3,8 @@
 // sockets, and peers that leave in the middle of a reply. Prints how many requests it sent and
 // fails if the service stops answering.
 //   filterpoke DIR COUNT
-#include "platform/linux/filtersocket.h"
+#include "filterwire/filterwire.h"
+#include "filterwire/framing.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace fs = vb::filtersocket;
+namespace fs = vb::filterwire;
 
 namespace {
 
@@ -51,9 +52,10 @@ bool exchange(int fd, const std::vector<uint8_t>& msg, uint32_t* error)
         return false;
     static std::vector<uint8_t> buf(fs::ReplyHeadSize + fs::MaxReplyOutput);
     const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-    if (n < static_cast<ssize_t>(fs::ReplyHeadSize))
+    const auto reply = n > 0 ? fs::decodeReply(buf.data(), static_cast<size_t>(n)) : std::nullopt;
+    if (!reply)
         return false;
-    *error = fs::getU32(buf.data());
+    *error = reply->error;
     return true;
 }
 
@@ -67,14 +69,20 @@ int main(int argc, char** argv)
     const std::string dir = argv[1];
     const long count = std::atol(argv[2]);
     std::mt19937 rng(12345);
-    const uint32_t codes[] = {0x126C06, 0x126C02, 0x127006, 0x127002, 0x12A809, 0x12A80D};
+    const uint32_t codes[] = {fs::CodeProcessPathsFirst,
+                              fs::CodeProcessPathsNext,
+                              fs::CodeConnectionsFirst,
+                              fs::CodeConnectionsNext,
+                              fs::CodeBlock,
+                              fs::CodeUnblock};
     int fd = -1;
     long sent = 0, replies = 0, reconnects = 0, leftMidway = 0;
     for (long i = 0; i < count; ++i) {
         if (fd < 0 || i % 997 == 0) {
             if (fd >= 0)
                 close(fd);
-            fd = connectTo(dir + "/" + (rng() % 2 ? fs::ReadWriteName : fs::ReadOnlyName));
+            fd = connectTo(dir + "/" +
+                           (rng() % 2 ? fs::ReadWriteSocketName : fs::ReadOnlySocketName));
             ++reconnects;
             if (fd < 0) {
                 std::printf("connect failed at request %ld\n", i);
@@ -103,7 +111,7 @@ int main(int argc, char** argv)
         ++sent;
         if (rng() % 500 == 0) {
             // Ask for a list and leave before reading it.
-            const auto big = fs::encodeRequest(0x127006, 65536, nullptr, 0);
+            const auto big = fs::encodeRequest(fs::CodeConnectionsFirst, 65536, nullptr, 0);
             send(fd, big.data(), big.size(), MSG_NOSIGNAL);
             close(fd);
             fd = -1;

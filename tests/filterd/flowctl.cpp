@@ -2,6 +2,7 @@
 // The library's side of the filter service, from the command line, for the service's tests:
 // everything goes through PSFilter and the traffic rows as the sampling worker uses them.
 //   flowctl DIR mode | sums | rows | conns | paths | watch READS | block PATH | unblock PATH
+//               | ensure BINARY
 #include "flow/flowdataproc.h"
 #include "flow/psfilter.h"
 #include "platform/linux/filterclient.h"
@@ -114,6 +115,14 @@ int main(int argc, char** argv)
         const std::wstring path = QString::fromLocal8Bit(argv[3]).toStdWString();
         const bool ok = cmd == "block" ? filter.blockPath(path) : filter.unblockPath(path);
         std::printf("%s=%d\n", cmd.c_str(), ok ? 1 : 0);
+        return ok ? 0 : 1;
+    }
+    if (cmd == "ensure" && argc == 4) {
+        // A root ball's first provisioning, through the machine's service manager.
+        p.driverService = std::make_shared<vb::platform::linux_::FilterService>();
+        vb::platform::install(p);
+        const bool ok = ensureDriver(L"pswfp", QString::fromLocal8Bit(argv[3]).toStdWString());
+        std::printf("ensure=%d\n", ok ? 1 : 0);
         return ok ? 0 : 1;
     }
     std::fprintf(stderr, "flowctl: unknown command\n");

@@ -6,10 +6,12 @@
 #include "platform/linux/filterclient.h"
 #include "platform/platform.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -133,6 +135,54 @@ private slots:
         const int supervisor = readPid(m_run->path() + QStringLiteral("/pswfp.pid"));
         QVERIFY(ensureDriver(L"pswfp", m_binary.toStdWString()));
         QCOMPARE(readPid(m_run->path() + QStringLiteral("/pswfp.pid")), supervisor);
+    }
+
+    // A root service never runs a file that another user could have replaced: neither when it
+    // is installed nor when a recorded binary is started later.
+    void untrustedBinaryRefused_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("all root's") << QString() << true;
+        QTest::newRow("binary group-writable") << QStringLiteral("chmod 775 bin") << false;
+        QTest::newRow("binary a user's") << QStringLiteral("chown 65534 bin") << false;
+        QTest::newRow("folder writable by all") << QStringLiteral("chmod 777 dir") << false;
+        QTest::newRow("folder a user's") << QStringLiteral("chown 65534 dir") << false;
+        QTest::newRow("link to a shared folder") << QStringLiteral("link /tmp") << false;
+    }
+    void untrustedBinaryRefused()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, trusted);
+        QTemporaryDir dir(QStringLiteral(VB_BIN_DIR "/trust-XXXXXX"));
+        QVERIFY(dir.isValid());
+        QVERIFY(chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        const QString bin = dir.filePath(QStringLiteral("filterd"));
+        QVERIFY(QFile::copy(m_binary, bin));
+        QVERIFY(chmod(QFile::encodeName(bin).constData(), 0755) == 0);
+        QString path = bin;
+        const QByteArray what = change.section(QLatin1Char(' '), 1).toUtf8();
+        const QByteArray target = (what == "bin" ? bin : dir.path()).toUtf8();
+        if (change.startsWith(QLatin1String("chmod")))
+            QVERIFY(chmod(target.constData(), what == "bin" ? 0775 : 0777) == 0);
+        else if (change.startsWith(QLatin1String("chown")))
+            QVERIFY(chown(target.constData(), 65534, 65534) == 0);
+        std::unique_ptr<QTemporaryDir> shared;
+        if (change.startsWith(QLatin1String("link"))) {
+            shared = std::make_unique<QTemporaryDir>();
+            QVERIFY(QFile::copy(m_binary, shared->filePath(QStringLiteral("filterd"))));
+            path = dir.filePath(QStringLiteral("linked"));
+            QVERIFY(QFile::link(shared->filePath(QStringLiteral("filterd")), path));
+        }
+        auto service = current().driverService;
+        QCOMPARE(service->install("pswfp", path.toStdString()),
+                 trusted ? uint32_t(ErrSuccess) : uint32_t(ErrAccessDenied));
+        if (!trusted)
+            return;
+        // Trusted when installed, replaceable by a user when started: refused, nothing runs.
+        QVERIFY(chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+        QCOMPARE(service->start("pswfp"), uint32_t(ErrAccessDenied));
+        QCOMPARE(int(service->state("pswfp")), int(ServiceState::Stopped));
     }
 
     void stoppedServiceStarts()

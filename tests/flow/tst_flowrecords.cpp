@@ -6,24 +6,11 @@
 #include "helper/setsgeneral.h"
 #include "platform/fake/fakefilter.h"
 #include "platform/platform.h"
-#include "wirebuilder.h"
 
 #include <QTest>
 
 using namespace vb::platform;
-
-namespace {
-
-std::vector<uint8_t> pathList(const std::vector<std::pair<quint64, std::u16string>>& records)
-{
-    std::vector<uint8_t> b;
-    for (const auto& [pid, path] : records)
-        wire::pathRecord(b, pid, path);
-    wire::pathEnd(b);
-    return b;
-}
-
-} // namespace
+using vb::filterwire::encodePathList;
 
 class TestFlowRecords : public QObject
 {
@@ -48,7 +35,7 @@ private slots:
     {
         int n = 0;
         for (const auto& c : m_device->script->calls)
-            n += c.code == PSFilter::CodeProcessPathsFirst;
+            n += c.code == vb::filterwire::CodeProcessPathsFirst;
         return n;
     }
 
@@ -67,7 +54,8 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(bool, system);
-        const auto list = path.isEmpty() ? pathList({}) : pathList({{4, path.toStdU16String()}});
+        const auto list =
+            path.isEmpty() ? encodePathList({}) : encodePathList({{4, path.toStdString()}});
         m_device->script->replies.push_back({0, list, -1});
         m_device->script->replies.push_back({0, list, -1});
         FlowDataProc row(4, 2, 10, 1, 20, 2, 1000, false);
@@ -84,7 +72,7 @@ private slots:
 
     void cacheRefreshes()
     {
-        const auto list = pathList({{10, u"/bin/a"}, {11, u"/bin/b"}, {10, u"/bin/later"}});
+        const auto list = encodePathList({{10, "/bin/a"}, {11, "/bin/b"}, {10, "/bin/later"}});
         for (int i = 0; i < 4; ++i)
             m_device->script->replies.push_back({0, list, -1});
         // First lookup builds the map once.
@@ -104,7 +92,8 @@ private slots:
 
     void refreshPublishesFirstPathOfAnId()
     {
-        m_device->script->replies.push_back({0, pathList({{7, u"/first"}, {7, u"/second"}}), -1});
+        m_device->script->replies.push_back(
+            {0, encodePathList({{7, "/first"}, {7, "/second"}}), -1});
         auto map = refreshProcessPaths();
         QVERIFY(map);
         QCOMPARE(map->size(), size_t(1));

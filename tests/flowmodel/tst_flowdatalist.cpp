@@ -2,8 +2,8 @@
 // The traffic model on its own: samples fed to its slot, checked with Qt's model tester, the
 // texts at their unit boundaries, the hide filters and blocking through a scripted device.
 #include "flow/flowdatalist.h"
+#include "platform/fake/fakefilter.h"
 #include "platform/platform.h"
-#include "scriptedfilterdevice.h"
 
 #include "helper/extractfileicon.h"
 
@@ -38,7 +38,8 @@ FlowDataList_ptr sample(std::initializer_list<FlowDataProc> rows)
     return std::make_shared<QList<FlowDataProc>>(rows);
 }
 
-TotalMemoryCpuFlowInfo_ptr info(quint32 load, quint32 cpu, quint64 avail = 0)
+// A fresh sample the test fills in before the model sees it.
+std::shared_ptr<TotalMemoryCpuFlowInfo> info(quint32 load, quint32 cpu, quint64 avail = 0)
 {
     auto i = std::make_shared<TotalMemoryCpuFlowInfo>();
     i->memoryLoad = load;
@@ -85,12 +86,14 @@ private Q_SLOTS:
     void iconFromTheDesktopEntry();
 
 private:
-    std::shared_ptr<ScriptedFilterDevice> m_device;
+    std::shared_ptr<vb::platform::fake::ScriptedFilterDevice> m_device;
 };
 
 void TestFlowDataList::init()
 {
-    m_device = std::make_shared<ScriptedFilterDevice>();
+    m_device = std::make_shared<vb::platform::fake::ScriptedFilterDevice>();
+    m_device->script->useTables = true;
+    m_device->caseSensitive = true;
     vb::platform::Platform p;
     p.filterDevice = m_device;
     vb::platform::install(p);
@@ -374,19 +377,23 @@ void TestFlowDataList::blockAndUnblock()
     model.onDataFound(sample({row(30, 1, 1, 0, 1, 0, 0, QStringLiteral("/usr/bin/Curl")),
                               row(31, 1, 1, 0, 1, 0, 0, QStringLiteral("/usr/bin/wget"))}),
                       info(1, 1), true);
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.rowCount(model.index(0)), 0); // rows have no children
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QVERIFY(model.qmlBlock(0, true));
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed[0][0].value<QModelIndex>().row(), 0);
     QCOMPARE(changed[0][1].value<QModelIndex>().row(), 0);
+    // Only the blocked state changed: views need not re-read texts and icons.
+    QCOMPARE(changed[0][2].value<QList<int>>(), QList<int>{FlowDataList::role_is_blocked});
     QVERIFY(at(model, 0, FlowDataList::role_is_blocked).toBool());
     QVERIFY(!at(model, 1, FlowDataList::role_is_blocked).toBool());
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        QCOMPARE(m_device->requests.size(), size_t(1));
-        QCOMPARE(m_device->requests[0].first, 0x12A809u);
+        QCOMPARE(m_device->script->requests.size(), size_t(1));
+        QCOMPARE(m_device->script->requests[0].first, uint32_t(vb::filterwire::CodeBlock));
         // This platform's names keep their case.
-        QCOMPARE(QString::fromStdWString(m_device->requests[0].second),
+        QCOMPARE(QString::fromStdString(m_device->script->requests[0].second),
                  QStringLiteral("/usr/bin/Curl"));
     }
 
@@ -397,11 +404,15 @@ void TestFlowDataList::blockAndUnblock()
     QVERIFY(!at(model, 0, FlowDataList::role_is_blocked).toBool());
     QVERIFY(at(model, 1, FlowDataList::role_is_blocked).toBool());
 
+    changed.clear();
     QVERIFY(model.qmlBlock(1, false));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed[0][0].value<QModelIndex>().row(), 1);
+    QCOMPARE(changed[0][2].value<QList<int>>(), QList<int>{FlowDataList::role_is_blocked});
     QVERIFY(!at(model, 1, FlowDataList::role_is_blocked).toBool());
     std::lock_guard<std::mutex> g(m_device->lock());
-    QCOMPARE(m_device->requests.size(), size_t(2));
-    QCOMPARE(m_device->requests[1].first, 0x12A80Du);
+    QCOMPARE(m_device->script->requests.size(), size_t(2));
+    QCOMPARE(m_device->script->requests[1].first, uint32_t(vb::filterwire::CodeUnblock));
 }
 
 void TestFlowDataList::blockRefusedOrReadOnly()
@@ -411,15 +422,15 @@ void TestFlowDataList::blockRefusedOrReadOnly()
                       info(1, 1), true);
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        m_device->refuseRequests = true;
+        m_device->script->refuseRequests = true;
     }
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QVERIFY(!model.qmlBlock(0, true));
     QVERIFY(!at(model, 0, FlowDataList::role_is_blocked).toBool());
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        m_device->refuseRequests = false;
-        m_device->writable = false; // opens for reading only
+        m_device->script->refuseRequests = false;
+        m_device->allowWrite = false; // opens for reading only
     }
     QVERIFY(!model.qmlBlock(0, true));
     QVERIFY(!at(model, 0, FlowDataList::role_is_blocked).toBool());
@@ -445,7 +456,7 @@ void TestFlowDataList::blockOutOfRange()
                       info(1, 1), true);
     QVERIFY(!model.qmlBlock(index, true));
     std::lock_guard<std::mutex> g(m_device->lock());
-    QVERIFY(m_device->requests.empty());
+    QVERIFY(m_device->script->requests.empty());
 }
 
 void TestFlowDataList::processChangedIsPassedOn()

@@ -4,10 +4,10 @@
 #include "flow/flowdatalist.h"
 #include "flow/flowdatanotifier.h"
 #include "helper/setsgeneral.h"
+#include "platform/fake/fakefilter.h"
 #include "platform/fake/fakenetworkstate.h"
 #include "platform/platform.h"
 #include "procs/processjudge.h"
-#include "scriptedfilterdevice.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 namespace {
-using Item = ScriptedFilterDevice::Item;
+using Item = vb::platform::fake::ScriptedFilterDevice::Item;
 
 ConnectionDataItem live(quint64 pid, quint64 in, quint64 out)
 {
@@ -130,7 +130,7 @@ private Q_SLOTS:
 
 private:
     FlowSamplingSetup setup();
-    std::shared_ptr<ScriptedFilterDevice> m_device;
+    std::shared_ptr<vb::platform::fake::ScriptedFilterDevice> m_device;
     std::shared_ptr<StillMemory> m_memory;
     std::shared_ptr<vb::platform::fake::FakeNetworkState> m_network;
     std::atomic<int> m_provisioned{0};
@@ -138,7 +138,9 @@ private:
 
 void TestFlowSampling::init()
 {
-    m_device = std::make_shared<ScriptedFilterDevice>();
+    m_device = std::make_shared<vb::platform::fake::ScriptedFilterDevice>();
+    m_device->script->useTables = true;
+    m_device->caseSensitive = true;
     m_memory = std::make_shared<StillMemory>();
     m_network = std::make_shared<vb::platform::fake::FakeNetworkState>();
     m_provisioned = 0;
@@ -368,15 +370,15 @@ void TestFlowSampling::workerWithoutDevice()
     QCOMPARE(changed.size(), 1);
     QVERIFY(m_provisioned >= 5);
     std::lock_guard<std::mutex> g(m_device->lock());
-    QCOMPARE(m_device->connectionReads, 0);
+    QCOMPARE(m_device->script->connectionReads, 0);
 }
 
 void TestFlowSampling::workerWithDevice()
 {
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        m_device->items = {{40, false, 100, 10}, {40, false, 50, 5}, {41, true, 7, 8}};
-        m_device->paths = {{40, L"/usr/bin/curl"}, {41, L"System"}};
+        m_device->script->items = {{40, false, 100, 10}, {40, false, 50, 5}, {41, true, 7, 8}};
+        m_device->script->paths = {{40, "/usr/bin/curl"}, {41, "System"}};
     }
     auto notifier = std::make_shared<FlowDataNotifier>();
     QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
@@ -465,22 +467,22 @@ void TestFlowSampling::failedReadsAreSkipped()
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 2, 10000);
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        m_device->failReads = true;
+        m_device->script->failReads = true;
     }
     QTest::qWait(100); // let a cycle that already read finish
     found.clear();
     int readsBefore = 0;
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        readsBefore = m_device->connectionReads;
+        readsBefore = m_device->script->connectionReads;
     }
     // The device is there but its reads fail: no sample at all while that lasts.
     QVERIFY(!found.wait(400));
     {
         std::lock_guard<std::mutex> g(m_device->lock());
-        QVERIFY(m_device->connectionReads >= readsBefore + 3);
-        m_device->failReads = false;
-        m_device->items = {{70, false, 20, 10}};
+        QVERIFY(m_device->script->connectionReads >= readsBefore + 3);
+        m_device->script->failReads = false;
+        m_device->script->items = {{70, false, 20, 10}};
     }
     QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty(), 10000);
     worker.interrupt();

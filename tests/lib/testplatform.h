@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/fake/fakefilter.h"
+#include "platform/fake/fakeplatform.h"
 #include "platform/platform.h"
 
 namespace vb::test {
@@ -14,5 +15,24 @@ inline void keepFilterServiceAway(vb::platform::Platform& p)
     notElevated->elevated = false;
     p.elevation = notElevated;
 }
+
+// What every test ball runs on: screens and hot keys the test scripts, and no filter service.
+// Tests add the other backends they need to platform() before they install or pass it.
+struct BallFakes
+{
+    std::shared_ptr<vb::platform::fake::FakeScreens> screens =
+        std::make_shared<vb::platform::fake::FakeScreens>();
+    std::shared_ptr<vb::platform::fake::FakeHotKeys> hotKeys =
+        std::make_shared<vb::platform::fake::FakeHotKeys>();
+
+    vb::platform::Platform platform() const
+    {
+        vb::platform::Platform p;
+        p.screens = screens;
+        p.hotKeys = hotKeys;
+        keepFilterServiceAway(p);
+        return p;
+    }
+};
 
 } // namespace vb::test

@@ -82,11 +82,9 @@ void TestBallNoThread::initTestCase()
 void TestBallNoThread::noThreadLeavesTheBallUsable()
 {
     auto memory = std::make_shared<vb::platform::fake::FakeSystemMemory>();
-    vb::platform::Platform p;
+    vb::platform::Platform p = vb::test::BallFakes().platform();
     p.memory = memory;
     p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
-    p.screens = std::make_shared<vb::platform::fake::FakeScreens>();
-    vb::test::keepFilterServiceAway(p);
     vb::platform::install(p);
 
     BallViewer ball;

@@ -92,14 +92,12 @@ void TestBallRelease::init()
     m_sets = std::make_shared<FakeWorkingSets>();
     m_procs = std::make_shared<vbtest::ListedProcesses>();
     m_procs->ids = {static_cast<uint32_t>(::getpid())};
-    m_screens = std::make_shared<FakeScreens>();
-    vb::platform::Platform p;
+    const vb::test::BallFakes fakes;
+    m_screens = fakes.screens;
+    vb::platform::Platform p = fakes.platform();
     p.memory = m_memory;
     p.workingSets = m_sets;
     p.processes = m_procs;
-    p.screens = m_screens;
-    p.hotKeys = std::make_shared<vb::platform::fake::FakeHotKeys>();
-    vb::test::keepFilterServiceAway(p);
     vb::platform::install(p);
 }
 

@@ -6,7 +6,9 @@
 # Its system bus socket is bound out of the box. Only for root.
 #
 #   box_boot [BULK]   boots with the test units (and BULK extra sleeping units); sets BOX_DIR,
-#                     BOX_BUS (a D-Bus address usable outside) and BOX_PID1 (PID 1's outer pid)
+#                     BOX_BUS (a D-Bus address usable outside) and BOX_PID1 (PID 1's outer pid).
+#                     BOX_PREPARE names a script PID 1 sources first (mounts of the box's own,
+#                     with BOX_DIR set); BOX_UNIT_PATH adds unit folders after the test units.
 #   box_exec CMD...   runs CMD inside the box's pid and mount namespaces
 #   box_teardown      Manager.Exit, kill -9 of PID 1 by pid if it lingers, rmdir the subtree
 # The trap that calls box_teardown is the caller's.
@@ -149,8 +151,9 @@ mount -t cgroup2 cgroup2 /sys/fs/cgroup
 mount -t tmpfs -o mode=755 tmpfs /run
 mkdir -p /run/dbus && mount --bind "$BOX_DIR/run-dbus" /run/dbus
 if [ -n "\${CONSOLE_TTY:-}" ]; then mount --bind "\$CONSOLE_TTY" /dev/console; fi
+${BOX_PREPARE:+BOX_DIR="$BOX_DIR" . "$BOX_PREPARE"}
 mount --bind "$BOX_DIR/etc-empty" /etc/systemd/system
-export container=vbbox SYSTEMD_UNIT_PATH="$BOX_DIR/units"
+export container=vbbox SYSTEMD_UNIT_PATH="$BOX_DIR/units${BOX_UNIT_PATH:+:$BOX_UNIT_PATH}"
 exec /lib/systemd/systemd --unit=vbt.target --log-target=console --log-level=notice --show-status=0
 INIT
   # Into the subtree first, then new namespaces: the box's cgroup root is that subtree.

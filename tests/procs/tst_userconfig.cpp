@@ -36,6 +36,7 @@ class TestUserConfig : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
+    QTemporaryDir m_home; // the user's XDG config folder
 
     void writeConfig(const QByteArray& bytes)
     {
@@ -45,9 +46,16 @@ class TestUserConfig : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
+    }
     void init()
     {
         QVERIFY(m_dir.isValid());
+        QDir(m_home.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(m_home.path()));
         SetsGeneral::setAppPathForTests(m_dir.path());
         QFile::remove(m_dir.filePath(QStringLiteral("pulsar.app")));
         boost::atomic_store(&currentUserConfig, boost::shared_ptr<JudgeUserConfig>());
@@ -154,6 +162,38 @@ private Q_SLOTS:
         QCOMPARE(boost::atomic_load(&currentUserConfig).get(), second.get());
         QCOMPARE(first->flagsOf(L"a.service"), 1u);
         QCOMPARE(second->flagsOf(L"a.service"), 2u);
+    }
+
+    // Installed, the application folder's file is read-only; the user's own one wins.
+    void theUsersOwnFileFirst_data()
+    {
+        QTest::addColumn<QByteArray>("own");
+        QTest::addColumn<QByteArray>("shipped");
+        QTest::addColumn<uint>("flags");
+        QTest::newRow("own only") << QByteArray("a.service=2\n") << QByteArray() << 2u;
+        QTest::newRow("shipped only") << QByteArray() << QByteArray("a.service=1\n") << 1u;
+        QTest::newRow("both") << QByteArray("a.service=2\n") << QByteArray("a.service=1\n") << 2u;
+        QTest::newRow("own is a folder") << QByteArray("/") << QByteArray("a.service=1\n") << 1u;
+    }
+    void theUsersOwnFileFirst()
+    {
+        QFETCH(QByteArray, own);
+        QFETCH(QByteArray, shipped);
+        QFETCH(uint, flags);
+        const QString ownPath = m_home.filePath(QStringLiteral("verdant-ball/pulsar.app"));
+        if (own == "/") {
+            QVERIFY(QDir().mkpath(ownPath));
+        } else if (!own.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(ownPath).path()));
+            QFile f(ownPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(own);
+        }
+        if (!shipped.isEmpty())
+            writeConfig(shipped);
+        const auto config = loadUserConfig();
+        QVERIFY(config);
+        QCOMPARE(config->flagsOf(L"a.service"), flags);
     }
 
     void aMissingFileKeepsThePreviousConfiguration()

@@ -32,11 +32,7 @@ void TestBallWearsSkin::initTestCase()
 
 void TestBallWearsSkin::init()
 {
-    Platform p;
-    p.screens = std::make_shared<fake::FakeScreens>();
-    p.hotKeys = std::make_shared<fake::FakeHotKeys>();
-    vb::test::keepFilterServiceAway(p);
-    install(p);
+    install(vb::test::BallFakes().platform());
     SetsManager::removeValueUser(SkinsList::kSettingKey);
 }
 

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void shippedList();
     void userSkins();
     void userFolderBadInput();
+    void usersOwnFolderFirst();
     void iconPreference();
     void sameNamesAsBuiltIn();
     void rebuildAnnouncesRows();
@@ -110,6 +111,7 @@ void TestSkinsList::init()
 
 void TestSkinsList::cleanup()
 {
+    QDir(SetsGeneral::userDataPath(QString())).removeRecursively();
     SetsGeneral::setAppPathForTests(QString());
     storeSetting(QVariant());
 }
@@ -208,6 +210,29 @@ void TestSkinsList::userSkins()
     // The choice survives a restart.
     SkinsList again;
     QCOMPARE(again.currentSkin(), dir + QStringLiteral("/main.qml"));
+}
+
+// Installed, users keep their skins in their own data folder; a skin there hides the
+// application folder's skin of the same folder name.
+void TestSkinsList::usersOwnFolderFirst()
+{
+    makeSkin(QStringLiteral("Night.Sky"));
+    makeSkin(QStringLiteral("apple"));
+    const QString own = SetsGeneral::userDataPath(QStringLiteral("BallSkins"));
+    QVERIFY(!own.startsWith(m_app->path()));
+    for (const QString& folder : {QStringLiteral("Night.Sky"), QStringLiteral("zebra")}) {
+        writeFile(own + QLatin1Char('/') + folder + QStringLiteral("/main.qml"),
+                  "import QtQuick\nItem {}\n");
+        writeFile(own + QLatin1Char('/') + folder + QStringLiteral("/icon.png"), "x");
+    }
+    SkinsList l;
+    l.loadSkins();
+    QCOMPARE(names(l), (kShipped + QStringList{QStringLiteral("Night"), QStringLiteral("zebra"),
+                                               QStringLiteral("apple")}));
+    const int night = int(kShipped.size());
+    QCOMPARE(l.entries().at(night).mainPath,
+             QDir(own).absoluteFilePath(QStringLiteral("Night.Sky/main.qml")));
+    QVERIFY(l.entries().last().mainPath.startsWith(QDir(m_app->path()).absolutePath()));
 }
 
 // Whatever lies in the user folder, the list stays sane and nothing crashes.

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Scriptable processes, services, windows and volumes for tests of the boost lists' edge
 // cases: ids the kernel would never hand out on demand, processes that vanish mid-pass,
-// services in every state, windows of every kind.
+// services in every state, windows of every kind (volumes: fakevolumes.h).
 #pragma once
 
+#include "platform/fake/fakevolumes.h"
 #include "platform/platform.h"
 
 #include <functional>
@@ -192,18 +193,6 @@ public:
     }
     ProcessId shellProcessId() override { return shell; }
     void activateWindow(uintptr_t window) override { activated.push_back(window); }
-};
-
-class FakeVolumes : public IVolumes
-{
-public:
-    std::vector<std::pair<std::string, std::string>> map{{std::string(), std::string()}};
-    int calls = 0;
-    std::vector<std::pair<std::string, std::string>> driveMap() override
-    {
-        ++calls;
-        return map;
-    }
 };
 
 } // namespace vb::platform::fake

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/filterclient.h"
 
-#include "platform/linux/filtersocket.h"
+#include "filterwire/framing.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +25,7 @@ extern char** environ;
 
 namespace vb::platform::linux_ {
 
-namespace fs = vb::filtersocket;
+namespace fs = vb::filterwire;
 
 namespace {
 
@@ -54,18 +55,17 @@ public:
         const ssize_t n = recv(m_fd, reply.data(), reply.size(), MSG_TRUNC);
         if (n < static_cast<ssize_t>(fs::ReplyHeadSize) || static_cast<size_t>(n) > reply.size())
             return fail();
-        const uint32_t error = fs::getU32(reply.data());
-        const size_t length = fs::getU32(reply.data() + 4);
         // A service that answers more than was asked for, or a length that does not match the
         // message, is not believed.
-        if (length != static_cast<size_t>(n) - fs::ReplyHeadSize || length > outCapacity)
+        const auto r = fs::decodeReply(reply.data(), static_cast<size_t>(n));
+        if (!r || r->outputLength > outCapacity)
             return fail();
-        if (out.size() < length)
-            out.resize(length);
-        if (length > 0)
-            std::memcpy(out.data(), reply.data() + fs::ReplyHeadSize, length);
-        bytesReturned = length;
-        return error;
+        if (out.size() < r->outputLength)
+            out.resize(r->outputLength);
+        if (r->outputLength > 0)
+            std::memcpy(out.data(), r->output, r->outputLength);
+        bytesReturned = r->outputLength;
+        return r->error;
     }
 
 private:
@@ -116,6 +116,83 @@ bool validName(const std::string& name)
     return true;
 }
 
+// A root service must never run a file that someone other than root could have replaced: the
+// binary and every folder above it (as given and as resolved) must belong to root and be
+// writable by nobody else.
+bool trustedByRoot(const std::string& path)
+{
+    auto ownedByRoot = [](const std::string& p, bool followLinks) {
+        struct stat st;
+        if ((followLinks ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode))
+            return st.st_uid == 0;
+        return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    };
+    auto everyFolder = [&](const std::string& p, bool followLinks) {
+        if (p.empty() || p[0] != '/' || !ownedByRoot(p, followLinks))
+            return false;
+        for (size_t slash = p.rfind('/'); slash != std::string::npos && slash > 0;
+             slash = p.rfind('/', slash - 1))
+            if (!ownedByRoot(p.substr(0, slash), true))
+                return false;
+        return ownedByRoot("/", true);
+    };
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+        return false;
+    struct stat st;
+    return everyFolder(path, false) && everyFolder(resolved, true) && stat(resolved, &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+// One word of a unit's command line, quoted so that spaces, quotes, backslashes, systemd's
+// specifiers (%) and variables ($) stay literal.
+std::string unitQuoted(const std::string& word)
+{
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (c == '%')
+            out += '%';
+        if (c == '$')
+            out += '$';
+        out += c;
+    }
+    return out + '"';
+}
+
+// Units this library wrote carry this line; packaged units never do and are never touched.
+constexpr const char* OwnUnitMarker = "# Written by Verdant Ball";
+
+bool ownUnit(const std::string& path)
+{
+    std::string first;
+    return readFile(path, first) && first == OwnUnitMarker;
+}
+
+// The binary ExecStart of a unit this library wrote names.
+std::string ownUnitBinary(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("ExecStart=\"", 0) != 0)
+            continue;
+        std::string word;
+        for (size_t i = 11; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size())
+                ++i;
+            else if ((line[i] == '%' || line[i] == '$') && i + 1 < line.size())
+                ++i;
+            word += line[i];
+        }
+        return word;
+    }
+    return std::string();
+}
+
 } // namespace
 
 SocketFilterDevice::SocketFilterDevice(std::string directory, int timeoutMs)
@@ -124,7 +201,8 @@ SocketFilterDevice::SocketFilterDevice(std::string directory, int timeoutMs)
 
 std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t& error)
 {
-    const std::string path = m_directory + "/" + (writable ? fs::ReadWriteName : fs::ReadOnlyName);
+    const std::string path =
+        m_directory + "/" + (writable ? fs::ReadWriteSocketName : fs::ReadOnlySocketName);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path) {
@@ -143,15 +221,17 @@ std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t&
         return nullptr;
     }
     // The service says whether it accepts this peer before anything is asked.
-    uint8_t hello[8];
+    uint8_t raw[fs::HelloSize + 1];
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, m_timeoutMs) <= 0 || recv(fd, hello, sizeof hello, 0) != sizeof hello) {
+    const ssize_t got = poll(&p, 1, m_timeoutMs) > 0 ? recv(fd, raw, sizeof raw, 0) : -1;
+    const auto hello = got > 0 ? fs::decodeHello(raw, static_cast<size_t>(got)) : std::nullopt;
+    if (!hello) {
         error = ErrFileNotFound;
         close(fd);
         return nullptr;
     }
-    const uint32_t status = fs::getU32(hello);
-    const uint32_t mode = fs::getU32(hello + 4);
+    const uint32_t status = hello->error;
+    const uint32_t mode = hello->accessMode;
     if (status != 0 || mode != (writable ? 2u : 1u)) {
         error = status != 0 ? status : ErrAccessDenied;
         close(fd);
@@ -230,18 +310,22 @@ uint32_t FilterService::install(const std::string& name, const std::string& bina
     if (!validName(name) || binaryPath.empty() || binaryPath[0] != '/' ||
         binaryPath.find('\n') != std::string::npos)
         return ErrInvalidParameter;
+    // A packaged unit is found here and never shadowed by a second one.
     if (state(name) != ServiceState::Missing)
         return ErrServiceExists;
     if (access(binaryPath.c_str(), X_OK) != 0)
         return ErrFileNotFound;
+    if (!trustedByRoot(binaryPath))
+        return ErrAccessDenied;
     if (systemdRuns()) {
         const std::string unit = "/etc/systemd/system/" + name + ".service";
         std::ofstream out(unit);
         if (!out)
             return ErrAccessDenied;
-        out << "[Unit]\nDescription=Traffic filter service\n\n[Service]\nExecStart=" << binaryPath;
+        out << OwnUnitMarker << "\n[Unit]\nDescription=Traffic filter service\n\n[Service]\n"
+            << "ExecStart=" << unitQuoted(binaryPath);
         for (const auto& a : m_extraArgs)
-            out << ' ' << a;
+            out << ' ' << unitQuoted(a);
         out << "\nRestart=on-failure\n";
         out.close();
         return runCommand({"systemctl", "daemon-reload"}) == 0 ? ErrSuccess : ErrAccessDenied;
@@ -264,12 +348,19 @@ uint32_t FilterService::start(const std::string& name)
         return ErrServiceDoesNotExist;
     if (s == ServiceState::Running)
         return ErrServiceAlreadyRunning;
-    if (systemdRuns())
+    if (systemdRuns()) {
+        // A unit of our own names a binary we chose once; it must still be root's alone.
+        const std::string unit = "/etc/systemd/system/" + name + ".service";
+        if (ownUnit(unit) && !trustedByRoot(ownUnitBinary(unit)))
+            return ErrAccessDenied;
         return runCommand({"systemctl", "start", name + ".service"}) == 0 ? ErrSuccess
                                                                           : ErrAccessDenied;
+    }
     std::string binary;
     if (!readFile(recordPath(name), binary) || binary.empty())
         return ErrServiceDoesNotExist;
+    if (!trustedByRoot(binary))
+        return ErrAccessDenied;
     mkdir(m_runDir.c_str(), 0755);
     std::vector<std::string> args{binary,        "--supervise",  "--pidfile",
                                   pidPath(name), "--socket-dir", m_runDir};
@@ -301,7 +392,7 @@ uint32_t FilterService::start(const std::string& name)
     int status = 0;
     waitpid(first, &status, 0);
     // Started means answering: wait (bounded) for the sockets.
-    const std::string socket = m_runDir + "/" + fs::ReadOnlyName;
+    const std::string socket = m_runDir + "/" + fs::ReadOnlySocketName;
     for (int i = 0; i < 100; ++i) {
         struct stat st;
         if (stat(socket.c_str(), &st) == 0 && runningPid(name))
@@ -316,8 +407,12 @@ uint32_t FilterService::remove(const std::string& name)
     if (!validName(name))
         return ErrInvalidParameter;
     if (systemdRuns()) {
-        runCommand({"systemctl", "stop", name + ".service"});
+        // Only a unit this library wrote is stopped and deleted; a packaged one belongs to the
+        // package manager.
         const std::string unit = "/etc/systemd/system/" + name + ".service";
+        if (!ownUnit(unit))
+            return state(name) == ServiceState::Missing ? ErrServiceDoesNotExist : ErrAccessDenied;
+        runCommand({"systemctl", "stop", name + ".service"});
         if (unlink(unit.c_str()) != 0)
             return ErrServiceDoesNotExist;
         runCommand({"systemctl", "daemon-reload"});

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The filter device's reply layouts and buffer protocol, fed with hand-built bytes and a
-// scripted device.
-#include "flow/filterwire.h"
+// PSFilter over a scripted device: the buffer protocol of the list reads, the split of live and
+// history items, path conversion both ways and block requests.
+#include "flow/listreader.h"
 #include "flow/psfilter.h"
 #include "platform/fake/fakefilter.h"
 #include "platform/platform.h"
-#include "wirebuilder.h"
 
 #include <QTest>
 
@@ -13,7 +12,7 @@
 #include <sstream>
 
 using namespace vb::platform;
-using vb::flow::WireConnectionItem;
+namespace wire = vb::filterwire;
 
 Q_DECLARE_METATYPE(std::vector<uint8_t>)
 
@@ -25,28 +24,10 @@ struct PathHit
     std::wstring path;
 };
 
-std::vector<PathHit> parsePaths(const std::vector<uint8_t>& bytes)
+wire::ConnectionItem item(quint64 pid, bool history, quint32 w1 = 0, quint16 h1 = 0, quint16 h2 = 0,
+                          quint32 w2 = 0, quint16 h3 = 0, quint64 in = 1, quint64 out = 1)
 {
-    std::vector<PathHit> hits;
-    vb::flow::parsePathListChunk(bytes.data(), bytes.size(),
-                                 [&](quint64 pid, const std::wstring& p) {
-                                     hits.push_back({pid, p});
-                                 });
-    return hits;
-}
-
-std::vector<WireConnectionItem> parseConnections(const std::vector<uint8_t>& bytes,
-                                                 std::wstring* diagnostic = nullptr)
-{
-    std::wstringstream captured;
-    auto* old = std::wcout.rdbuf(captured.rdbuf());
-    std::vector<WireConnectionItem> items;
-    vb::flow::parseConnectionListChunk(bytes.data(), bytes.size(),
-                                       [&](const WireConnectionItem& i) { items.push_back(i); });
-    std::wcout.rdbuf(old);
-    if (diagnostic)
-        *diagnostic = captured.str();
-    return items;
+    return wire::ConnectionItem{ConnectionDataItem{pid, w1, h1, h2, w2, h3, in, out}, history};
 }
 
 // Which records a path list yields, as "pid:path" joined by '|'.
@@ -60,7 +41,7 @@ QString describe(const std::vector<PathHit>& hits)
 
 } // namespace
 
-class TestFilterWire : public QObject
+class TestPSFilter : public QObject
 {
     Q_OBJECT
 
@@ -75,133 +56,46 @@ private slots:
         install(p);
     }
 
-    void pathList_data()
+    // A connection list whose count does not match its length is dropped with one line on
+    // the wide standard output.
+    void countMismatchDiagnostic_data()
     {
-        QTest::addColumn<std::vector<uint8_t>>("bytes");
-        QTest::addColumn<QString>("expected");
-        using namespace wire;
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 4, u"System");
-            pathRecord(b, 1234, u"\\Device\\HarddiskVolume2\\app.exe");
-            pathEnd(b);
-            QTest::newRow("two records") << b << "4:System|1234:\\Device\\HarddiskVolume2\\app.exe";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathEnd(b);
-            QTest::newRow("only the end") << b << "";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 7, u"a.exe");
-            pathEnd(b);
-            b[b.size() - 3] = 1;
-            QTest::newRow("end bytes not zero") << b << "";
-        }
-        {
-            std::vector<uint8_t> b(11, 0);
-            QTest::newRow("shorter than the end") << b << "";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 7, u"first");
-            putLe(b, 0, 4); // length 0 stops the walk even though bytes follow
-            putLe(b, 8, 8);
-            pathRecord(b, 9, u"never");
-            pathEnd(b);
-            QTest::newRow("length zero stops") << b << "7:first";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 7, u"first");
-            pathRecord(b, 8, u"runs past", 400);
-            pathEnd(b);
-            QTest::newRow("length past the end stops") << b << "7:first";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 7, u"first");
-            pathRecord(b, 8, u"tiny", 4);
-            pathEnd(b);
-            QTest::newRow("length shorter than a head stops") << b << "7:first";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 5, u"one");
-            pathRecord(b, 5, u"two");
-            pathEnd(b);
-            QTest::newRow("same id twice is reported twice") << b << "5:one|5:two";
-        }
-        {
-            std::vector<uint8_t> b;
-            pathRecord(b, 3, u"\u00e9t\u00e9/\U0001F600");
-            pathEnd(b);
-            QTest::newRow("non-ASCII and surrogate pairs")
-                << b << QString::fromUtf8("3:\u00e9t\u00e9/\U0001F600");
-        }
-    }
-
-    void pathList()
-    {
-        QFETCH(std::vector<uint8_t>, bytes);
-        QFETCH(QString, expected);
-        QCOMPARE(describe(parsePaths(bytes)), expected);
-    }
-
-    void connectionList_data()
-    {
-        QTest::addColumn<std::vector<uint8_t>>("bytes");
-        QTest::addColumn<int>("items");
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<int>("count");
         QTest::addColumn<QString>("diagnostic");
-        using namespace wire;
-        QTest::newRow("empty list is 41 bytes") << connList({}) << 0 << "";
-        const std::vector<Item> two{{10, 0, 1, 2, 3, 4, 5, 100, 200}, {11, 1, 0, 0, 0, 0, 0, 7, 8}};
-        QTest::newRow("two items") << connList(two) << 2 << "";
-        {
-            auto b = connList(two);
-            b.pop_back();
-            QTest::newRow("one byte short")
-                << b << 0 << "count: 2 sizeItem: 39 sizeHead: 2 len: 118\n";
-        }
-        {
-            auto b = connList(two);
-            b[0] = 3; // claims three
-            QTest::newRow("count larger than the items")
-                << b << 0 << "count: 3 sizeItem: 39 sizeHead: 2 len: 119\n";
-        }
-        {
-            auto b = connList(two);
-            b[b.size() - 1] = 9;
-            QTest::newRow("terminator not zero") << b << 0 << "";
-        }
-        {
-            std::vector<uint8_t> b(40, 0);
-            QTest::newRow("shorter than head and terminator") << b << 0 << "";
-        }
+        QTest::newRow("matching") << 0 << 2 << "";
+        QTest::newRow("one byte short") << 1 << 2 << "count: 2 sizeItem: 39 sizeHead: 2 len: 118\n";
+        QTest::newRow("count larger than the items")
+            << 0 << 3 << "count: 3 sizeItem: 39 sizeHead: 2 len: 119\n";
     }
 
-    void connectionList()
+    void countMismatchDiagnostic()
     {
-        QFETCH(std::vector<uint8_t>, bytes);
-        QFETCH(int, items);
+        QFETCH(int, cut);
+        QFETCH(int, count);
         QFETCH(QString, diagnostic);
-        std::wstring diag;
-        const auto got = parseConnections(bytes, &diag);
-        QCOMPARE(int(got.size()), items);
-        QCOMPARE(QString::fromStdWString(diag), diagnostic);
+        auto bytes = wire::encodeConnectionList({item(10, false), item(11, true)});
+        bytes.erase(bytes.begin(), bytes.begin() + cut);
+        bytes[0] = uint8_t(count);
+        bytes[1] = 0;
+        std::wstringstream captured;
+        auto* old = std::wcout.rdbuf(captured.rdbuf());
+        int items = 0;
+        vb::flow::decodeConnectionChunk(bytes.data(), bytes.size(),
+                                        [&](const wire::ConnectionItem&) { ++items; });
+        std::wcout.rdbuf(old);
+        QCOMPARE(QString::fromStdWString(captured.str()), diagnostic);
+        QCOMPARE(items, diagnostic.isEmpty() ? 2 : 0);
     }
 
     void connectionFieldsAndSplit()
     {
-        using namespace wire;
-        m_device->script->replies.push_back(
-            {0,
-             connList({{0x1122334455667788ull, 0, 0xA1A2A3A4, 0xB1B2, 0xC1C2, 0xD1D2D3D4, 0xE1E2,
-                        0x0102030405060708ull, 0x1112131415161718ull},
-                       {42, 5, 9, 9, 9, 9, 9, 1000, 2000},
-                       {43, 0, 1, 1, 1, 1, 1, 3, 4}}),
-             -1});
+        auto bytes = wire::encodeConnectionList(
+            {item(0x1122334455667788ull, false, 0xA1A2A3A4, 0xB1B2, 0xC1C2, 0xD1D2D3D4, 0xE1E2,
+                  0x0102030405060708ull, 0x1112131415161718ull),
+             item(42, true, 9, 9, 9, 9, 9, 1000, 2000), item(43, false, 1, 1, 1, 1, 1, 3, 4)});
+        bytes[2 + 39 + 8] = 5; // any flag but 0 marks history
+        m_device->script->replies.push_back({0, bytes, -1});
         PSFilter filter;
         std::vector<ConnectionDataItem> live;
         std::vector<ConnectionDataHistoryItem> history;
@@ -264,13 +158,13 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(int, delivered);
         for (int i = 0; i < errors.size(); ++i) {
-            std::vector<wire::Item> list;
+            std::vector<wire::ConnectionItem> list;
             for (int k = 0; k < items[i]; ++k)
-                list.push_back({quint64(100 * i + k), 0, 0, 0, 0, 0, 0, 1, 1});
+                list.push_back(item(quint64(100 * i + k), false));
             fake::ScriptedReply r;
             r.error = uint32_t(errors[i]);
             if (items[i] >= 0)
-                r.bytes = wire::connList(list);
+                r.bytes = wire::encodeConnectionList(list);
             m_device->script->replies.push_back(r);
         }
         PSFilter filter;
@@ -280,8 +174,8 @@ private slots:
         const auto& calls = m_device->script->calls;
         QCOMPARE(int(calls.size()), codes.size());
         for (int i = 0; i < codes.size(); ++i) {
-            QCOMPARE(calls[size_t(i)].code, codes[i] ? quint32(PSFilter::CodeConnectionsFirst)
-                                                     : quint32(PSFilter::CodeConnectionsNext));
+            QCOMPARE(calls[size_t(i)].code, codes[i] ? quint32(wire::CodeConnectionsFirst)
+                                                     : quint32(wire::CodeConnectionsNext));
             QCOMPARE(int(calls[size_t(i)].capacity), capacities[i]);
             QVERIFY(calls[size_t(i)].input.empty());
         }
@@ -291,7 +185,7 @@ private slots:
     {
         fake::ScriptedReply r;
         r.error = 0;
-        r.bytes = wire::connList({{1, 0, 0, 0, 0, 0, 0, 1, 1}});
+        r.bytes = wire::encodeConnectionList({item(1, false)});
         r.reportedLength = 5000;
         m_device->script->replies.push_back(r);
         PSFilter filter;
@@ -302,21 +196,16 @@ private slots:
 
     void pathListReadUsesItsCodes()
     {
-        std::vector<uint8_t> chunk1, chunk2;
-        wire::pathRecord(chunk1, 1, u"a");
-        wire::pathEnd(chunk1);
-        wire::pathRecord(chunk2, 2, u"b");
-        wire::pathEnd(chunk2);
-        m_device->script->replies.push_back({234, chunk1, -1});
-        m_device->script->replies.push_back({0, chunk2, -1});
+        m_device->script->replies.push_back({234, wire::encodePathList({{1, "a"}}), -1});
+        m_device->script->replies.push_back({0, wire::encodePathList({{2, "b"}}), -1});
         PSFilter filter;
         std::vector<PathHit> hits;
         filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) {
             hits.push_back({pid, p});
         });
         QCOMPARE(describe(hits), QStringLiteral("1:a|2:b"));
-        QCOMPARE(m_device->script->calls[0].code, quint32(PSFilter::CodeProcessPathsFirst));
-        QCOMPARE(m_device->script->calls[1].code, quint32(PSFilter::CodeProcessPathsNext));
+        QCOMPARE(m_device->script->calls[0].code, quint32(wire::CodeProcessPathsFirst));
+        QCOMPARE(m_device->script->calls[1].code, quint32(wire::CodeProcessPathsNext));
     }
 
     void ntToDosPaths_data()
@@ -343,10 +232,8 @@ private slots:
         QFETCH(QString, dosPath);
         m_volumes->map = {{"\\Device\\HarddiskVolume1", "C:"},
                           {"\\Device\\HarddiskVolume10", "D:"}};
-        std::vector<uint8_t> b;
-        wire::pathRecord(b, 9, ntPath.toStdU16String());
-        wire::pathEnd(b);
-        m_device->script->replies.push_back({0, b, -1});
+        m_device->script->replies.push_back(
+            {0, wire::encodePathList({{9, ntPath.toStdString()}}), -1});
         PSFilter filter;
         QString got;
         filter.queryProcessPaths(
@@ -389,9 +276,9 @@ private slots:
         QVERIFY(filter.unblockPath(path.toStdWString()));
         const auto& calls = m_device->script->calls;
         QCOMPARE(calls.size(), size_t(2));
-        QCOMPARE(calls[0].code, quint32(PSFilter::CodeBlock));
-        QCOMPARE(calls[1].code, quint32(PSFilter::CodeUnblock));
-        const auto expected = vb::flow::encodeWidePath(sent.toStdWString());
+        QCOMPARE(calls[0].code, quint32(wire::CodeBlock));
+        QCOMPARE(calls[1].code, quint32(wire::CodeUnblock));
+        const auto expected = wire::encodeRequestPath(sent.toStdWString());
         QCOMPARE(calls[0].input, expected);
         QCOMPARE(calls[0].input.size(), size_t((sent.size() + 1) * 2));
         QCOMPARE(calls[0].capacity, size_t(0));
@@ -424,7 +311,7 @@ private slots:
     void deviceGoneThenBack()
     {
         m_device->script->disconnectWhenEmpty = true;
-        m_device->script->replies.push_back({0, wire::connList({}), -1});
+        m_device->script->replies.push_back({0, wire::encodeConnectionList({}), -1});
         PSFilter filter;
         QVERIFY(filter.queryConnections(nullptr, nullptr));
         m_device->allowWrite = false;
@@ -432,7 +319,7 @@ private slots:
         QVERIFY(!filter.queryConnections(nullptr, nullptr)); // the service went away
         QCOMPARE(filter.accessMode(), 0);
         m_device->allowWrite = true;
-        m_device->script->replies.push_back({0, wire::connList({{5, 0, 0, 0, 0, 0, 0, 1, 1}}), -1});
+        m_device->script->replies.push_back({0, wire::encodeConnectionList({item(5, false)}), -1});
         int got = 0;
         QVERIFY(filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr));
         QCOMPARE(got, 1);
@@ -473,5 +360,5 @@ private:
     std::shared_ptr<fake::FakeVolumes> m_volumes;
 };
 
-QTEST_GUILESS_MAIN(TestFilterWire)
-#include "tst_filterwire.moc"
+QTEST_GUILESS_MAIN(TestPSFilter)
+#include "tst_psfilter.moc"

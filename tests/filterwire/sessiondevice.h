@@ -11,14 +11,14 @@
 class TableBackend : public filterd::Backend
 {
 public:
-    std::vector<filterd::LiveSocket> live;
-    std::vector<filterd::HistoryEntry> history;
+    std::vector<filterd::ConnectionDataItem> live;
+    std::vector<filterd::ConnectionDataHistoryItem> history;
     std::vector<filterd::ProcessPath> paths;
     std::vector<std::string> blockCalls;
     int connectionReads = 0;
 
-    bool connections(std::vector<filterd::LiveSocket>& l,
-                     std::vector<filterd::HistoryEntry>& h) override
+    bool connections(std::vector<filterd::ConnectionDataItem>& l,
+                     std::vector<filterd::ConnectionDataHistoryItem>& h) override
     {
         ++connectionReads;
         l = live;
@@ -75,10 +75,10 @@ public:
     {
         const bool rw = m_session.access() == filterd::Access::ReadWrite;
         if (writable && !rw) {
-            error = 5;
+            error = filterd::ErrAccessDenied;
             return nullptr;
         }
-        error = 0;
+        error = filterd::ErrSuccess;
         return std::make_unique<SessionHandle>(m_session, m_log);
     }
     bool caseSensitivePaths() const override { return true; }
