@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The ball's side of the boost lists: which list a page or a host shortcut reaches, the
-// record of the last fix, and a fix in one list marking the other stale. No document is
-// loaded, so the ball starts no sampling worker.
+// record of the last fix, and a fix in one list marking the other stale.
+#include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "flow/flowdatalist.h"
 #include "platform/fake/fakememory.h"
-#include "platform/fake/fakeplatform.h"
 #include "platform/fake/fakeprocs.h"
 #include "procs/procdatalist.h"
 
@@ -54,9 +53,7 @@ private Q_SLOTS:
         m_procs = std::make_shared<fake::FakeProcesses>();
         m_services = std::make_shared<fake::FakeServices>();
         m_windows = std::make_shared<fake::FakeWindows>();
-        m_backends = Platform{};
-        m_backends.screens = std::make_shared<fake::FakeScreens>();
-        m_backends.hotKeys = std::make_shared<fake::FakeHotKeys>();
+        m_backends = vb::test::BallFakes().platform();
         m_backends.processes = m_procs;
         m_backends.services = m_services;
         m_backends.windows = m_windows;
