@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   # build
-  cmake g++ clang libclang-rt-14-dev ninja-build pkg-config clang-format
+  cmake g++ clang libclang-rt-14-dev ninja-build pkg-config clang-format clang-tidy
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript

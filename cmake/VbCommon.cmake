@@ -11,6 +11,12 @@ target_compile_options(vb_common_cfg INTERFACE
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(vb_common_cfg INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
 endif()
+# Qt's qCDebug(category) leaves its variadic part empty, which clang's -pedantic calls an
+# extension before C++20.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(vb_common_cfg INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wno-gnu-zero-variadic-macro-arguments>)
+endif()
 target_compile_definitions(vb_common_cfg INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT QT_NO_FOREACH
   BOOST_THREAD_VERSION=4 BOOST_BIND_GLOBAL_PLACEHOLDERS)
@@ -20,6 +26,11 @@ endif()
 if(VB_SANITIZE)
   target_compile_options(vb_common_cfg INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(vb_common_cfg INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(VB_TSAN)
+  target_compile_options(vb_common_cfg INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(vb_common_cfg INTERFACE -fsanitize=thread)
 endif()
 
 # Adds a static subsystem library with the vb:: alias and the common flags.

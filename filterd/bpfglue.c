@@ -15,19 +15,22 @@
 
 #define VB_MAX_LINKS 16
 
-struct vb_bpf {
-    struct flowfilter *skel;
-    struct bpf_link *links[VB_MAX_LINKS];
+struct vb_bpf
+{
+    struct flowfilter* skel;
+    struct bpf_link* links[VB_MAX_LINKS];
     int nlinks;
 };
 
-struct exe_key {
+struct exe_key
+{
     uint64_t ino;
     uint32_t dev;
     uint32_t pad;
 };
 
-struct sock_rec {
+struct sock_rec
+{
     uint32_t tgid;
     uint16_t family, proto;
     uint32_t laddr, raddr;
@@ -36,21 +39,22 @@ struct sock_rec {
     uint64_t rx, tx;
 };
 
-struct hist {
+struct hist
+{
     uint64_t rx, tx;
 };
 
-static int quiet(enum libbpf_print_level level, const char *fmt, va_list ap)
+static int quiet(enum libbpf_print_level level, const char* fmt, va_list ap)
 {
     if (level == LIBBPF_DEBUG)
         return 0;
     return vfprintf(stderr, fmt, ap);
 }
 
-struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength)
+struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength)
 {
     libbpf_set_print(quiet);
-    struct vb_bpf *b = calloc(1, sizeof *b);
+    struct vb_bpf* b = calloc(1, sizeof *b);
     if (!b) {
         snprintf(err, errLength, "out of memory");
         return NULL;
@@ -67,10 +71,10 @@ struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength)
         vb_bpf_stop(b);
         return NULL;
     }
-    struct bpf_program *p;
+    struct bpf_program* p;
     bpf_object__for_each_program(p, b->skel->obj)
     {
-        struct bpf_link *l = bpf_program__attach_cgroup(p, cg);
+        struct bpf_link* l = bpf_program__attach_cgroup(p, cg);
         long e = libbpf_get_error(l);
         if (e || b->nlinks >= VB_MAX_LINKS) {
             snprintf(err, errLength, "attach %s: %s", bpf_program__name(p), strerror((int)-e));
@@ -86,7 +90,7 @@ struct vb_bpf *vb_bpf_start(const char *cgroupDir, char *err, size_t errLength)
     return b;
 }
 
-void vb_bpf_stop(struct vb_bpf *b)
+void vb_bpf_stop(struct vb_bpf* b)
 {
     if (!b)
         return;
@@ -96,7 +100,7 @@ void vb_bpf_stop(struct vb_bpf *b)
     free(b);
 }
 
-int vb_bpf_attached(const struct vb_bpf *b)
+int vb_bpf_attached(const struct vb_bpf* b)
 {
     return b ? b->nlinks : 0;
 }
@@ -105,7 +109,7 @@ int vb_bpf_attached(const struct vb_bpf *b)
  * kernel restart from the first key, so the walk stops after four passes' worth of steps. */
 #define VB_MAX_STEPS (4 * 65536)
 
-static void report(const uint64_t cookie, const struct sock_rec *r, vb_bpf_sock_cb cb, void *ctx)
+static void report(const uint64_t cookie, const struct sock_rec* r, vb_bpf_sock_cb cb, void* ctx)
 {
     struct vb_bpf_sock s;
     s.cookie = cookie;
@@ -122,7 +126,7 @@ static void report(const uint64_t cookie, const struct sock_rec *r, vb_bpf_sock_
 }
 
 /* Batched reads cost a few system calls for the whole table instead of two per socket. */
-static int read_socks_batched(int fd, vb_bpf_sock_cb cb, void *ctx)
+static int read_socks_batched(int fd, vb_bpf_sock_cb cb, void* ctx)
 {
     enum { Batch = 1024 };
     static uint64_t keys[Batch];
@@ -131,7 +135,8 @@ static int read_socks_batched(int fd, vb_bpf_sock_cb cb, void *ctx)
     int first = 1, n = 0;
     for (int rounds = 0; rounds < 256; rounds++) {
         uint32_t count = Batch;
-        int r = bpf_map_lookup_batch(fd, first ? NULL : &in_batch, &out_batch, keys, values, &count, NULL);
+        int r = bpf_map_lookup_batch(fd, first ? NULL : &in_batch, &out_batch, keys, values, &count,
+                                     NULL);
         int err = r ? errno : 0;
         if (r && err != ENOENT)
             return n == 0 ? -err : n;
@@ -146,7 +151,7 @@ static int read_socks_batched(int fd, vb_bpf_sock_cb cb, void *ctx)
     return n;
 }
 
-int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max)
+int vb_bpf_link_ids(const struct vb_bpf* b, uint32_t* ids, int max)
 {
     int n = 0;
     for (int i = 0; i < b->nlinks && n < max; i++) {
@@ -159,14 +164,14 @@ int vb_bpf_link_ids(const struct vb_bpf *b, uint32_t *ids, int max)
     return n;
 }
 
-int vb_bpf_read_socks(struct vb_bpf *b, vb_bpf_sock_cb cb, void *ctx)
+int vb_bpf_read_socks(struct vb_bpf* b, vb_bpf_sock_cb cb, void* ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.socks);
     int batched = read_socks_batched(fd, cb, ctx);
     if (batched >= 0)
         return batched;
     uint64_t key, next;
-    uint64_t *prev = NULL;
+    uint64_t* prev = NULL;
     int n = 0;
     for (int steps = 0; steps < VB_MAX_STEPS; steps++) {
         if (bpf_map_get_next_key(fd, prev, &next))
@@ -182,11 +187,11 @@ int vb_bpf_read_socks(struct vb_bpf *b, vb_bpf_sock_cb cb, void *ctx)
     return n;
 }
 
-int vb_bpf_read_history(struct vb_bpf *b, vb_bpf_hist_cb cb, void *ctx)
+int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.history);
     uint32_t key, next;
-    uint32_t *prev = NULL;
+    uint32_t* prev = NULL;
     int n = 0;
     for (int steps = 0; steps < VB_MAX_STEPS; steps++) {
         if (bpf_map_get_next_key(fd, prev, &next))
@@ -202,19 +207,19 @@ int vb_bpf_read_history(struct vb_bpf *b, vb_bpf_hist_cb cb, void *ctx)
     return n;
 }
 
-int vb_bpf_forget_history(struct vb_bpf *b, uint32_t tgid)
+int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid)
 {
     return bpf_map_delete_elem(bpf_map__fd(b->skel->maps.history), &tgid) ? -errno : 0;
 }
 
-int vb_bpf_seed_owner(struct vb_bpf *b, uint64_t cookie, uint32_t tgid)
+int vb_bpf_seed_owner(struct vb_bpf* b, uint64_t cookie, uint32_t tgid)
 {
     return bpf_map_update_elem(bpf_map__fd(b->skel->maps.cookie_owner), &cookie, &tgid, BPF_ANY)
                ? -errno
                : 0;
 }
 
-int vb_bpf_block_exe(struct vb_bpf *b, uint64_t ino, uint32_t kernelDev, int on)
+int vb_bpf_block_exe(struct vb_bpf* b, uint64_t ino, uint32_t kernelDev, int on)
 {
     struct exe_key k;
     memset(&k, 0, sizeof k);
@@ -226,7 +231,7 @@ int vb_bpf_block_exe(struct vb_bpf *b, uint64_t ino, uint32_t kernelDev, int on)
     return r && !(errno == ENOENT && !on) ? -errno : 0;
 }
 
-int vb_bpf_block_tgid(struct vb_bpf *b, uint32_t tgid, int on)
+int vb_bpf_block_tgid(struct vb_bpf* b, uint32_t tgid, int on)
 {
     uint8_t one = 1;
     int fd = bpf_map__fd(b->skel->maps.blocked_tgid);
@@ -234,7 +239,7 @@ int vb_bpf_block_tgid(struct vb_bpf *b, uint32_t tgid, int on)
     return r && !(errno == ENOENT && !on) ? -errno : 0;
 }
 
-void vb_bpf_counters(struct vb_bpf *b, uint64_t out[4])
+void vb_bpf_counters(struct vb_bpf* b, uint64_t out[4])
 {
     out[0] = b->skel->bss->denied_calls;
     out[1] = b->skel->bss->dropped_packets;

@@ -73,6 +73,7 @@ int supervise(std::vector<std::string> args, const std::string& pidFile)
         if (child == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             std::vector<char*> argv;
+            argv.reserve(args.size() + 1);
             for (auto& a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);

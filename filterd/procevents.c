@@ -18,14 +18,16 @@ int vb_proc_events_open(void)
     memset(&sa, 0, sizeof sa);
     sa.nl_family = AF_NETLINK;
     sa.nl_groups = CN_IDX_PROC;
-    if (bind(fd, (struct sockaddr *)&sa, sizeof sa)) {
+    if (bind(fd, (struct sockaddr*)&sa, sizeof sa)) {
         int e = -errno;
         close(fd);
         return e;
     }
-    struct __attribute__((aligned(NLMSG_ALIGNTO))) {
+    struct __attribute__((aligned(NLMSG_ALIGNTO)))
+    {
         struct nlmsghdr nlh;
-        struct __attribute__((packed)) {
+        struct __attribute__((packed))
+        {
             struct cn_msg cn;
             enum proc_cn_mcast_op op;
         } m;
@@ -47,7 +49,7 @@ int vb_proc_events_open(void)
     return fd;
 }
 
-int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void *ctx), void *ctx)
+int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void* ctx), void* ctx)
 {
     static char buf[16384] __attribute__((aligned(8)));
     int count = 0;
@@ -56,10 +58,11 @@ int vb_proc_events_read(int fd, void (*onExec)(uint32_t tgid, void *ctx), void *
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? count : -errno;
         int left = (int)n;
-        for (struct nlmsghdr *h = (struct nlmsghdr *)buf; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        for (struct nlmsghdr* h = (struct nlmsghdr*)buf; NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_len < NLMSG_LENGTH(sizeof(struct cn_msg) + sizeof(struct proc_event)))
                 continue;
-            struct cn_msg *cn = NLMSG_DATA(h);
+            struct cn_msg* cn = NLMSG_DATA(h);
             if (cn->id.idx != CN_IDX_PROC || cn->len < sizeof(struct proc_event))
                 continue;
             /* The event follows the 20-byte connector head, so it is not aligned: copy it. */

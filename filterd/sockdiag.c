@@ -28,7 +28,7 @@ static int open_here(void)
     struct sockaddr_nl sa;
     memset(&sa, 0, sizeof sa);
     sa.nl_family = AF_NETLINK;
-    if (bind(fd, (struct sockaddr *)&sa, sizeof sa)) {
+    if (bind(fd, (struct sockaddr*)&sa, sizeof sa)) {
         int e = -errno;
         close(fd);
         return e;
@@ -67,9 +67,9 @@ static uint32_t fold(int family, const uint32_t a[4])
     return a[0] ^ a[1] ^ a[2] ^ a[3];
 }
 
-static void to_entry(struct nlmsghdr *h, int proto, struct vb_diag_entry *e)
+static void to_entry(struct nlmsghdr* h, int proto, struct vb_diag_entry* e)
 {
-    struct inet_diag_msg *m = NLMSG_DATA(h);
+    struct inet_diag_msg* m = NLMSG_DATA(h);
     memset(e, 0, sizeof *e);
     e->family = m->idiag_family;
     e->proto = proto;
@@ -82,7 +82,7 @@ static void to_entry(struct nlmsghdr *h, int proto, struct vb_diag_entry *e)
     e->rport = ntohs(m->id.idiag_dport);
     memcpy(e->id, &m->id, sizeof m->id);
     int len = (int)h->nlmsg_len - (int)NLMSG_LENGTH(sizeof *m);
-    for (struct rtattr *a = (struct rtattr *)(m + 1); RTA_OK(a, len); a = RTA_NEXT(a, len)) {
+    for (struct rtattr* a = (struct rtattr*)(m + 1); RTA_OK(a, len); a = RTA_NEXT(a, len)) {
         if (a->rta_type == INET_DIAG_INFO) {
             struct tcp_info ti;
             memset(&ti, 0, sizeof ti);
@@ -98,14 +98,15 @@ static void to_entry(struct nlmsghdr *h, int proto, struct vb_diag_entry *e)
                                   : 0;
             }
         } else if (a->rta_type == INET_DIAG_PROTOCOL && RTA_PAYLOAD(a) >= 1) {
-            e->proto = *(unsigned char *)RTA_DATA(a);
+            e->proto = *(unsigned char*)RTA_DATA(a);
         }
     }
 }
 
-static int dump_one(int fd, int family, int proto, vb_diag_cb cb, void *ctx)
+static int dump_one(int fd, int family, int proto, vb_diag_cb cb, void* ctx)
 {
-    struct {
+    struct
+    {
         struct nlmsghdr nlh;
         struct inet_diag_req_v2 r;
     } req;
@@ -125,11 +126,12 @@ static int dump_one(int fd, int family, int proto, vb_diag_cb cb, void *ctx)
         if (n < 0)
             return -errno;
         int left = (int)n;
-        for (struct nlmsghdr *h = (struct nlmsghdr *)buf; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        for (struct nlmsghdr* h = (struct nlmsghdr*)buf; NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_type == NLMSG_DONE)
                 return 0;
             if (h->nlmsg_type == NLMSG_ERROR)
-                return ((struct nlmsgerr *)NLMSG_DATA(h))->error;
+                return ((struct nlmsgerr*)NLMSG_DATA(h))->error;
             if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
                 h->nlmsg_len < NLMSG_LENGTH(sizeof(struct inet_diag_msg)))
                 continue;
@@ -141,10 +143,12 @@ static int dump_one(int fd, int family, int proto, vb_diag_cb cb, void *ctx)
     return -E2BIG;
 }
 
-int vb_diag_dump(int fd, vb_diag_cb cb, void *ctx)
+int vb_diag_dump(int fd, vb_diag_cb cb, void* ctx)
 {
-    static const int kinds[4][2] = {
-        {AF_INET, IPPROTO_TCP}, {AF_INET6, IPPROTO_TCP}, {AF_INET, IPPROTO_UDP}, {AF_INET6, IPPROTO_UDP}};
+    static const int kinds[4][2] = {{AF_INET, IPPROTO_TCP},
+                                    {AF_INET6, IPPROTO_TCP},
+                                    {AF_INET, IPPROTO_UDP},
+                                    {AF_INET6, IPPROTO_UDP}};
     int result = 0;
     for (int i = 0; i < 4; i++) {
         int r = dump_one(fd, kinds[i][0], kinds[i][1], cb, ctx);
@@ -154,9 +158,10 @@ int vb_diag_dump(int fd, vb_diag_cb cb, void *ctx)
     return result;
 }
 
-int vb_diag_destroy(int fd, const struct vb_diag_entry *e)
+int vb_diag_destroy(int fd, const struct vb_diag_entry* e)
 {
-    struct {
+    struct
+    {
         struct nlmsghdr nlh;
         struct inet_diag_req_v2 r;
     } req;
@@ -176,9 +181,9 @@ int vb_diag_destroy(int fd, const struct vb_diag_entry *e)
         if (n < 0)
             return -errno;
         int left = (int)n;
-        for (struct nlmsghdr *h = (struct nlmsghdr *)buf; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left))
+        for (struct nlmsghdr* h = (struct nlmsghdr*)buf; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left))
             if (h->nlmsg_type == NLMSG_ERROR)
-                return ((struct nlmsgerr *)NLMSG_DATA(h))->error;
+                return ((struct nlmsgerr*)NLMSG_DATA(h))->error;
     }
     return -EIO;
 }
@@ -195,7 +200,7 @@ int vb_diag_join_destroy(int fd)
     return 0;
 }
 
-int vb_diag_read_events(int fd, vb_diag_cb cb, void *ctx)
+int vb_diag_read_events(int fd, vb_diag_cb cb, void* ctx)
 {
     static __thread char buf[65536] __attribute__((aligned(8)));
     int count = 0;
@@ -204,11 +209,12 @@ int vb_diag_read_events(int fd, vb_diag_cb cb, void *ctx)
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? count : -errno;
         int left = (int)n;
-        for (struct nlmsghdr *h = (struct nlmsghdr *)buf; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        for (struct nlmsghdr* h = (struct nlmsghdr*)buf; NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
                 h->nlmsg_len < NLMSG_LENGTH(sizeof(struct inet_diag_msg)))
                 continue;
-            struct inet_diag_msg *m = NLMSG_DATA(h);
+            struct inet_diag_msg* m = NLMSG_DATA(h);
             struct vb_diag_entry e;
             /* The group tells TCP from UDP; the message itself says it with the protocol
              * attribute, and TCP events are the ones that carry counters. */

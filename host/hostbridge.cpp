@@ -37,7 +37,7 @@ QString HostBridge::saveCapture(const QImage& image)
     if (dir.isEmpty())
         dir = QDir::homePath();
     QDir().mkpath(dir);
-    const QString path =
+    QString path =
         dir +
         QStringLiteral("/Screen capture %1.png")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));

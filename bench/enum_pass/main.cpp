@@ -27,10 +27,10 @@ double median(std::vector<double> v)
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-int processCount()
+int processCount(const vb::platform::Platform& backends)
 {
     int n = 0;
-    enumProcessIds([&n](DWORD) { return ++n > 0; });
+    enumProcessIds(backends.processes, [&n](vb::platform::ProcessId) { return ++n > 0; });
     return n;
 }
 } // namespace
@@ -63,20 +63,23 @@ int main(int argc, char** argv)
     SetsGeneral::setAppPathForTests(appDir.path());
     loadUserConfig();
 
+    const vb::platform::Platform native = vb::platform::makeNative();
+    systemWhiteJudge = std::make_shared<JudgeSystemWhite>(native.processes, native.windows);
     auto office = std::make_shared<JudgeUserOffice>();
     auto game = std::make_shared<JudgeUserGame>();
     QList<ProcListItem> officeRows, gameRows;
-    officeRows = *enumerateForList(office, officeRows); // warm caches and the bus connection
-    gameRows = *enumerateForList(game, gameRows);
+    officeRows =
+        *enumerateForList(native, office, officeRows); // warm caches and the bus connection
+    gameRows = *enumerateForList(native, game, gameRows);
 
     std::vector<double> passMs;
     QElapsedTimer t;
     for (int r = 0; r < kRounds; ++r) {
         t.start();
-        officeRows = *enumerateForList(office, officeRows);
+        officeRows = *enumerateForList(native, office, officeRows);
         passMs.push_back(t.nsecsElapsed() / 1e6);
         t.start();
-        gameRows = *enumerateForList(game, gameRows);
+        gameRows = *enumerateForList(native, game, gameRows);
         passMs.push_back(t.nsecsElapsed() / 1e6);
     }
 
@@ -91,7 +94,7 @@ int main(int argc, char** argv)
         psMs.push_back(t.nsecsElapsed() / 1e6);
     }
 
-    const int procs = processCount();
+    const int procs = processCount(native);
     for (pid_t p : sleepers)
         ::kill(p, SIGKILL);
     for (pid_t p : sleepers)

@@ -110,12 +110,10 @@ int main(int argc, char** argv)
               static_cast<char*>(nullptr));
         _exit(127);
     }
-    vb::platform::Platform p;
-    p.filterDevice = std::make_shared<vb::platform::linux_::SocketFilterDevice>(sockDir);
-    vb::platform::install(p);
+    const auto device = std::make_shared<vb::platform::linux_::SocketFilterDevice>(sockDir);
     std::unique_ptr<PSFilter> filter;
     for (int i = 0; i < 100; ++i) {
-        filter = std::make_unique<PSFilter>();
+        filter = std::make_unique<PSFilter>(device);
         if (filter->accessMode() == 2)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

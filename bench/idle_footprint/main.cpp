@@ -5,6 +5,7 @@
 #include "flow/flowdatanotifier.h"
 #include "flow/processsetwatcher.h"
 #include "memory/systemusagesampler.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -116,13 +117,15 @@ int main(int argc, char** argv)
     }
 
     // One sampling pass as the worker makes it, over every running process.
-    ProcessSetWatcher watcher;
+    const vb::platform::Platform native = vb::platform::makeNative();
+    ProcessSetWatcher watcher(processIdsOf(native.processes),
+                              [memory = native.memory] { return tickCountMs(memory); });
     watcher.start();
     watcher.changed();
-    SystemUsageSampler sampler;
+    SystemUsageSampler sampler(native.memory);
     sampler.prime();
-    PSFilter filter;
-    TrafficSampleBuilder builder;
+    PSFilter filter(native.filterDevice, native.volumes);
+    TrafficSampleBuilder builder({native.filterDevice, native.volumes});
     const int passes = 200;
     QElapsedTimer passClock;
     passClock.start();

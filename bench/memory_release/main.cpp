@@ -255,10 +255,8 @@ int main()
     for (pid_t c : children)
         procs->ids.push_back(static_cast<vb::platform::ProcessId>(c));
     auto memory = std::make_shared<TimedMemory>();
-    vb::platform::Platform p;
-    p.processes = procs;
-    p.memory = memory;
-    vb::platform::install(p);
+    const vb::memory::ReleaseBackends backends{memory, procs,
+                                               vb::platform::makeNative().workingSets};
 
     // One release, as the ball runs it.
     const uint64_t held = rssBytes();
@@ -270,7 +268,7 @@ int main()
         [&reported](quint64 bytes) { reported.set_value(bytes); }, Qt::DirectConnection);
     const auto t0 = Clock::now();
     auto gain = reported.get_future();
-    if (!vb::memory::startEmptingMemorySet(std::move(notifier))) {
+    if (!vb::memory::startEmptingMemorySet(std::move(notifier), backends)) {
         cleanup();
         return 1;
     }

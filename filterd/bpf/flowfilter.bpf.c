@@ -142,12 +142,30 @@ static __always_inline int addr_hook(struct bpf_sock_addr *ctx)
 	return 1;
 }
 
-SEC("cgroup/connect4") int vb_connect4(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
-SEC("cgroup/connect6") int vb_connect6(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
-SEC("cgroup/sendmsg4") int vb_sendmsg4(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
-SEC("cgroup/sendmsg6") int vb_sendmsg6(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
-SEC("cgroup/bind4") int vb_bind4(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
-SEC("cgroup/bind6") int vb_bind6(struct bpf_sock_addr *ctx) { return addr_hook(ctx); }
+SEC("cgroup/connect4") int vb_connect4(struct bpf_sock_addr *ctx)
+{
+	return addr_hook(ctx);
+}
+SEC("cgroup/connect6") int vb_connect6(struct bpf_sock_addr *ctx)
+{
+	return addr_hook(ctx);
+}
+SEC("cgroup/sendmsg4") int vb_sendmsg4(struct bpf_sock_addr *ctx)
+{
+	return addr_hook(ctx);
+}
+SEC("cgroup/sendmsg6") int vb_sendmsg6(struct bpf_sock_addr *ctx)
+{
+	return addr_hook(ctx);
+}
+SEC("cgroup/bind4") int vb_bind4(struct bpf_sock_addr *ctx)
+{
+	return addr_hook(ctx);
+}
+SEC("cgroup/bind6") int vb_bind6(struct bpf_sock_addr *ctx)
+{
+	return addr_hook(ctx);
+}
 
 static __always_inline void add_history(__u32 tgid, __u64 rx, __u64 tx)
 {
@@ -282,8 +300,14 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 			r->raddr = sk->dst_ip4;
 		} else {
 			__u32 s6[4], d6[4];
-			s6[0] = sk->src_ip6[0]; s6[1] = sk->src_ip6[1]; s6[2] = sk->src_ip6[2]; s6[3] = sk->src_ip6[3];
-			d6[0] = sk->dst_ip6[0]; d6[1] = sk->dst_ip6[1]; d6[2] = sk->dst_ip6[2]; d6[3] = sk->dst_ip6[3];
+			s6[0] = sk->src_ip6[0];
+			s6[1] = sk->src_ip6[1];
+			s6[2] = sk->src_ip6[2];
+			s6[3] = sk->src_ip6[3];
+			d6[0] = sk->dst_ip6[0];
+			d6[1] = sk->dst_ip6[1];
+			d6[2] = sk->dst_ip6[2];
+			d6[3] = sk->dst_ip6[3];
 			r->laddr = fold6(s6);
 			r->raddr = fold6(d6);
 		}
@@ -298,7 +322,13 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 	return 1;
 }
 
-SEC("cgroup_skb/egress") int vb_egress(struct __sk_buff *skb) { return skb_hook(skb, 1); }
-SEC("cgroup_skb/ingress") int vb_ingress(struct __sk_buff *skb) { return skb_hook(skb, 0); }
+SEC("cgroup_skb/egress") int vb_egress(struct __sk_buff *skb)
+{
+	return skb_hook(skb, 1);
+}
+SEC("cgroup_skb/ingress") int vb_ingress(struct __sk_buff *skb)
+{
+	return skb_hook(skb, 0);
+}
 
 char LICENSE[] SEC("license") = "GPL";

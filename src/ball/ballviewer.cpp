@@ -21,7 +21,7 @@
 #include <QPointer>
 #include <QQmlContext>
 
-BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::current()) {}
+BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::makeNative()) {}
 
 BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
     : BaseView(parent), m_backends(std::move(backends)),
@@ -31,7 +31,7 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
           this, m_backends.screens, [this](QQmlContext* ctx) { publishToPopup(ctx); }, this)),
       m_note(std::make_unique<vb::ball::ReleaseNote>(this))
 {
-    m_flowDataList = std::make_shared<FlowDataList>();
+    m_flowDataList = std::make_shared<FlowDataList>(m_backends);
     createProcLists();
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
@@ -312,7 +312,8 @@ void BallViewer::MemoryStartEmptyMemorySet()
         return;
     setEmptingMemorySet(true);
     qCDebug(lcBall) << "BallViewer: memory release started";
-    if (!vb::memory::startEmptingMemorySet(std::move(notifier))) {
+    if (!vb::memory::startEmptingMemorySet(std::move(notifier),
+                                           vb::memory::ReleaseBackends::of(m_backends))) {
         // No finished will ever come: without this the ball would ignore every later release.
         setEmptingMemorySet(false);
     }

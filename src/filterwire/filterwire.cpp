@@ -198,7 +198,8 @@ std::vector<uint8_t> encodeRequestPath(const std::wstring& path)
         out.push_back(static_cast<uint8_t>((unit >> 8) & 0xFF));
     };
     for (wchar_t c : path) {
-        uint32_t cp = static_cast<uint32_t>(c);
+        // A negative wchar_t turns into a value past 0x10FFFF and becomes U+FFFD below.
+        uint32_t cp = static_cast<uint32_t>(c); // NOLINT(bugprone-signed-char-misuse)
         if (cp >= 0x10000 && cp <= 0x10FFFF) {
             cp -= 0x10000;
             put(0xD800 + (cp >> 10));

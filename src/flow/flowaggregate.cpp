@@ -13,7 +13,8 @@ quint64 growth(quint64 now, quint64 before)
 
 FlowSample aggregateFlows(const std::vector<ConnectionDataItem>& live,
                           const std::map<quint64, ConnectionDataHistoryItem>& history,
-                          const FlowAggregateMap& previous, uint intervalMs)
+                          const FlowAggregateMap& previous, uint intervalMs,
+                          const ProcessPathSource& paths)
 {
     FlowSample sample;
     for (const ConnectionDataItem& c : live) {
@@ -37,13 +38,13 @@ FlowSample aggregateFlows(const std::vector<ConnectionDataItem>& live,
             const quint64 inDelta = growth(a.flowIn, before->second.flowIn);
             const quint64 outDelta = growth(a.flowOut, before->second.flowOut);
             rows->append(FlowDataProc(pid, a.connectionCount, a.flowIn, inDelta, a.flowOut,
-                                      outDelta, intervalMs, false));
+                                      outDelta, intervalMs, false, paths));
             sample.flowInDelta += inDelta;
             sample.flowOutDelta += outDelta;
         } else {
             // New to the list: its first row shows no speed.
-            rows->append(
-                FlowDataProc(pid, a.connectionCount, a.flowIn, 0, a.flowOut, 0, intervalMs, false));
+            rows->append(FlowDataProc(pid, a.connectionCount, a.flowIn, 0, a.flowOut, 0, intervalMs,
+                                      false, paths));
         }
         sample.flowIn += a.flowIn;
         sample.flowOut += a.flowOut;
@@ -53,7 +54,7 @@ FlowSample aggregateFlows(const std::vector<ConnectionDataItem>& live,
             continue;
         sample.flowIn += h.bytesIn;
         sample.flowOut += h.bytesOut;
-        rows->append(FlowDataProc(pid, 0, h.bytesIn, 0, h.bytesOut, 0, 0, true));
+        rows->append(FlowDataProc(pid, 0, h.bytesIn, 0, h.bytesOut, 0, 0, true, paths));
     }
     sample.rows = std::move(rows);
     return sample;

@@ -32,7 +32,9 @@ struct FlowSample
 
 // live: the live connections in arrival order; history: one entry per process (the first
 // reported); previous: the last sample's aggregates; intervalMs: time since the last sample, 0
-// when there is none. Rows: live processes by ascending id, then dead ones by ascending id.
+// when there is none; paths: where rows find their paths. Rows: live processes by ascending id,
+// then dead ones by ascending id.
 FlowSample aggregateFlows(const std::vector<ConnectionDataItem>& live,
                           const std::map<quint64, ConnectionDataHistoryItem>& history,
-                          const FlowAggregateMap& previous, uint intervalMs);
+                          const FlowAggregateMap& previous, uint intervalMs,
+                          const ProcessPathSource& paths = {});

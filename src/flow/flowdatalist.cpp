@@ -25,7 +25,10 @@ QString iconOf(const QString& path)
 
 } // namespace
 
-FlowDataList::FlowDataList(QObject* parent) : QAbstractListModel(parent)
+FlowDataList::FlowDataList(QObject* parent) : FlowDataList(vb::platform::makeNative(), parent) {}
+
+FlowDataList::FlowDataList(vb::platform::Platform backends, QObject* parent)
+    : QAbstractListModel(parent), m_backends(std::move(backends))
 {
     registerFlowMetaTypes();
 }
@@ -52,6 +55,7 @@ void FlowDataList::startMonitoring(FlowSamplingSetup setup)
 {
     if (m_notifier)
         return;
+    setup.fillFrom(m_backends);
     m_notifier = std::make_shared<FlowDataNotifier>();
     connect(m_notifier.get(), &FlowDataNotifier::dataFound, this, &FlowDataList::onDataFound);
     connect(m_notifier.get(), &FlowDataNotifier::processChanged, this,
@@ -249,7 +253,7 @@ bool FlowDataList::qmlBlock(int row, bool block)
         return false;
     const FlowDataProc& proc = m_rows.at(row);
     const std::wstring path = proc.path.toStdWString();
-    const bool ok = block ? PSFilter::block(path) : PSFilter::unblock(path);
+    const bool ok = block ? PSFilter::block(m_backends, path) : PSFilter::unblock(m_backends, path);
     if (!ok) {
         qCWarning(lcFlow) << "FlowDataList: the filter refused to" << (block ? "block" : "unblock")
                           << proc.path;

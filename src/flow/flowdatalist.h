@@ -6,6 +6,7 @@
 
 #include "core/totalmemorycpuflowinfo.h"
 #include "flow/flowdatanotifier.h"
+#include "platform/platform.h"
 
 #include <QAbstractListModel>
 
@@ -45,12 +46,16 @@ public:
     };
     Q_ENUM(Roles)
 
+    // On the native backends.
     explicit FlowDataList(QObject* parent = nullptr);
+    // The sampling worker and block requests use the given backends.
+    explicit FlowDataList(vb::platform::Platform backends, QObject* parent = nullptr);
     // Stops the sampling worker and waits for its current cycle, so no thread of ours
     // outlives the model (the host may unload the library after it).
     ~FlowDataList() override;
 
-    // Starts the sampling worker; once only.
+    // Starts the sampling worker; once only. Empty members of the setup take the model's
+    // backends.
     void startMonitoring();
     void startMonitoring(FlowSamplingSetup setup);
 
@@ -92,6 +97,7 @@ private:
     QList<FlowDataProc> filtered(const QList<FlowDataProc>& rows) const;
     void installRows(QList<FlowDataProc> rows);
 
+    vb::platform::Platform m_backends;
     QList<FlowDataProc> m_rows;
     TotalMemoryCpuFlowInfo_ptr m_info;
     std::map<quint64, bool> m_blocked;

@@ -41,7 +41,7 @@ FlowDataList_ptr TrafficSampleBuilder::finish(uint32_t nowMs, TotalMemoryCpuFlow
 {
     // Unsigned subtraction: the tick counter's wrap after 49.7 days does no harm.
     const uint32_t interval = m_havePrevious ? nowMs - m_previousTickMs : 0;
-    FlowSample sample = aggregateFlows(m_live, m_history, m_previous, interval);
+    FlowSample sample = aggregateFlows(m_live, m_history, m_previous, interval, m_paths);
     info.intervalMs = interval;
     info.flowIn += sample.flowIn;
     info.flowInDelta += sample.flowInDelta;
@@ -65,6 +65,24 @@ void TrafficSampleBuilder::reset()
 
 // --- the loop ---
 
+void FlowSamplingSetup::fillFrom(const vb::platform::Platform& backends)
+{
+    if (!openFilter)
+        openFilter = [device = backends.filterDevice, volumes = backends.volumes] {
+            return std::make_unique<PSFilter>(device, volumes);
+        };
+    if (!memory)
+        memory = backends.memory;
+    if (!network)
+        network = backends.network;
+    if (!enumerate)
+        enumerate = processIdsOf(backends.processes);
+    if (!paths.device && !paths.volumes)
+        paths = ProcessPathSource{backends.filterDevice, backends.volumes};
+    if (!provision)
+        provision = [backends] { return attemptDriverProvisioning(backends); };
+}
+
 namespace {
 
 void sleepMs(int ms)
@@ -83,20 +101,16 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
 {
     registerFlowMetaTypes();
     if (!setup.openFilter)
-        setup.openFilter = [] { return std::make_unique<PSFilter>(); };
-    if (!setup.memory)
-        setup.memory = vb::platform::current().memory;
-    if (!setup.network)
-        setup.network = vb::platform::current().network;
+        setup.openFilter = [] { return std::make_unique<PSFilter>(nullptr); };
     if (!setup.provision)
-        setup.provision = attemptDriverProvisioning;
+        setup.provision = [] { return false; };
     if (!setup.loadConfig)
         setup.loadConfig = [] { loadUserConfig(); }; // the judges read what it publishes
     const std::shared_ptr<vb::platform::ISystemMemory> memory = setup.memory;
-    const auto tick = [memory]() { return memory ? memory->tickCountMs() : platformTickCountMs(); };
+    const auto tick = [memory]() { return tickCountMs(memory); };
 
     std::unique_ptr<PSFilter> filter = setup.openFilter();
-    TrafficSampleBuilder builder;
+    TrafficSampleBuilder builder(setup.paths);
     SystemUsageSampler sampler(setup.memory);
     sampler.prime();
     ProcessSetWatcher watcher(setup.enumerate, tick);
@@ -160,12 +174,7 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
 boost::thread startFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup)
 {
     registerFlowMetaTypes();
-    // The backends are taken here, on the starting thread, so the worker uses the ones in
-    // place when it was started, whatever is installed later.
-    if (!setup.memory)
-        setup.memory = vb::platform::current().memory;
-    if (!setup.network)
-        setup.network = vb::platform::current().network;
+    // The thread owns its copy of the setup, and with it every backend it reads.
     return boost::thread([notifier, setup]() mutable {
         try {
             runFlowSampling(notifier, std::move(setup));

@@ -21,6 +21,7 @@
 namespace vb::platform {
 class ISystemMemory;
 class INetworkState;
+struct Platform;
 } // namespace vb::platform
 
 Q_DECLARE_METATYPE(FlowDataList_ptr)
@@ -44,6 +45,8 @@ Q_SIGNALS:
 class TrafficSampleBuilder
 {
 public:
+    // Rows find their paths through the given source.
+    explicit TrafficSampleBuilder(ProcessPathSource paths = {}) : m_paths(std::move(paths)) {}
     // Starts a reading: forgets the connections of an unfinished one.
     void begin();
     void addConnection(const ConnectionDataItem& item);
@@ -56,6 +59,7 @@ public:
     void reset();
 
 private:
+    ProcessPathSource m_paths;
     std::vector<ConnectionDataItem> m_live;
     std::map<quint64, ConnectionDataHistoryItem> m_history;
     FlowAggregateMap m_previous;
@@ -63,21 +67,25 @@ private:
     bool m_havePrevious = false;
 };
 
-// What the worker reads; every empty member means the platform's own.
+// What the worker reads. The worker takes it as it is: fillFrom() first gives every empty
+// member its piece of a backend bundle; what stays empty is absent (no device, no figures).
 struct FlowSamplingSetup
 {
     std::function<std::unique_ptr<PSFilter>()> openFilter;
     std::shared_ptr<vb::platform::ISystemMemory> memory;
     std::shared_ptr<vb::platform::INetworkState> network;
     ProcessSetWatcher::Enumerate enumerate;
+    ProcessPathSource paths;
     std::function<bool()> provision;
     // Reads the user configuration once at start (the process judges use it).
     std::function<void()> loadConfig;
     int periodMs = 1000;
+
+    void fillFrom(const vb::platform::Platform& backends);
 };
 
 // The sampling loop; returns only when its thread is interrupted.
 void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup);
-// Starts the loop on a new thread that holds the notifier.
+// Starts the loop on a new thread that holds the notifier and the setup's backends.
 boost::thread startFlowSampling(std::shared_ptr<FlowDataNotifier> notifier,
-                                FlowSamplingSetup setup = {});
+                                FlowSamplingSetup setup);

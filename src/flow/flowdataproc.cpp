@@ -23,14 +23,14 @@ bool isSystemPath(const QString& path)
 
 FlowDataProc::FlowDataProc(quint64 pid_, uint connectionCount_, quint64 flowIn_,
                            quint64 flowInDelta_, quint64 flowOut_, quint64 flowOutDelta_,
-                           uint intervalMs_, bool dead_)
-    : pid(pid_), path(QString::fromStdWString(processPath(pid_))), flowIn(flowIn_),
+                           uint intervalMs_, bool dead_, const ProcessPathSource& paths)
+    : pid(pid_), path(QString::fromStdWString(processPath(pid_, paths))), flowIn(flowIn_),
       flowInDelta(flowInDelta_), flowOut(flowOut_), flowOutDelta(flowOutDelta_),
       connectionCount(connectionCount_), intervalMs(intervalMs_), dead(dead_),
       system(isSystemPath(path))
 {}
 
-boost::shared_ptr<ProcessPathMap> refreshProcessPaths()
+boost::shared_ptr<ProcessPathMap> refreshProcessPaths(const ProcessPathSource& source)
 {
     boost::shared_ptr<ProcessPathMap> map;
     try {
@@ -39,7 +39,7 @@ boost::shared_ptr<ProcessPathMap> refreshProcessPaths()
         return map;
     }
     {
-        PSFilter filter;
+        PSFilter filter(source.device, source.volumes);
         // emplace keeps the first path when an id is reported twice.
         filter.queryProcessPaths(
             [&map](quint64 pid, const std::wstring& path) { map->emplace(pid, path); });
@@ -48,11 +48,11 @@ boost::shared_ptr<ProcessPathMap> refreshProcessPaths()
     return boost::atomic_load(&g_cache);
 }
 
-std::wstring processPath(quint64 pid)
+std::wstring processPath(quint64 pid, const ProcessPathSource& source)
 {
     boost::shared_ptr<ProcessPathMap> map = boost::atomic_load(&g_cache);
     if (!map) {
-        map = refreshProcessPaths();
+        map = refreshProcessPaths(source);
         if (!map)
             return std::wstring();
     }
@@ -60,7 +60,7 @@ std::wstring processPath(quint64 pid)
     if (it != map->end())
         return it->second;
     // A process started after the last refresh.
-    map = refreshProcessPaths();
+    map = refreshProcessPaths(source);
     if (!map)
         return std::wstring();
     it = map->find(pid);

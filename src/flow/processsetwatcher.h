@@ -3,6 +3,7 @@
 // know to enumerate again.
 #pragma once
 
+#include "platform/memory.h"
 #include "procs/procids.h"
 
 #include <cstdint>
@@ -12,13 +13,13 @@
 class ProcessSetWatcher
 {
 public:
-    using Enumerate = std::function<bool(const std::function<bool(DWORD)>&)>;
+    using Enumerate = std::function<bool(const std::function<bool(vb::platform::ProcessId)>&)>;
     using Tick = std::function<uint32_t()>;
     // When the ids cannot be read, report a change at most this often.
     static constexpr uint32_t kFallbackIntervalMs = 10000;
 
-    // Empty functions mean the real enumeration and the platform's tick counter.
-    explicit ProcessSetWatcher(Enumerate enumerate = {}, Tick tick = {});
+    // An empty enumerate reads no ids; an empty tick means a steady clock of this process.
+    explicit ProcessSetWatcher(Enumerate enumerate, Tick tick = {});
 
     // Sets the time stamp the fallback interval counts from.
     void start();
@@ -34,5 +35,7 @@ private:
     uint32_t m_stampMs = 0;
 };
 
-// The platform's millisecond tick counter (wraps at 2^32).
-uint32_t platformTickCountMs();
+// The given backend's millisecond tick counter (wraps at 2^32); a steady clock without one.
+uint32_t tickCountMs(const std::shared_ptr<vb::platform::ISystemMemory>& memory);
+// enumProcessIds on the given backend, in the shape the watcher takes.
+ProcessSetWatcher::Enumerate processIdsOf(std::shared_ptr<vb::platform::IProcesses> processes);

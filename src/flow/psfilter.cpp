@@ -44,10 +44,10 @@ bool startsWithNoCase(const std::wstring& text, const std::wstring& prefix)
 }
 
 // (device name, drive) pairs, ordered by device name in code-unit order.
-std::vector<std::pair<std::wstring, std::wstring>> deviceTable()
+std::vector<std::pair<std::wstring, std::wstring>>
+deviceTable(const std::shared_ptr<IVolumes>& volumes)
 {
     std::vector<std::pair<std::wstring, std::wstring>> table;
-    auto volumes = current().volumes;
     if (!volumes)
         return table;
     for (const auto& [device, drive] : volumes->driveMap())
@@ -70,9 +70,8 @@ std::wstring ntPathToDosPath(const std::wstring& path,
 
 } // namespace
 
-PSFilter::PSFilter() : PSFilter(current().filterDevice) {}
-
-PSFilter::PSFilter(std::shared_ptr<IFilterDevice> device) : m_device(std::move(device))
+PSFilter::PSFilter(std::shared_ptr<IFilterDevice> device, std::shared_ptr<IVolumes> volumes)
+    : m_device(std::move(device)), m_volumes(std::move(volumes))
 {
     open();
 }
@@ -125,7 +124,7 @@ void PSFilter::queryProcessPaths(
 {
     if (!onPath || !reconnect())
         return;
-    const auto table = deviceTable();
+    const auto table = deviceTable(m_volumes);
     vb::flow::readList(*m_handle, wire::CodeProcessPathsFirst, wire::CodeProcessPathsNext,
                        [&](const uint8_t* data, size_t length) {
                            wire::decodePathList(data, length,
@@ -160,7 +159,7 @@ bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> o
 
 bool PSFilter::sendPathRequest(quint32 code, const std::wstring& dosPath)
 {
-    std::wstring nt = dosPathToNtPath(dosPath.c_str());
+    std::wstring nt = dosPathToNtPath(m_volumes, dosPath.c_str());
     if (!nt.empty() && !(m_device && m_device->caseSensitivePaths()))
         std::transform(nt.begin(), nt.end(), nt.begin(), lowerChar);
     if (!reconnect())
@@ -183,24 +182,23 @@ bool PSFilter::unblockPath(const std::wstring& dosPath)
     return sendPathRequest(wire::CodeUnblock, dosPath);
 }
 
-bool PSFilter::block(const std::wstring& dosPath)
+bool PSFilter::block(const Platform& backends, const std::wstring& dosPath)
 {
-    PSFilter filter;
+    PSFilter filter(backends.filterDevice, backends.volumes);
     return filter.blockPath(dosPath);
 }
 
-bool PSFilter::unblock(const std::wstring& dosPath)
+bool PSFilter::unblock(const Platform& backends, const std::wstring& dosPath)
 {
-    PSFilter filter;
+    PSFilter filter(backends.filterDevice, backends.volumes);
     return filter.unblockPath(dosPath);
 }
 
-std::wstring dosPathToNtPath(const wchar_t* dosPath)
+std::wstring dosPathToNtPath(const std::shared_ptr<IVolumes>& volumes, const wchar_t* dosPath)
 {
     if (!dosPath)
         return std::wstring();
-    const std::wstring path(dosPath);
-    auto volumes = current().volumes;
+    std::wstring path(dosPath); // not const: returned as it is below, moved out
     const auto map =
         volumes ? volumes->driveMap() : std::vector<std::pair<std::string, std::string>>();
     // Without drive letters (no map, or the identity pair) a path already names the file as
@@ -220,9 +218,10 @@ std::wstring dosPathToNtPath(const wchar_t* dosPath)
     return std::wstring();
 }
 
-bool installDriverService(const std::wstring& name, const std::wstring& binaryPath)
+bool installDriverService(const Platform& backends, const std::wstring& name,
+                          const std::wstring& binaryPath)
 {
-    auto service = current().driverService;
+    const auto& service = backends.driverService;
     if (!service)
         return false;
     const std::string n = toUtf8(name);
@@ -238,46 +237,47 @@ bool installDriverService(const std::wstring& name, const std::wstring& binaryPa
     return started == ErrSuccess || started == ErrServiceAlreadyRunning;
 }
 
-bool startDriverService(const std::wstring& name)
+bool startDriverService(const Platform& backends, const std::wstring& name)
 {
-    auto service = current().driverService;
+    const auto& service = backends.driverService;
     if (!service)
         return false;
     const uint32_t started = service->start(toUtf8(name));
     return started == ErrSuccess || started == ErrServiceAlreadyRunning;
 }
 
-bool removeDriverService(const std::wstring& name)
+bool removeDriverService(const Platform& backends, const std::wstring& name)
 {
-    auto service = current().driverService;
+    const auto& service = backends.driverService;
     if (!service)
         return false;
     return service->remove(toUtf8(name)) == ErrSuccess;
 }
 
-bool ensureDriver(const std::wstring& name, const std::wstring& binaryPath)
+bool ensureDriver(const Platform& backends, const std::wstring& name,
+                  const std::wstring& binaryPath)
 {
     {
-        PSFilter probe;
+        PSFilter probe(backends.filterDevice, backends.volumes);
         if (probe.accessMode() != 0)
             return true;
     }
-    if (startDriverService(name)) {
-        PSFilter again;
+    if (startDriverService(backends, name)) {
+        PSFilter again(backends.filterDevice, backends.volumes);
         if (again.accessMode() != 0)
             return true;
-        removeDriverService(name);
+        removeDriverService(backends, name);
     }
-    if (installDriverService(name, binaryPath))
+    if (installDriverService(backends, name, binaryPath))
         return true;
-    removeDriverService(name);
-    return installDriverService(name, binaryPath);
+    removeDriverService(backends, name);
+    return installDriverService(backends, name, binaryPath);
 }
 
-std::wstring driverBinaryPath()
+std::wstring driverBinaryPath(const Platform& backends)
 {
-    auto elevation = current().elevation;
-    auto service = current().driverService;
+    const auto& elevation = backends.elevation;
+    const auto& service = backends.driverService;
     const bool wow64 = elevation && elevation->isWow64();
     const std::string relative = service ? service->binaryRelativePath(wow64)
                                          : IDriverService::windowsBinaryRelativePath(wow64);
@@ -289,12 +289,12 @@ namespace {
 std::atomic<bool> g_firstProvisioning{true};
 }
 
-bool attemptDriverProvisioning()
+bool attemptDriverProvisioning(const Platform& backends)
 {
-    auto elevation = current().elevation;
+    const auto& elevation = backends.elevation;
     if (!elevation || !elevation->isElevated())
         return false;
     if (g_firstProvisioning.exchange(false))
-        return ensureDriver(L"pswfp", driverBinaryPath());
-    return startDriverService(L"pswfp");
+        return ensureDriver(backends, L"pswfp", driverBinaryPath(backends));
+    return startDriverService(backends, L"pswfp");
 }

@@ -14,6 +14,8 @@
 namespace vb::platform {
 class IFilterDevice;
 class IFilterHandle;
+class IVolumes;
+struct Platform;
 } // namespace vb::platform
 
 using vb::filterwire::ConnectionDataHistoryItem;
@@ -22,10 +24,10 @@ using vb::filterwire::ConnectionDataItem;
 class PSFilter
 {
 public:
-    // Opens the platform's filter device.
-    PSFilter();
-    // Opens the given device (tests hand in a scripted one).
-    explicit PSFilter(std::shared_ptr<vb::platform::IFilterDevice> device);
+    // Opens the given device; paths cross it in the device form the volume map gives (none:
+    // paths stay as they are).
+    explicit PSFilter(std::shared_ptr<vb::platform::IFilterDevice> device,
+                      std::shared_ptr<vb::platform::IVolumes> volumes = {});
     ~PSFilter();
     PSFilter(const PSFilter&) = delete;
     PSFilter& operator=(const PSFilter&) = delete;
@@ -44,9 +46,9 @@ public:
 
     bool blockPath(const std::wstring& dosPath);
     bool unblockPath(const std::wstring& dosPath);
-    // Open a temporary filter for one request.
-    static bool block(const std::wstring& dosPath);
-    static bool unblock(const std::wstring& dosPath);
+    // Open a temporary filter on the given backends for one request.
+    static bool block(const vb::platform::Platform& backends, const std::wstring& dosPath);
+    static bool unblock(const vb::platform::Platform& backends, const std::wstring& dosPath);
 
 private:
     bool sendPathRequest(quint32 code, const std::wstring& dosPath);
@@ -54,24 +56,29 @@ private:
     void dropIfDisconnected();
 
     std::shared_ptr<vb::platform::IFilterDevice> m_device;
+    std::shared_ptr<vb::platform::IVolumes> m_volumes;
     std::unique_ptr<vb::platform::IFilterHandle> m_handle;
     bool m_readOnly = false;
 };
 
 // Drive-letter path to device path; empty when the drive has no device. The identity where the
 // platform names files without drive letters.
-std::wstring dosPathToNtPath(const wchar_t* dosPath);
+std::wstring dosPathToNtPath(const std::shared_ptr<vb::platform::IVolumes>& volumes,
+                             const wchar_t* dosPath);
 
-// The filter service, by the service name ("pswfp").
-bool installDriverService(const std::wstring& name, const std::wstring& binaryPath);
-bool startDriverService(const std::wstring& name);
-bool removeDriverService(const std::wstring& name);
+// The filter service, by the service name ("pswfp"), through the bundle's driver service
+// (and its filter device and elevation where a function says so).
+bool installDriverService(const vb::platform::Platform& backends, const std::wstring& name,
+                          const std::wstring& binaryPath);
+bool startDriverService(const vb::platform::Platform& backends, const std::wstring& name);
+bool removeDriverService(const vb::platform::Platform& backends, const std::wstring& name);
 // Makes the device reachable: opens it, else starts, else (re)installs the service.
-bool ensureDriver(const std::wstring& name, const std::wstring& binaryPath);
+bool ensureDriver(const vb::platform::Platform& backends, const std::wstring& name,
+                  const std::wstring& binaryPath);
 
 // The service's binary under the application folder.
-std::wstring driverBinaryPath();
+std::wstring driverBinaryPath(const vb::platform::Platform& backends);
 // One provisioning attempt while the device is absent: nothing without administrator rights;
 // the first attempt of the process ensures the service with its binary, later ones only start
 // it. Returns whether the attempt reported success.
-bool attemptDriverProvisioning();
+bool attemptDriverProvisioning(const vb::platform::Platform& backends);

@@ -212,7 +212,7 @@ QString findInTheme(const QString& theme, const QString& name, QStringList& inhe
     const QStringList suffixes = imageSuffixes();
     for (const QString& suffix : suffixes)
         for (const Dir& d : dirs) {
-            const QString f = d.path + QLatin1Char('/') + name + QLatin1Char('.') + suffix;
+            QString f = d.path + QLatin1Char('/') + name + QLatin1Char('.') + suffix;
             if (QFileInfo::exists(f))
                 return f;
         }
@@ -234,20 +234,20 @@ QString resolveIcon(const QString& icon)
             continue;
         tried.insert(theme);
         QStringList inherits;
-        const QString f = findInTheme(theme, icon, inherits);
+        QString f = findInTheme(theme, icon, inherits);
         if (!f.isEmpty())
             return f;
         queue << inherits;
     }
     if (!tried.contains(QStringLiteral("hicolor"))) {
         QStringList ignored;
-        const QString f = findInTheme(QStringLiteral("hicolor"), icon, ignored);
+        QString f = findInTheme(QStringLiteral("hicolor"), icon, ignored);
         if (!f.isEmpty())
             return f;
     }
     for (const QString& d : dataDirs())
         for (const QString& suffix : imageSuffixes()) {
-            const QString f = d + QStringLiteral("/pixmaps/") + icon + QLatin1Char('.') + suffix;
+            QString f = d + QStringLiteral("/pixmaps/") + icon + QLatin1Char('.') + suffix;
             if (QFileInfo::exists(f))
                 return f;
         }
@@ -275,7 +275,7 @@ QString ExtractFileIcon::fileIcon(const QString& executablePath, const QString& 
         icon = g_index.byExec.value(executablePath);
     if (icon.isEmpty())
         icon = g_index.byName.value(QFileInfo(executablePath).fileName().toLower());
-    const QString file = icon.isEmpty() ? QString() : resolveIcon(icon);
+    QString file = icon.isEmpty() ? QString() : resolveIcon(icon);
     g_answers.insert(executablePath, file);
     return file;
 }

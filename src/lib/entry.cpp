@@ -3,10 +3,21 @@
 #include "flow/flowdatalist.h"
 #include "lib/verdantball.h"
 #include "procs/procdatalist.h"
+#include "procs/procenum.h"
 
 #include <QTranslator>
 
 namespace {
+// Loading the library makes the shared white judge (here, not by the lists, which come and go
+// with each ball); the variable's own destructor releases it when the library unloads. No
+// destructor of ours touches it: the order of static destructors across files is not ours.
+void makeSystemWhiteJudge()
+{
+    const vb::platform::Platform native = vb::platform::makeNativeProcessViews();
+    systemWhiteJudge = std::make_shared<JudgeSystemWhite>(native.processes, native.windows);
+}
+Q_CONSTRUCTOR_FUNCTION(makeSystemWhiteJudge)
+
 BallViewer* asBall(BaseView* v)
 {
     return qobject_cast<BallViewer*>(v);

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "memory/systemusagesampler.h"
 
-#include "platform/platform.h"
-
 #include <limits>
 #include <new>
 
 SystemUsageSampler::SystemUsageSampler(std::shared_ptr<vb::platform::ISystemMemory> source)
-    : m_source(source ? std::move(source) : vb::platform::current().memory)
+    : m_source(std::move(source))
 {}
 
 void SystemUsageSampler::prime()

@@ -11,8 +11,8 @@
 class SystemUsageSampler
 {
 public:
-    // Reads the platform in use unless another source is given (tests).
-    explicit SystemUsageSampler(std::shared_ptr<vb::platform::ISystemMemory> source = {});
+    // Reads the given figures; without a source every figure stays zero.
+    explicit SystemUsageSampler(std::shared_ptr<vb::platform::ISystemMemory> source);
 
     // Takes the current system times as the start of the first interval.
     void prime();

@@ -1,22 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "memory/workingsetrelease.h"
 
+#include "core/logging.h"
 #include "memory/emptingmemorysetnotifyer.h"
-#include "platform/platform.h"
 #include "procs/procids.h"
-
-#include <QDebug>
 
 #include <boost/thread/thread.hpp>
 
 #include <thread>
 
-void emptyAllWorkingSets()
+void emptyAllWorkingSets(const std::shared_ptr<vb::platform::IProcesses>& processes,
+                         const std::shared_ptr<vb::platform::IWorkingSets>& sets)
 {
-    const std::shared_ptr<vb::platform::IWorkingSets> sets = vb::platform::current().workingSets;
     if (!sets)
         return;
-    enumProcessIds([&sets](DWORD pid) {
+    enumProcessIds(processes, [&sets](vb::platform::ProcessId pid) {
         sets->emptyWorkingSet(pid); // a process that may not be touched is simply skipped
         return true;
     });
@@ -40,7 +38,7 @@ quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void(
     // A snapshot that failed reads as zero; taking its difference would report all of memory
     // (or nothing) as freed, so without both figures there is no gain to tell.
     if (!haveBefore || !haveAfter) {
-        qDebug() << "memory release: the memory figures could not be read";
+        qCWarning(lcMemory) << "memory release: the memory figures could not be read";
         return 0;
     }
     if (after.freePhysBytes <= before.freePhysBytes)
@@ -48,13 +46,17 @@ quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void(
     return after.freePhysBytes - before.freePhysBytes;
 }
 
-void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
+void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
+                         const ReleaseBackends& backends)
 {
     quint64 gain = 0;
-    if (const std::shared_ptr<platform::ISystemMemory> memory = platform::current().memory) {
-        gain = releaseMemory(*memory, [] { emptyAllWorkingSets(); });
+    const auto emptyAll = [&backends] {
+        emptyAllWorkingSets(backends.processes, backends.workingSets);
+    };
+    if (backends.memory) {
+        gain = releaseMemory(*backends.memory, emptyAll);
     } else {
-        emptyAllWorkingSets();
+        emptyAll();
         std::this_thread::sleep_for(std::chrono::milliseconds(kMinimumReleaseMs));
     }
     if (notifier)
@@ -62,15 +64,17 @@ void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
     // The last reference goes here, after the emission, as the thread ends.
 }
 
-bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier)
+bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
+                           ReleaseBackends backends)
 {
     try {
-        boost::thread worker(
-            [n = std::move(notifier)]() mutable { runEmptingMemorySet(std::move(n)); });
+        boost::thread worker([n = std::move(notifier), b = std::move(backends)]() mutable {
+            runEmptingMemorySet(std::move(n), b);
+        });
         worker.detach();
         return true;
     } catch (const boost::thread_resource_error& e) {
-        qDebug() << "memory release: no thread could be started:" << e.what();
+        qCWarning(lcMemory) << "memory release: no thread could be started:" << e.what();
         return false;
     }
 }

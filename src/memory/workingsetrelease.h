@@ -3,6 +3,8 @@
 #pragma once
 
 #include "platform/memory.h"
+#include "platform/platform.h"
+#include "platform/processes.h"
 
 #include <QtGlobal>
 
@@ -13,7 +15,8 @@ class EmptingMemorySetNotifyer;
 
 // Empties the working set of every process that may be touched (this one included); the
 // others are skipped. Keeps no state, so a release and a fix may run it at once.
-void emptyAllWorkingSets();
+void emptyAllWorkingSets(const std::shared_ptr<vb::platform::IProcesses>& processes,
+                         const std::shared_ptr<vb::platform::IWorkingSets>& workingSets);
 
 namespace vb::memory {
 
@@ -25,11 +28,26 @@ constexpr uint32_t kMinimumReleaseMs = 3000;
 // memory between the snapshots, 0 when it did not grow or when either snapshot failed.
 quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void()>& emptyAll);
 
-// The release thread's body on the platform in use; emits notifier->finished exactly once.
-void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier);
+// What one release reads and empties.
+struct ReleaseBackends
+{
+    std::shared_ptr<platform::ISystemMemory> memory;
+    std::shared_ptr<platform::IProcesses> processes;
+    std::shared_ptr<platform::IWorkingSets> workingSets;
 
-// Starts the release thread, detached, holding its own reference to the notifier. False
-// when no thread could be made (finished will then never come).
-bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier);
+    static ReleaseBackends of(const platform::Platform& backends)
+    {
+        return {backends.memory, backends.processes, backends.workingSets};
+    }
+};
+
+// The release thread's body on the given backends; emits notifier->finished exactly once.
+void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
+                         const ReleaseBackends& backends);
+
+// Starts the release thread, detached, holding its own references to the notifier and the
+// backends. False when no thread could be made (finished will then never come).
+bool startEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
+                           ReleaseBackends backends);
 
 } // namespace vb::memory

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The set of platform backends the library uses; the real one is chosen at build time,
-// tests may install another (for example the fake) before they create library objects.
+// The set of platform backends the library uses. The composition root fills one (the build's
+// native backend) and hands it to the objects it creates; tests hand in fakes the same way.
 #pragma once
 
 #include "platform/elevation.h"
@@ -34,11 +34,10 @@ struct Platform
     std::shared_ptr<IDriverService> driverService;
 };
 
-// The backends in use. Created on first use from the build's native backend.
-Platform& current();
-// Replaces the backends in use (tests). Pieces left null keep the native ones.
-void install(const Platform& p);
 // The build's native backend, made anew.
 Platform makeNative();
+// Only the native processes and windows backends, the rest left empty: what the library needs
+// while it loads, made without reaching a bus, a display or a socket.
+Platform makeNativeProcessViews();
 
 } // namespace vb::platform

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/candidates.h"
 
-#include "platform/platform.h"
-
 #include <QString>
 
 #include <map>
@@ -10,9 +8,8 @@
 
 using namespace vb::platform;
 
-bool enumServiceCandidates(const ServiceCandidateFn& fn)
+bool enumServiceCandidates(const std::shared_ptr<IServices>& services, const ServiceCandidateFn& fn)
 {
-    auto services = current().services;
     if (!services)
         return false;
     std::vector<ServiceInfo> list;
@@ -26,15 +23,15 @@ bool enumServiceCandidates(const ServiceCandidateFn& fn)
     return true;
 }
 
-bool enumWindowCandidates(const WindowCandidateFn& fn)
+bool enumWindowCandidates(const std::shared_ptr<ITopLevelWindows>& windows,
+                          const WindowCandidateFn& fn)
 {
-    auto windows = current().windows;
     if (!windows)
         return false;
     std::vector<TopLevelWindow> all;
     const bool ok = windows->topLevelWindows(all);
     // Only the keys matter: one call per process, however many windows it shows.
-    std::map<DWORD, std::set<uintptr_t>> byProcess;
+    std::map<ProcessId, std::set<uintptr_t>> byProcess;
     for (const TopLevelWindow& w : all) {
         if (w.owned || !w.visible || w.tool)
             continue;
@@ -45,19 +42,20 @@ bool enumWindowCandidates(const WindowCandidateFn& fn)
     return ok;
 }
 
-int enumCandidates(CandidateFn fn)
+int enumCandidates(const std::shared_ptr<IServices>& services,
+                   const std::shared_ptr<ITopLevelWindows>& windows, CandidateFn fn)
 {
     int flags = 0;
-    const bool services = enumServiceCandidates([&fn](const ServiceInfo& s) {
+    const bool listed = enumServiceCandidates(services, [&fn](const ServiceInfo& s) {
         if (s.keyName.empty())
             return;
         const std::wstring key = QString::fromStdString(s.keyName).toStdWString();
         const std::wstring display = QString::fromStdString(s.displayName).toStdWString();
         fn(s.processId, key.c_str(), display.c_str());
     });
-    if (services)
+    if (listed)
         flags |= CE_Services;
-    if (enumWindowCandidates([&fn](DWORD pid) { fn(pid, nullptr, nullptr); }))
+    if (enumWindowCandidates(windows, [&fn](ProcessId pid) { fn(pid, nullptr, nullptr); }))
         flags |= CE_Windows;
     return flags;
 }

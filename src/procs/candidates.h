@@ -6,16 +6,18 @@
 #include "procs/procids.h"
 
 #include "platform/services.h"
+#include "platform/toplevelwindows.h"
 
 #include <QObject>
 
 #include <functional>
+#include <memory>
 
 // Process id, service key name, service display name; both names are null for a windowed
 // process.
-using CandidateFn = std::function<void(DWORD, const wchar_t*, const wchar_t*)>;
+using CandidateFn = std::function<void(vb::platform::ProcessId, const wchar_t*, const wchar_t*)>;
 using ServiceCandidateFn = std::function<void(const vb::platform::ServiceInfo&)>;
-using WindowCandidateFn = std::function<void(DWORD)>;
+using WindowCandidateFn = std::function<void(vb::platform::ProcessId)>;
 
 enum CandidateFlags : int {
     CE_Services = 0x1, // the services were enumerated
@@ -23,11 +25,14 @@ enum CandidateFlags : int {
 };
 
 // Services first, then windowed processes in ascending id; returns CandidateFlags.
-int enumCandidates(CandidateFn fn);
+int enumCandidates(const std::shared_ptr<vb::platform::IServices>& services,
+                   const std::shared_ptr<vb::platform::ITopLevelWindows>& windows, CandidateFn fn);
 // Every service that is neither stopped nor stopping, in the manager's order.
-bool enumServiceCandidates(const ServiceCandidateFn& fn);
+bool enumServiceCandidates(const std::shared_ptr<vb::platform::IServices>& services,
+                           const ServiceCandidateFn& fn);
 // Once per process that owns a visible, unowned, non-tool top-level window, ascending.
-bool enumWindowCandidates(const WindowCandidateFn& fn);
+bool enumWindowCandidates(const std::shared_ptr<vb::platform::ITopLevelWindows>& windows,
+                          const WindowCandidateFn& fn);
 
 // Process start and exit would be reported here; the lists learn of changes from the traffic
 // sampler instead, so nothing creates or emits it.

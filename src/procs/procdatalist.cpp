@@ -158,15 +158,17 @@ void ProcDataList::beginEnum()
     if (m_isFixing || m_enumerated)
         return;
     m_enumerated = true;
-    ProcListItems_ptr rows = enumerateForList(m_judge, m_items);
-    swapItems(*rows);
+    QList<ProcListItem> rows = *enumerateForList(m_backends, m_judge, m_items);
+    swapItems(rows);
 }
 
 void ProcDataList::onEnumOver(ProcListItems_ptr items, int status)
 {
     m_reply.reset();
-    if (status == 0 && items)
-        swapItems(*items);
+    if (status == 0 && items) {
+        QList<ProcListItem> rows = *items;
+        swapItems(rows);
+    }
 }
 
 bool ProcDataList::startListenProcEvents()
@@ -183,7 +185,7 @@ void ProcDataList::qmlStartFix()
 void ProcDataList::beginFix(bool releaseMemory)
 {
     // The worker's copy shares the rows until it marks the first one.
-    auto rows = std::make_shared<QList<ProcListItem>>(m_items);
+    auto rows = std::make_shared<const QList<ProcListItem>>(m_items);
     if (!releaseMemory &&
         std::none_of(rows->cbegin(), rows->cend(), [](const ProcListItem& r) { return r.select; }))
         return;

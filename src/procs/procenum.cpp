@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/procenum.h"
 
-#include "platform/platform.h"
+#include "core/logging.h"
 #include "procs/candidates.h"
 
-#include <QDebug>
 #include <QFile>
 
 #include <cwctype>
 
-std::shared_ptr<IProcessJudge> systemWhiteJudge = std::make_shared<JudgeSystemWhite>();
+std::shared_ptr<IProcessJudge> systemWhiteJudge;
 
 namespace {
 std::wstring wideOf(const std::string& s)
@@ -43,10 +42,9 @@ private:
 };
 } // namespace
 
-DeviceDriveMap buildDeviceDriveMap()
+DeviceDriveMap buildDeviceDriveMap(const std::shared_ptr<vb::platform::IVolumes>& volumes)
 {
     DeviceDriveMap map;
-    auto volumes = vb::platform::current().volumes;
     if (!volumes)
         return map;
     for (const auto& pair : volumes->driveMap())
@@ -78,20 +76,22 @@ bool mapDevicePath(const DeviceDriveMap& map, const std::wstring& devicePath, st
     return false;
 }
 
-ProcessEnumerator::ProcessEnumerator(ProcJudges_ptr judges, KeepChoiceFn keep)
-    : m_judges(std::move(judges)), m_keep(std::move(keep))
+ProcessEnumerator::ProcessEnumerator(const vb::platform::Platform& backends, ProcJudges_ptr judges,
+                                     KeepChoiceFn keep)
+    : m_processes(backends.processes), m_volumes(backends.volumes), m_services(backends.services),
+      m_windows(backends.windows), m_judges(std::move(judges)), m_keep(std::move(keep))
 {}
 
-void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName,
+void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
                                      const wchar_t* displayName)
 {
     if (pid < 5)
         return; // the idle and system processes
-    auto procs = vb::platform::current().processes;
+    const std::shared_ptr<vb::platform::IProcesses>& procs = m_processes;
     if (!procs)
         return;
     if (const uint32_t err = procs->queryAccess(pid)) {
-        qDebug() << "[-------OpenProcess------]" << err;
+        qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
         return;
     }
     // Read first: should the id pass to another process during the reads below, the fix
@@ -138,15 +138,15 @@ void ProcessEnumerator::addCandidate(DWORD pid, const wchar_t* serviceName,
 
 ProcListItems_ptr ProcessEnumerator::run()
 {
-    m_drives = buildDeviceDriveMap();
+    m_drives = buildDeviceDriveMap(m_volumes);
     m_advice.clear();
     m_optional.clear();
     m_adviceTotal = m_optionalTotal = 0;
     {
         JudgingScope scope(m_judges);
-        enumCandidates([this](DWORD pid, const wchar_t* name, const wchar_t* display) {
-            addCandidate(pid, name, display);
-        });
+        enumCandidates(m_services, m_windows,
+                       [this](vb::platform::ProcessId pid, const wchar_t* name,
+                              const wchar_t* display) { addCandidate(pid, name, display); });
     }
     auto result = std::make_shared<QList<ProcListItem>>();
     if (!m_advice.isEmpty()) {
@@ -161,9 +161,10 @@ ProcListItems_ptr ProcessEnumerator::run()
     return result;
 }
 
-ProcListItems_ptr enumerateProcItems(ProcJudges_ptr judges, KeepChoiceFn keep)
+ProcListItems_ptr enumerateProcItems(const vb::platform::Platform& backends, ProcJudges_ptr judges,
+                                     KeepChoiceFn keep)
 {
-    ProcessEnumerator pass(std::move(judges), std::move(keep));
+    ProcessEnumerator pass(backends, std::move(judges), std::move(keep));
     return pass.run();
 }
 
@@ -178,8 +179,8 @@ ProcJudges_ptr passJudges(const std::shared_ptr<IProcessJudge>& ownJudge)
 
 KeepChoiceFn keepChoicesOf(const QList<ProcListItem>& current)
 {
-    auto uncheckedAdvice = std::make_shared<std::set<DWORD>>();
-    auto checkedOptional = std::make_shared<std::set<DWORD>>();
+    auto uncheckedAdvice = std::make_shared<std::set<vb::platform::ProcessId>>();
+    auto checkedOptional = std::make_shared<std::set<vb::platform::ProcessId>>();
     for (const ProcListItem& r : current) {
         if (r.group == JR_Advice && !r.select)
             uncheckedAdvice->insert(r.pid);
@@ -201,8 +202,9 @@ KeepChoiceFn keepChoicesOf(const QList<ProcListItem>& current)
     };
 }
 
-ProcListItems_ptr enumerateForList(const std::shared_ptr<IProcessJudge>& ownJudge,
+ProcListItems_ptr enumerateForList(const vb::platform::Platform& backends,
+                                   const std::shared_ptr<IProcessJudge>& ownJudge,
                                    const QList<ProcListItem>& current)
 {
-    return enumerateProcItems(passJudges(ownJudge), keepChoicesOf(current));
+    return enumerateProcItems(backends, passJudges(ownJudge), keepChoicesOf(current));
 }

@@ -3,6 +3,7 @@
 // "Advice" and "Optional" rows.
 #pragma once
 
+#include "platform/platform.h"
 #include "procs/processjudge.h"
 
 #include <QObject>
@@ -21,10 +22,13 @@ using KeepChoiceFn = std::function<bool(bool*, const ProcListItem&)>;
 // the one empty prefix maps every absolute path to itself.
 using DeviceDriveMap = std::map<std::wstring, std::wstring>;
 
-// The one white-list judge every list asks first; lives from library load to unload.
+// The one white-list judge every list asks first; lives from library load to unload. The
+// library's load hook makes it on the native backends (it outlives every ball, so it cannot
+// share a ball's), and it holds them itself so that judge() stays the call every list makes.
+// Empty where nothing made one (a test sets its own).
 extern std::shared_ptr<IProcessJudge> systemWhiteJudge;
 
-DeviceDriveMap buildDeviceDriveMap();
+DeviceDriveMap buildDeviceDriveMap(const std::shared_ptr<vb::platform::IVolumes>& volumes);
 // The user's form of a device path: the first prefix in key order that the path starts with
 // (any case), followed by a separator or the end. False when none fits.
 bool mapDevicePath(const DeviceDriveMap& map, const std::wstring& devicePath, std::wstring& out);
@@ -34,12 +38,19 @@ class ProcessEnumerator : public QObject
 {
     Q_OBJECT
 public:
-    ProcessEnumerator(ProcJudges_ptr judges, KeepChoiceFn keep);
-    void addCandidate(DWORD pid, const wchar_t* serviceName, const wchar_t* displayName);
+    // Takes the processes, volumes, services and windows backends from the bundle.
+    ProcessEnumerator(const vb::platform::Platform& backends, ProcJudges_ptr judges,
+                      KeepChoiceFn keep);
+    void addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
+                      const wchar_t* displayName);
     // Runs the whole pass; the result is never an empty pointer.
     ProcListItems_ptr run();
 
 private:
+    std::shared_ptr<vb::platform::IProcesses> m_processes;
+    std::shared_ptr<vb::platform::IVolumes> m_volumes;
+    std::shared_ptr<vb::platform::IServices> m_services;
+    std::shared_ptr<vb::platform::ITopLevelWindows> m_windows;
     ProcJudges_ptr m_judges;
     KeepChoiceFn m_keep;
     DeviceDriveMap m_drives;
@@ -47,7 +58,8 @@ private:
     quint64 m_adviceTotal = 0, m_optionalTotal = 0;
 };
 
-ProcListItems_ptr enumerateProcItems(ProcJudges_ptr judges, KeepChoiceFn keep);
+ProcListItems_ptr enumerateProcItems(const vb::platform::Platform& backends, ProcJudges_ptr judges,
+                                     KeepChoiceFn keep);
 
 // What a list's refresh asks of a pass: the white judge first, then the list's own.
 ProcJudges_ptr passJudges(const std::shared_ptr<IProcessJudge>& ownJudge);
@@ -55,7 +67,8 @@ ProcJudges_ptr passJudges(const std::shared_ptr<IProcessJudge>& ownJudge);
 // unticked, ticked options stay ticked.
 KeepChoiceFn keepChoicesOf(const QList<ProcListItem>& current);
 // A list's whole refresh from its rows: judges, tick rule and pass.
-ProcListItems_ptr enumerateForList(const std::shared_ptr<IProcessJudge>& ownJudge,
+ProcListItems_ptr enumerateForList(const vb::platform::Platform& backends,
+                                   const std::shared_ptr<IProcessJudge>& ownJudge,
                                    const QList<ProcListItem>& current);
 
 // Replies of an asynchronous pass; the passes of this system run synchronously, so nothing

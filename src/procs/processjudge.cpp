@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/processjudge.h"
 
+#include "core/logging.h"
 #include "helper/setsgeneral.h"
-#include "platform/platform.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -44,32 +43,6 @@ const wchar_t* const kKnownShells[] = {L"/gnome-shell",
                                        L"/gnome-session-binary",
                                        L"/ksmserver"};
 
-std::mutex g_whiteMutex;
-bool g_whiteKnown = false;
-std::vector<std::wstring> g_shellPaths;
-DWORD g_ownPid = 0;
-
-void computeWhiteValues()
-{
-    if (g_whiteKnown)
-        return;
-    g_whiteKnown = true;
-    g_shellPaths.clear();
-    const vb::platform::Platform& p = vb::platform::current();
-    if (p.processes)
-        g_ownPid = p.processes->currentProcessId();
-    if (p.windows && p.processes)
-        if (const vb::platform::ProcessId shell = p.windows->shellProcessId()) {
-            const std::string path = p.processes->imagePath(shell);
-            if (!path.empty())
-                g_shellPaths.push_back(
-                    QFile::decodeName(QByteArray::fromStdString(path)).toStdWString());
-        }
-    if (g_shellPaths.empty())
-        for (const wchar_t* n : kKnownShells)
-            g_shellPaths.emplace_back(n);
-}
-
 bool endsWithNoCase(const std::wstring& text, const std::wstring& tail)
 {
     if (text.size() < tail.size())
@@ -83,24 +56,50 @@ bool endsWithNoCase(const std::wstring& text, const std::wstring& tail)
 constexpr qint64 kMaxLineBytes = 4096;
 } // namespace
 
-const std::vector<std::wstring>& JudgeSystemWhite::shellPaths()
+JudgeSystemWhite::JudgeSystemWhite(std::shared_ptr<vb::platform::IProcesses> processes,
+                                   std::shared_ptr<vb::platform::ITopLevelWindows> windows)
+    : m_processes(std::move(processes)), m_windows(std::move(windows))
+{}
+
+void JudgeSystemWhite::computeWhiteValues()
 {
-    std::lock_guard<std::mutex> lock(g_whiteMutex);
-    computeWhiteValues();
-    return g_shellPaths;
+    if (m_known)
+        return;
+    m_known = true;
+    m_shellPaths.clear();
+    m_ownPid = 0;
+    if (m_processes)
+        m_ownPid = m_processes->currentProcessId();
+    if (m_windows && m_processes)
+        if (const vb::platform::ProcessId shell = m_windows->shellProcessId()) {
+            const std::string path = m_processes->imagePath(shell);
+            if (!path.empty())
+                m_shellPaths.push_back(
+                    QFile::decodeName(QByteArray::fromStdString(path)).toStdWString());
+        }
+    if (m_shellPaths.empty())
+        for (const wchar_t* n : kKnownShells)
+            m_shellPaths.emplace_back(n);
 }
 
-DWORD JudgeSystemWhite::ownProcessId()
+std::vector<std::wstring> JudgeSystemWhite::shellPaths()
 {
-    std::lock_guard<std::mutex> lock(g_whiteMutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     computeWhiteValues();
-    return g_ownPid;
+    return m_shellPaths;
+}
+
+vb::platform::ProcessId JudgeSystemWhite::ownProcessId()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    computeWhiteValues();
+    return m_ownPid;
 }
 
 void JudgeSystemWhite::forgetCachedValues()
 {
-    std::lock_guard<std::mutex> lock(g_whiteMutex);
-    g_whiteKnown = false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_known = false;
 }
 
 bool JudgeSystemWhite::isWhite(const ProcInfo& info)
@@ -193,8 +192,8 @@ boost::shared_ptr<JudgeUserConfig> loadUserConfig()
     int skipped = 0;
     boost::shared_ptr<JudgeUserConfig> config = JudgeUserConfig::read(f, &skipped);
     if (skipped > 0)
-        qDebug() << "[pulsar.app]" << skipped << "malformed lines skipped," << config->size()
-                 << "entries read";
+        qCWarning(lcProcs) << "[pulsar.app]" << skipped << "malformed lines skipped,"
+                           << config->size() << "entries read";
     boost::atomic_store(&currentUserConfig, config);
     return config;
 }

@@ -3,6 +3,8 @@
 // judges follow the configuration file "pulsar.app" in the application folder.
 #pragma once
 
+#include "platform/processes.h"
+#include "platform/toplevelwindows.h"
 #include "procs/procinfo.h"
 
 #include <QString>
@@ -11,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,10 @@ public:
 class JudgeSystemWhite : public IProcessJudgeWhite
 {
 public:
+    // The processes backend names this process and the shell's image; the windows backend
+    // finds the shell.
+    JudgeSystemWhite(std::shared_ptr<vb::platform::IProcesses> processes,
+                     std::shared_ptr<vb::platform::ITopLevelWindows> windows);
     JudgeResult judge(const ProcInfo& info) override;
     bool isAvailable() override { return true; }
     void beginJudge() override {}
@@ -46,10 +53,21 @@ public:
     // The image path endings that mark the shell: the running shell's image, or, when it
     // cannot be found, the file names of the usual shells and window managers ("/openbox").
     // Taken on first use and kept.
-    static const std::vector<std::wstring>& shellPaths();
-    static DWORD ownProcessId();
+    std::vector<std::wstring> shellPaths();
+    vb::platform::ProcessId ownProcessId();
     // Tests change the desktop under the judge; production never does.
-    static void forgetCachedValues();
+    void forgetCachedValues();
+
+private:
+    void computeWhiteValues(); // with m_mutex held
+
+    const std::shared_ptr<vb::platform::IProcesses> m_processes;
+    const std::shared_ptr<vb::platform::ITopLevelWindows> m_windows;
+    // Lists judge on the GUI thread, but the judge is shared: its first use may be anywhere.
+    std::mutex m_mutex;
+    bool m_known = false;
+    std::vector<std::wstring> m_shellPaths;
+    vb::platform::ProcessId m_ownPid = 0;
 };
 
 enum ConfigFlag : uint {

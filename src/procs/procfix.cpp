@@ -2,6 +2,7 @@
 #include "procs/procfix.h"
 
 #include "core/logging.h"
+#include "procs/procids.h"
 
 #include <boost/thread/thread.hpp>
 
@@ -16,7 +17,8 @@ namespace vb::procs {
 using vb::platform::ServiceInfo;
 using vb::platform::SvcStopped;
 
-bool terminateProcessById(vb::platform::IProcesses& processes, DWORD pid, quint64 startTime)
+bool terminateProcessById(vb::platform::IProcesses& processes, vb::platform::ProcessId pid,
+                          quint64 startTime)
 {
     return processes.terminate(pid, startTime, kTerminateWaitMs);
 }
@@ -93,12 +95,13 @@ namespace {
 // Empties the working set of every process the backends may touch.
 void emptyWorkingSets(const vb::platform::Platform& backends)
 {
-    std::vector<vb::platform::ProcessId> ids;
-    if (!backends.processes || !backends.workingSets || !backends.processes->processIds(ids))
+    const auto& sets = backends.workingSets;
+    if (!sets)
         return;
-    for (vb::platform::ProcessId id : ids)
-        if (id != 0)
-            backends.workingSets->emptyWorkingSet(id);
+    enumProcessIds(backends.processes, [&sets](vb::platform::ProcessId pid) {
+        sets->emptyWorkingSet(pid); // one that may not be touched is simply skipped
+        return true;
+    });
 }
 
 quint64 releaseMemory(const vb::platform::Platform& backends)
@@ -165,7 +168,11 @@ void startFixWorker(ProcListItems_ptr rows, std::shared_ptr<FixEventNotifyer> no
 {
     boost::thread worker([rows = std::move(rows), notifier = std::move(notifier), releaseMemory,
                           backends = std::move(backends)]() mutable {
-        const FixResult r = runFix(*rows, releaseMemory, backends);
+        // Its own rows: the snapshot it was handed stays as it was.
+        QList<ProcListItem> own = *rows;
+        rows.reset();
+        const FixResult r = runFix(own, releaseMemory, backends);
+        rows = std::make_shared<const QList<ProcListItem>>(std::move(own));
         Q_EMIT notifier->FixOver(rows, r.count, r.bytes);
         // The worker's references go here, after the emission, as the thread ends.
         notifier.reset();

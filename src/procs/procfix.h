@@ -42,7 +42,8 @@ struct ServiceManagerHandle
 };
 
 // True when the listed process (its id and start time) has ended.
-bool terminateProcessById(vb::platform::IProcesses& processes, DWORD pid, quint64 startTime);
+bool terminateProcessById(vb::platform::IProcesses& processes, vb::platform::ProcessId pid,
+                          quint64 startTime);
 // Stops the service after its running dependents; true when it is stopped within timeoutMs.
 bool stopService(ServiceManagerHandle& handle, const std::string& name, uint32_t timeoutMs);
 // Stops the running dependents of name, depth first; false at the first that does not stop.

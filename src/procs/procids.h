@@ -3,12 +3,13 @@
 // worker and the traffic sampler.
 #pragma once
 
-#include <cstdint>
+#include "platform/processes.h"
+
 #include <functional>
+#include <memory>
 
-using DWORD = uint32_t;
-
-// Calls cb for every non-zero process id, in the system's order, until it returns false.
-// False when the ids cannot be read (nothing is called then). Keeps no state: any thread may
-// call it.
-bool enumProcessIds(const std::function<bool(DWORD)>& cb);
+// Calls cb for every non-zero process id that processes reports, in its order, until cb
+// returns false. False when the ids cannot be read or there is no backend (nothing is called
+// then). Keeps no state: any thread may call it with the backend it was given.
+bool enumProcessIds(const std::shared_ptr<vb::platform::IProcesses>& processes,
+                    const std::function<bool(vb::platform::ProcessId)>& cb);

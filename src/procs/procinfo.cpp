@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "procs/procinfo.h"
 
-ProcInfo::ProcInfo(DWORD pid, const std::wstring& path, quint64 memory, const wchar_t* serviceName,
-                   const wchar_t* displayName)
+ProcInfo::ProcInfo(vb::platform::ProcessId pid, const std::wstring& path, quint64 memory,
+                   const wchar_t* serviceName, const wchar_t* displayName)
     : pid(pid), path(path), memory(memory), isService(serviceName != nullptr)
 {
     if (serviceName) {

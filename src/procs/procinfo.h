@@ -27,9 +27,9 @@ enum ProcItemKind : int32_t {
 
 struct ProcInfo
 {
-    DWORD pid = 0;      // for a service: the process that hosts it
-    std::wstring path;  // the image's full path; empty in header rows
-    quint64 memory = 0; // working set in bytes; in a header row, the group's total
+    vb::platform::ProcessId pid = 0; // for a service: the process that hosts it
+    std::wstring path;               // the image's full path; empty in header rows
+    quint64 memory = 0;              // working set in bytes; in a header row, the group's total
     JudgeResult group = JR_NONE;
     bool isService = false;
     std::wstring serviceName; // key name; empty for processes
@@ -41,8 +41,8 @@ struct ProcInfo
     ProcInfo() = default;
     // A candidate: a service exactly when serviceName is given; its display name is kept only
     // then.
-    ProcInfo(DWORD pid, const std::wstring& path, quint64 memory, const wchar_t* serviceName,
-             const wchar_t* displayName);
+    ProcInfo(vb::platform::ProcessId pid, const std::wstring& path, quint64 memory,
+             const wchar_t* serviceName, const wchar_t* displayName);
 };
 
 struct ProcListItem : ProcInfo
@@ -59,7 +59,9 @@ struct ProcListItem : ProcInfo
     static ProcListItem header(ProcItemKind kind, quint64 total);
 };
 
-using ProcListItems_ptr = std::shared_ptr<QList<ProcListItem>>;
+// A snapshot of rows as it crosses threads: nobody changes it once made; a receiver that must
+// change rows copies them.
+using ProcListItems_ptr = std::shared_ptr<const QList<ProcListItem>>;
 Q_DECLARE_METATYPE(ProcListItems_ptr)
 
 // Registers the snapshot handle with Qt's meta-type system under its own name (once is

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "skins/skinslist.h"
 
+#include "core/logging.h"
 #include "helper/setsgeneral.h"
 #include "helper/setsmanager.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -40,8 +40,8 @@ SkinsList::SkinsList(QObject* parent) : QAbstractListModel(parent)
         m_current = stored;
     } else {
         // The setting stays as it is: a skin folder on a drive that comes back is worn again.
-        qDebug().noquote() << "SkinsList: the stored skin" << stored
-                           << "is gone; wearing the default face";
+        qCDebug(lcSkins).noquote()
+            << "SkinsList: the stored skin" << stored << "is gone; wearing the default face";
         m_current = kDefaultSkin;
     }
 }
@@ -132,7 +132,7 @@ void SkinsList::appendFolder(QList<SkinEntry>& list, const QString& folder, bool
             continue;
         const QString name = sub.fileName().section(QLatin1Char('.'), 0, 0);
         if (name.isEmpty()) {
-            qDebug().noquote() << "SkinsList: skin folder" << p << "has no name; left out";
+            qCDebug(lcSkins).noquote() << "SkinsList: skin folder" << p << "has no name; left out";
             continue;
         }
         SkinEntry e;
@@ -157,23 +157,11 @@ void SkinsList::loadSkins()
     for (const QString& folder : userFolders())
         appendFolder(fresh, folder, false);
 
-    const int oldCount = int(m_entries.size());
-    const int newCount = int(fresh.size());
-    if (newCount < oldCount) {
-        beginRemoveRows(QModelIndex(), newCount, oldCount - 1);
-        m_entries.swap(fresh);
-        endRemoveRows();
-    } else if (newCount > oldCount) {
-        beginInsertRows(QModelIndex(), oldCount, newCount - 1);
-        m_entries.swap(fresh);
-        endInsertRows();
-    } else {
-        m_entries.swap(fresh);
-    }
-    // Rows that stayed may now hold other skins: a layout change makes views read them again.
-    // Qt's views and QAbstractItemModelTester want its announcement first.
-    Q_EMIT layoutAboutToBeChanged();
-    Q_EMIT layoutChanged();
+    // Rows that stay may hold other skins afterwards: a reset around the swap makes views read
+    // every row again, and it is announced while the old rows are still in place.
+    beginResetModel();
+    m_entries.swap(fresh);
+    endResetModel();
 }
 
 bool SkinsList::qmlSelectIndex(int index)

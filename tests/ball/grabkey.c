@@ -13,7 +13,10 @@ int main(void)
     const xcb_setup_t* setup = xcb_get_setup(c);
     xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
     xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
-        c, xcb_get_keyboard_mapping(c, setup->min_keycode, setup->max_keycode - setup->min_keycode + 1), NULL);
+        c,
+        xcb_get_keyboard_mapping(c, setup->min_keycode,
+                                 setup->max_keycode - setup->min_keycode + 1),
+        NULL);
     if (!map)
         return 2;
     xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
@@ -30,6 +33,6 @@ int main(void)
     printf("grabbed\n");
     fflush(stdout);
     for (int i = 0; i < 600; ++i) // bounded: at most a minute
-        sleep(1) ;
+        sleep(1);
     return 0;
 }

@@ -60,8 +60,6 @@ private Q_SLOTS:
         m_backends.volumes = std::make_shared<fake::FakeVolumes>();
         m_backends.memory = std::make_shared<fake::FakeSystemMemory>();
         m_backends.workingSets = std::make_shared<fake::FakeWorkingSets>();
-        install(m_backends); // the pass reads the installed backends
-        JudgeSystemWhite::forgetCachedValues();
         // Office advises the first service, Game the second.
         publish({{"office.service", CF_Office}, {"game.service", CF_Game}});
         addService("office.service", 30, 3000);

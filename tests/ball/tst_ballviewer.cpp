@@ -36,6 +36,7 @@ private Q_SLOTS:
 private:
     void loadBall(BallViewer& b);
     vb::test::BallFakes m_fakes;
+    Platform m_backends;
     QTemporaryDir m_dir;
 };
 
@@ -60,7 +61,7 @@ void TestBallViewer::initTestCase()
 void TestBallViewer::init()
 {
     m_fakes = vb::test::BallFakes();
-    install(m_fakes.platform());
+    m_backends = vb::test::nativeExcept(m_fakes.platform());
     for (const char* k : {"BallViewerX", "BallViewerY", "BallViewerHide"})
         SetsManager::removeValueUser(QLatin1String(k));
 }
@@ -122,7 +123,7 @@ void TestBallViewer::memberTable()
 
 void TestBallViewer::publishesBeforeTheDocument()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     loadBall(b);
     QObject* root = b.rootObject();
     QCOMPARE(root->property("ep").value<QObject*>(), &b);
@@ -159,7 +160,7 @@ void TestBallViewer::placement()
         SetsManager::saveValueUser(QStringLiteral("BallViewerX"), x);
     if (y.isValid())
         SetsManager::saveValueUser(QStringLiteral("BallViewerY"), y);
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     loadBall(b);
     b.showAtPos();
     QCOMPARE(b.position(), expected);
@@ -168,7 +169,7 @@ void TestBallViewer::placement()
 
 void TestBallViewer::hotKeyRetriedUntilRegistered()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     loadBall(b);
     m_fakes.hotKeys->nextResult = HotKeyResult::Conflict;
     b.showAtPos();
@@ -187,7 +188,7 @@ void TestBallViewer::hotKeyRetriedUntilRegistered()
 
 void TestBallViewer::hotKeyStartsOneCaptureAtATime()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     loadBall(b);
     b.showAtPos();
     QVERIFY(b.findChildren<QProcess*>().isEmpty());
@@ -209,7 +210,7 @@ void TestBallViewer::hotKeyStartsOneCaptureAtATime()
 
 void TestBallViewer::hideTwice()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     loadBall(b);
     b.showAtPos();
     QSignalSpy hided(&b, &BallViewer::hided);
@@ -224,7 +225,7 @@ void TestBallViewer::hideTwice()
 
 void TestBallViewer::procPageSetter()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     QSignalSpy spy(&b, &BallViewer::currentProcPageChanged);
     b.setCurrentProcPage(BallViewer::PP_Office);
     QCOMPARE(spy.count(), 0);
@@ -240,7 +241,7 @@ void TestBallViewer::procPageSetter()
 
 void TestBallViewer::pinSwitch()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     QSignalSpy spy(&b, &BallViewer::isPopupPinedChanged);
     b.setIsPopupPined(true);
     b.setIsPopupPined(true);
@@ -269,7 +270,7 @@ void TestBallViewer::pinSwitch()
 
 void TestBallViewer::fixSettersEmitNothing()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     QSignalSpy spy(&b, &BallViewer::lastFixInfoChanged);
     b.setLastFixCount(4);
     b.setLastFixMemory(3 * 1024 * 1024 / 2);
@@ -280,14 +281,14 @@ void TestBallViewer::fixSettersEmitNothing()
 
 void TestBallViewer::recordPosition()
 {
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     loadBall(b);
     b.showAtPos();
     b.setPosition(333, 444);
     b.qmlRecordPos();
     QCOMPARE(SetsManager::readValueUser(QStringLiteral("BallViewerX")).toInt(), 333);
     QCOMPARE(SetsManager::readValueUser(QStringLiteral("BallViewerY")).toInt(), 444);
-    BallViewer again;
+    BallViewer again(nullptr, m_backends);
     loadBall(again);
     again.showAtPos();
     QCOMPARE(again.position(), QPoint(333, 444));

@@ -26,9 +26,8 @@ int main(int argc, char** argv)
     }
     vb::platform::Platform p;
     p.filterDevice = std::make_shared<vb::platform::linux_::SocketFilterDevice>(argv[1]);
-    vb::platform::install(p);
     const std::string cmd = argv[2];
-    PSFilter filter;
+    PSFilter filter(p.filterDevice);
     if (cmd == "mode") {
         std::printf("mode=%d\n", filter.accessMode());
         return 0;
@@ -65,7 +64,8 @@ int main(int argc, char** argv)
                             static_cast<unsigned long long>(s.in),
                             static_cast<unsigned long long>(s.out));
             } else {
-                FlowDataProc row(pid, s.count, s.in, 0, s.out, 0, 0, s.count == 0);
+                FlowDataProc row(pid, s.count, s.in, 0, s.out, 0, 0, s.count == 0,
+                                 ProcessPathSource{p.filterDevice, {}});
                 std::printf("row pid=%llu count=%u in=%llu out=%llu dead=%d path=%s\n",
                             static_cast<unsigned long long>(row.pid), row.connectionCount,
                             static_cast<unsigned long long>(row.flowIn),
@@ -119,9 +119,11 @@ int main(int argc, char** argv)
     }
     if (cmd == "ensure" && argc == 4) {
         // A root ball's first provisioning, through the machine's service manager.
-        p.driverService = std::make_shared<vb::platform::linux_::FilterService>();
-        vb::platform::install(p);
-        const bool ok = ensureDriver(L"pswfp", QString::fromLocal8Bit(argv[3]).toStdWString());
+        vb::platform::Platform native = vb::platform::makeNative();
+        native.filterDevice = p.filterDevice;
+        native.driverService = std::make_shared<vb::platform::linux_::FilterService>();
+        const bool ok =
+            ensureDriver(native, L"pswfp", QString::fromLocal8Bit(argv[3]).toStdWString());
         std::printf("ensure=%d\n", ok ? 1 : 0);
         return ok ? 0 : 1;
     }

@@ -56,20 +56,19 @@ private slots:
         m_run = std::make_unique<QTemporaryDir>();
         QVERIFY(m_state->isValid() && m_run->isValid());
         m_binary = QStringLiteral(VB_BIN_DIR "/wfp/x64/filterd");
-        Platform p;
-        p.filterDevice =
+        m_backends = Platform();
+        m_backends.filterDevice =
             std::make_shared<linux_::SocketFilterDevice>(m_run->path().toStdString(), 2000);
-        p.driverService = std::make_shared<linux_::FilterService>(
+        m_backends.driverService = std::make_shared<linux_::FilterService>(
             m_state->path().toStdString(), m_run->path().toStdString(), std::vector<std::string>{},
             false);
-        install(p);
     }
 
     void cleanup()
     {
         // Whatever happened above, nothing of ours keeps running.
         const int supervisor = readPid(m_run->path() + QStringLiteral("/pswfp.pid"));
-        removeDriverService(L"pswfp");
+        removeDriverService(m_backends, L"pswfp");
         if (alive(supervisor)) {
             const int child = childOf(supervisor);
             kill(supervisor, SIGKILL);
@@ -80,11 +79,11 @@ private slots:
 
     void missingService()
     {
-        auto service = current().driverService;
+        auto service = m_backends.driverService;
         QCOMPARE(int(service->state("pswfp")), int(ServiceState::Missing));
         QCOMPARE(service->start("pswfp"), uint32_t(ErrServiceDoesNotExist));
         QCOMPARE(service->remove("pswfp"), uint32_t(ErrServiceDoesNotExist));
-        QVERIFY(!startDriverService(L"pswfp"));
+        QVERIFY(!startDriverService(m_backends, L"pswfp"));
         QCOMPARE(service->install("bad name", m_binary.toStdString()),
                  uint32_t(ErrInvalidParameter));
         QCOMPARE(service->install("pswfp", "relative/filterd"), uint32_t(ErrInvalidParameter));
@@ -94,16 +93,17 @@ private slots:
     void installStartSuperviseRemove()
     {
         {
-            PSFilter filter;
+            PSFilter filter(m_backends.filterDevice);
             QCOMPARE(filter.accessMode(), 0);
         }
-        QVERIFY(installDriverService(L"pswfp", m_binary.toStdWString()));
-        auto service = current().driverService;
+        QVERIFY(installDriverService(m_backends, L"pswfp", m_binary.toStdWString()));
+        auto service = m_backends.driverService;
         QCOMPARE(int(service->state("pswfp")), int(ServiceState::Running));
         QCOMPARE(service->install("pswfp", m_binary.toStdString()), uint32_t(ErrServiceExists));
-        QVERIFY(installDriverService(L"pswfp", m_binary.toStdWString())); // exists and runs
+        QVERIFY(
+            installDriverService(m_backends, L"pswfp", m_binary.toStdWString())); // exists and runs
         QCOMPARE(service->start("pswfp"), uint32_t(ErrServiceAlreadyRunning));
-        PSFilter filter;
+        PSFilter filter(m_backends.filterDevice);
         QCOMPARE(filter.accessMode(), 2);
         QVERIFY(filter.queryConnections(nullptr, nullptr));
 
@@ -119,21 +119,21 @@ private slots:
         QVERIFY(filter.queryConnections(nullptr, nullptr));
         QVERIFY(childOf(supervisor) != first);
 
-        QVERIFY(removeDriverService(L"pswfp"));
+        QVERIFY(removeDriverService(m_backends, L"pswfp"));
         QCOMPARE(int(service->state("pswfp")), int(ServiceState::Missing));
         QTRY_VERIFY_WITH_TIMEOUT(!alive(supervisor), 5000);
-        PSFilter after;
+        PSFilter after(m_backends.filterDevice);
         QCOMPARE(after.accessMode(), 0);
     }
 
     void ensureFromNothing()
     {
-        QVERIFY(ensureDriver(L"pswfp", m_binary.toStdWString()));
-        PSFilter filter;
+        QVERIFY(ensureDriver(m_backends, L"pswfp", m_binary.toStdWString()));
+        PSFilter filter(m_backends.filterDevice);
         QTRY_COMPARE_WITH_TIMEOUT(filter.accessMode(), 2, 5000);
         // A second call finds the device and touches nothing.
         const int supervisor = readPid(m_run->path() + QStringLiteral("/pswfp.pid"));
-        QVERIFY(ensureDriver(L"pswfp", m_binary.toStdWString()));
+        QVERIFY(ensureDriver(m_backends, L"pswfp", m_binary.toStdWString()));
         QCOMPARE(readPid(m_run->path() + QStringLiteral("/pswfp.pid")), supervisor);
     }
 
@@ -174,7 +174,7 @@ private slots:
             path = dir.filePath(QStringLiteral("linked"));
             QVERIFY(QFile::link(shared->filePath(QStringLiteral("filterd")), path));
         }
-        auto service = current().driverService;
+        auto service = m_backends.driverService;
         QCOMPARE(service->install("pswfp", path.toStdString()),
                  trusted ? uint32_t(ErrSuccess) : uint32_t(ErrAccessDenied));
         if (!trusted)
@@ -187,15 +187,16 @@ private slots:
 
     void stoppedServiceStarts()
     {
-        auto service = current().driverService;
+        auto service = m_backends.driverService;
         QCOMPARE(service->install("pswfp", m_binary.toStdString()), uint32_t(ErrSuccess));
         QCOMPARE(int(service->state("pswfp")), int(ServiceState::Stopped));
-        QVERIFY(startDriverService(L"pswfp"));
-        PSFilter filter;
+        QVERIFY(startDriverService(m_backends, L"pswfp"));
+        PSFilter filter(m_backends.filterDevice);
         QCOMPARE(filter.accessMode(), 2);
     }
 
 private:
+    Platform m_backends;
     std::unique_ptr<QTemporaryDir> m_state;
     std::unique_ptr<QTemporaryDir> m_run;
     QString m_binary;

@@ -46,11 +46,8 @@ private slots:
     void init()
     {
         // No device: rows get empty paths without asking anything.
-        auto device = std::make_shared<fake::ScriptedFilterDevice>();
-        device->allowRead = device->allowWrite = false;
-        Platform p;
-        p.filterDevice = device;
-        install(p);
+        m_device = std::make_shared<fake::ScriptedFilterDevice>();
+        m_device->allowRead = m_device->allowWrite = false;
         resetProcessPathCache();
     }
 
@@ -115,7 +112,7 @@ private slots:
         parse(previousText, [&](quint64 p, quint64 i, quint64 o) {
             previous[p] = FlowAggregate{1, i, o};
         });
-        const FlowSample s = aggregateFlows(live, history, previous, interval);
+        const FlowSample s = aggregateFlows(live, history, previous, interval, {m_device, {}});
         QCOMPARE(describe(*s.rows), rows);
         QCOMPARE(QStringLiteral("%1/%2 %3/%4")
                      .arg(s.flowIn)
@@ -129,6 +126,9 @@ private slots:
                      !r.dead); // dead rows never become previous values
         }
     }
+
+private:
+    std::shared_ptr<fake::ScriptedFilterDevice> m_device;
 };
 
 QTEST_GUILESS_MAIN(TestFlowAggregate)

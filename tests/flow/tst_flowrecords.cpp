@@ -22,12 +22,11 @@ private slots:
         m_device = std::make_shared<fake::ScriptedFilterDevice>();
         m_service = std::make_shared<fake::FakeDriverService>();
         m_elevation = std::make_shared<fake::FakeElevation>();
-        Platform p;
-        p.filterDevice = m_device;
-        p.driverService = m_service;
-        p.elevation = m_elevation;
-        p.volumes = std::make_shared<fake::FakeVolumes>();
-        install(p);
+        m_backends = Platform();
+        m_backends.filterDevice = m_device;
+        m_backends.driverService = m_service;
+        m_backends.elevation = m_elevation;
+        m_backends.volumes = std::make_shared<fake::FakeVolumes>();
         resetProcessPathCache();
     }
 
@@ -58,7 +57,7 @@ private slots:
             path.isEmpty() ? encodePathList({}) : encodePathList({{4, path.toStdString()}});
         m_device->script->replies.push_back({0, list, -1});
         m_device->script->replies.push_back({0, list, -1});
-        FlowDataProc row(4, 2, 10, 1, 20, 2, 1000, false);
+        FlowDataProc row(4, 2, 10, 1, 20, 2, 1000, false, paths());
         QCOMPARE(row.path, path);
         QCOMPARE(row.system, system);
         QCOMPARE(row.connectionCount, 2u);
@@ -76,17 +75,17 @@ private slots:
         for (int i = 0; i < 4; ++i)
             m_device->script->replies.push_back({0, list, -1});
         // First lookup builds the map once.
-        QCOMPARE(QString::fromStdWString(processPath(10)), QStringLiteral("/bin/a"));
+        QCOMPARE(QString::fromStdWString(processPath(10, paths())), QStringLiteral("/bin/a"));
         QCOMPARE(pathReads(), 1);
         // A known id needs no refresh.
-        QCOMPARE(QString::fromStdWString(processPath(11)), QStringLiteral("/bin/b"));
+        QCOMPARE(QString::fromStdWString(processPath(11, paths())), QStringLiteral("/bin/b"));
         QCOMPARE(pathReads(), 1);
         // An unknown id refreshes once when a map exists, and gives an empty path.
-        QVERIFY(processPath(99).empty());
+        QVERIFY(processPath(99, paths()).empty());
         QCOMPARE(pathReads(), 2);
         // Without a map, an unknown id costs two refreshes.
         resetProcessPathCache();
-        QVERIFY(processPath(98).empty());
+        QVERIFY(processPath(98, paths()).empty());
         QCOMPARE(pathReads(), 4);
     }
 
@@ -94,21 +93,21 @@ private slots:
     {
         m_device->script->replies.push_back(
             {0, encodePathList({{7, "/first"}, {7, "/second"}}), -1});
-        auto map = refreshProcessPaths();
+        auto map = refreshProcessPaths(paths());
         QVERIFY(map);
         QCOMPARE(map->size(), size_t(1));
         QCOMPARE(QString::fromStdWString(map->at(7)), QStringLiteral("/first"));
-        QCOMPARE(QString::fromStdWString(processPath(7)), QStringLiteral("/first"));
+        QCOMPARE(QString::fromStdWString(processPath(7, paths())), QStringLiteral("/first"));
     }
 
     void noDeviceGivesEmptyMap()
     {
         m_device->allowRead = false;
         m_device->allowWrite = false;
-        auto map = refreshProcessPaths();
+        auto map = refreshProcessPaths(paths());
         QVERIFY(map);
         QVERIFY(map->empty());
-        FlowDataProc row(5, 0, 1, 0, 1, 0, 0, true);
+        FlowDataProc row(5, 0, 1, 0, 1, 0, 0, true, paths());
         QVERIFY(row.path.isEmpty());
         QVERIFY(row.dead);
         QCOMPARE(row.connectionCount, 0u);
@@ -154,7 +153,7 @@ private slots:
         if (startOpens)
             m_service->onStarted = [this] { m_device->allowWrite = true; };
         m_service->installError = installError;
-        QCOMPARE(ensureDriver(L"pswfp", L"/app/wfp/x64/filterd"), result);
+        QCOMPARE(ensureDriver(m_backends, L"pswfp", L"/app/wfp/x64/filterd"), result);
         QStringList got;
         for (const auto& l : m_service->log)
             got << QString::fromStdString(l);
@@ -164,11 +163,11 @@ private slots:
     void installTakesAnExistingService()
     {
         m_service->services["pswfp"] = ServiceState::Running;
-        QVERIFY(installDriverService(L"pswfp", L"/x")); // exists, already running
-        QVERIFY(startDriverService(L"pswfp"));
-        QVERIFY(removeDriverService(L"pswfp"));
-        QVERIFY(!removeDriverService(L"pswfp"));
-        QVERIFY(!startDriverService(L"pswfp"));
+        QVERIFY(installDriverService(m_backends, L"pswfp", L"/x")); // exists, already running
+        QVERIFY(startDriverService(m_backends, L"pswfp"));
+        QVERIFY(removeDriverService(m_backends, L"pswfp"));
+        QVERIFY(!removeDriverService(m_backends, L"pswfp"));
+        QVERIFY(!startDriverService(m_backends, L"pswfp"));
     }
 
     void provisioningPolicy()
@@ -176,19 +175,22 @@ private slots:
         SetsGeneral::setAppPathForTests(QStringLiteral("/opt/vb"));
         m_device->allowRead = m_device->allowWrite = false;
         m_elevation->elevated = false;
-        QVERIFY(!attemptDriverProvisioning());
+        QVERIFY(!attemptDriverProvisioning(m_backends));
         QVERIFY(m_service->log.empty()); // without rights nothing is touched
         m_elevation->elevated = true;
-        attemptDriverProvisioning();
+        attemptDriverProvisioning(m_backends);
         QCOMPARE(QString::fromStdString(m_service->log.at(1)),
                  QStringLiteral("install pswfp /opt/vb/wfp/x86/PSWFP.sys"));
         m_service->log.clear();
-        attemptDriverProvisioning();
+        attemptDriverProvisioning(m_backends);
         QCOMPARE(m_service->log, std::vector<std::string>{"start pswfp"});
         SetsGeneral::setAppPathForTests(QString());
     }
 
 private:
+    ProcessPathSource paths() const { return {m_backends.filterDevice, m_backends.volumes}; }
+
+    Platform m_backends;
     std::shared_ptr<fake::ScriptedFilterDevice> m_device;
     std::shared_ptr<fake::FakeDriverService> m_service;
     std::shared_ptr<fake::FakeElevation> m_elevation;

@@ -50,10 +50,6 @@ private slots:
     {
         m_device = std::make_shared<fake::ScriptedFilterDevice>();
         m_volumes = std::make_shared<fake::FakeVolumes>();
-        Platform p;
-        p.filterDevice = m_device;
-        p.volumes = m_volumes;
-        install(p);
     }
 
     // A connection list whose count does not match its length is dropped with one line on
@@ -96,7 +92,7 @@ private slots:
              item(42, true, 9, 9, 9, 9, 9, 1000, 2000), item(43, false, 1, 1, 1, 1, 1, 3, 4)});
         bytes[2 + 39 + 8] = 5; // any flag but 0 marks history
         m_device->script->replies.push_back({0, bytes, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         std::vector<ConnectionDataItem> live;
         std::vector<ConnectionDataHistoryItem> history;
         QVERIFY(filter.queryConnections(
@@ -167,7 +163,7 @@ private slots:
                 r.bytes = wire::encodeConnectionList(list);
             m_device->script->replies.push_back(r);
         }
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         int got = 0;
         QCOMPARE(filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr), ok);
         QCOMPARE(got, delivered);
@@ -188,7 +184,7 @@ private slots:
         r.bytes = wire::encodeConnectionList({item(1, false)});
         r.reportedLength = 5000;
         m_device->script->replies.push_back(r);
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         int got = 0;
         QVERIFY(!filter.queryConnections([&](const ConnectionDataItem&) { ++got; }, nullptr));
         QCOMPARE(got, 0);
@@ -198,7 +194,7 @@ private slots:
     {
         m_device->script->replies.push_back({234, wire::encodePathList({{1, "a"}}), -1});
         m_device->script->replies.push_back({0, wire::encodePathList({{2, "b"}}), -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         std::vector<PathHit> hits;
         filter.queryProcessPaths([&](quint64 pid, const std::wstring& p) {
             hits.push_back({pid, p});
@@ -234,7 +230,7 @@ private slots:
                           {"\\Device\\HarddiskVolume10", "D:"}};
         m_device->script->replies.push_back(
             {0, wire::encodePathList({{9, ntPath.toStdString()}}), -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QString got;
         filter.queryProcessPaths(
             [&](quint64, const std::wstring& p) { got = QString::fromStdWString(p); });
@@ -271,7 +267,7 @@ private slots:
             m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
         m_device->script->replies.push_back({0, {}, -1});
         m_device->script->replies.push_back({0, {}, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QVERIFY(filter.blockPath(path.toStdWString()));
         QVERIFY(filter.unblockPath(path.toStdWString()));
         const auto& calls = m_device->script->calls;
@@ -288,7 +284,7 @@ private slots:
     {
         m_device->allowWrite = false;
         m_device->script->replies.push_back({ErrAccessDenied, {}, -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QCOMPARE(filter.accessMode(), 1);
         QVERIFY(filter.readOnly());
         QVERIFY(!filter.blockPath(L"/usr/bin/x"));
@@ -298,7 +294,7 @@ private slots:
     {
         m_device->allowWrite = false;
         m_device->allowRead = false;
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QCOMPARE(filter.accessMode(), 0);
         QVERIFY(!filter.queryConnections(nullptr, nullptr));
         QVERIFY(!filter.blockPath(L"/usr/bin/x"));
@@ -312,7 +308,7 @@ private slots:
     {
         m_device->script->disconnectWhenEmpty = true;
         m_device->script->replies.push_back({0, wire::encodeConnectionList({}), -1});
-        PSFilter filter;
+        PSFilter filter(m_device, m_volumes);
         QVERIFY(filter.queryConnections(nullptr, nullptr));
         m_device->allowWrite = false;
         m_device->allowRead = false;
@@ -345,13 +341,14 @@ private slots:
         QFETCH(QString, dos);
         QFETCH(QString, nt);
         m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"}};
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(dos.toStdWString().c_str())), nt);
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(m_volumes, dos.toStdWString().c_str())),
+                 nt);
         m_volumes->map.clear();
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")),
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(m_volumes, L"/Home/User/App")),
                  QStringLiteral("/Home/User/App"));
         // The Linux volume map is the identity pair: paths pass unchanged, case kept.
         m_volumes->map = {{"", ""}};
-        QCOMPARE(QString::fromStdWString(dosPathToNtPath(L"/Home/User/App")),
+        QCOMPARE(QString::fromStdWString(dosPathToNtPath(m_volumes, L"/Home/User/App")),
                  QStringLiteral("/Home/User/App"));
     }
 

@@ -87,6 +87,7 @@ private Q_SLOTS:
 
 private:
     std::shared_ptr<vb::platform::fake::ScriptedFilterDevice> m_device;
+    vb::platform::Platform m_backends;
 };
 
 void TestFlowDataList::init()
@@ -94,14 +95,13 @@ void TestFlowDataList::init()
     m_device = std::make_shared<vb::platform::fake::ScriptedFilterDevice>();
     m_device->script->useTables = true;
     m_device->caseSensitive = true;
-    vb::platform::Platform p;
-    p.filterDevice = m_device;
-    vb::platform::install(p);
+    m_backends = vb::platform::Platform();
+    m_backends.filterDevice = m_device;
 }
 
 void TestFlowDataList::startsEmpty()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.totalIn(), QString());
@@ -151,7 +151,7 @@ void TestFlowDataList::speedText()
     QFETCH(quint32, ms);
     QTEST(FlowDataList::speedText(bytes, ms), "text");
     // The row and the totals say the same thing for the same counts.
-    FlowDataList model;
+    FlowDataList model(m_backends);
     auto i = info(0, 0);
     i->flowInDelta = bytes;
     i->flowOutDelta = bytes;
@@ -180,7 +180,7 @@ void TestFlowDataList::sizeTextOfTotals()
 {
     QFETCH(quint64, in);
     QFETCH(quint64, out);
-    FlowDataList model;
+    FlowDataList model(m_backends);
     auto i = info(0, 0);
     i->flowIn = in + out;
     i->flowOut = in;
@@ -193,7 +193,7 @@ void TestFlowDataList::sizeTextOfTotals()
 
 void TestFlowDataList::roles()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.onDataFound(
         sample({row(10, 3, 100, 10, 50, 5, 1000, QStringLiteral("/usr/bin/firefox-esr")),
@@ -220,7 +220,7 @@ void TestFlowDataList::roles()
 
 void TestFlowDataList::rowsChangeInPlace()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
@@ -274,7 +274,7 @@ void TestFlowDataList::rowsChangeInPlace()
 
 void TestFlowDataList::emptyListKeepsRowsButUpdatesFigures()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.onDataFound(sample({row(1, 1, 10, 0, 10, 0, 0)}), info(20, 30), true);
     QSignalSpy totals(&model, &FlowDataList::totalDataChanged);
@@ -295,7 +295,7 @@ void TestFlowDataList::emptyListKeepsRowsButUpdatesFigures()
 
 void TestFlowDataList::totalsAndGradeFollowTheSample()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     auto i = info(0, 0, quint64(8) << 30);
     i->flowIn = 1536;
     i->flowOut = 1024 * 1024 * 3;
@@ -318,7 +318,7 @@ void TestFlowDataList::totalsAndGradeFollowTheSample()
 
 void TestFlowDataList::connectionStateSignalsOnlyOnChange()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QSignalSpy spy(&model, &FlowDataList::networkConnectedChanged);
     model.onDataFound(FlowDataList_ptr(), info(1, 1), false);
     QCOMPARE(spy.size(), 0);
@@ -335,7 +335,7 @@ void TestFlowDataList::connectionStateSignalsOnlyOnChange()
 
 void TestFlowDataList::hideHistoryAndSystem()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy historySpy(&model, &FlowDataList::hideHistoryChanged);
     QSignalSpy systemSpy(&model, &FlowDataList::hideSystemChanged);
@@ -372,7 +372,7 @@ void TestFlowDataList::hideHistoryAndSystem()
 
 void TestFlowDataList::blockAndUnblock()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.onDataFound(sample({row(30, 1, 1, 0, 1, 0, 0, QStringLiteral("/usr/bin/Curl")),
                               row(31, 1, 1, 0, 1, 0, 0, QStringLiteral("/usr/bin/wget"))}),
@@ -417,7 +417,7 @@ void TestFlowDataList::blockAndUnblock()
 
 void TestFlowDataList::blockRefusedOrReadOnly()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     model.onDataFound(sample({row(30, 1, 1, 0, 1, 0, 0, QStringLiteral("/usr/bin/curl"))}),
                       info(1, 1), true);
     {
@@ -450,7 +450,7 @@ void TestFlowDataList::blockOutOfRange_data()
 void TestFlowDataList::blockOutOfRange()
 {
     QFETCH(int, index);
-    FlowDataList model;
+    FlowDataList model(m_backends);
     model.onDataFound(sample({row(1, 1, 1, 0, 1, 0, 0, QStringLiteral("/a")),
                               row(2, 1, 1, 0, 1, 0, 0, QStringLiteral("/b"))}),
                       info(1, 1), true);
@@ -461,7 +461,7 @@ void TestFlowDataList::blockOutOfRange()
 
 void TestFlowDataList::processChangedIsPassedOn()
 {
-    FlowDataList model;
+    FlowDataList model(m_backends);
     QSignalSpy spy(&model, &FlowDataList::processChanged);
     model.onProcessChanged();
     QCOMPARE(spy.size(), 1);
@@ -488,7 +488,7 @@ void TestFlowDataList::iconFromTheDesktopEntry()
     qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("nohome")).toUtf8());
     ExtractFileIcon::clearCache();
 
-    FlowDataList model;
+    FlowDataList model(m_backends);
     model.onDataFound(sample({row(1, 1, 0, 0, 0, 0, 0, exe),
                               row(2, 1, 0, 0, 0, 0, 0, dir.filePath(QStringLiteral("other")))}),
                       info(1, 1), true);

@@ -3,6 +3,7 @@
 // known size between two network namespaces that e2e_flowlive.sh made: totals and speeds of a
 // process's row, processChanged() when processes come and go, blocking and unblocking from
 // the model, and the service killed and started again under a running worker.
+#include "../lib/testplatform.h"
 #include "flow/flowdatalist.h"
 #include "platform/fake/fakefilter.h"
 #include "platform/linux/filterclient.h"
@@ -78,9 +79,8 @@ void TestFlowLive::initTestCase()
     auto notElevated = std::make_shared<vb::platform::fake::FakeElevation>();
     notElevated->elevated = false;
     p.elevation = notElevated;
-    vb::platform::install(p);
     startService();
-    m_model = std::make_unique<FlowDataList>();
+    m_model = std::make_unique<FlowDataList>(vb::test::nativeExcept(p));
     m_model->startMonitoring();
     QSignalSpy totals(m_model.get(), &FlowDataList::totalDataChanged);
     QVERIFY(totals.wait(10000));

@@ -109,6 +109,25 @@ template <> char* toString(const Row& r)
 }
 } // namespace QTest
 
+// The worker emits from its own thread and QSignalSpy records where a signal is emitted, so a
+// spy on the notifier itself would change its list while the test reads it. The relay takes
+// the signals queued, as the model does, and a spy on it records in the test's thread.
+class Relay : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Relay(FlowDataNotifier* notifier)
+    {
+        connect(notifier, &FlowDataNotifier::dataFound, this, &Relay::dataFound,
+                Qt::QueuedConnection);
+        connect(notifier, &FlowDataNotifier::processChanged, this, &Relay::processChanged,
+                Qt::QueuedConnection);
+    }
+Q_SIGNALS:
+    void dataFound(FlowDataList_ptr list, TotalMemoryCpuFlowInfo_ptr info, bool connected);
+    void processChanged();
+};
+
 class TestFlowSampling : public QObject
 {
     Q_OBJECT
@@ -144,9 +163,6 @@ void TestFlowSampling::init()
     m_memory = std::make_shared<StillMemory>();
     m_network = std::make_shared<vb::platform::fake::FakeNetworkState>();
     m_provisioned = 0;
-    vb::platform::Platform p;
-    p.filterDevice = m_device; // the path cache asks it too
-    vb::platform::install(p);
     resetProcessPathCache();
 }
 
@@ -155,6 +171,7 @@ FlowSamplingSetup TestFlowSampling::setup()
     FlowSamplingSetup s;
     auto device = m_device;
     s.openFilter = [device] { return std::make_unique<PSFilter>(device); };
+    s.paths.device = device; // the path cache asks it too
     s.memory = m_memory;
     s.network = m_network;
     s.provision = [this] {
@@ -162,7 +179,7 @@ FlowSamplingSetup TestFlowSampling::setup()
         return false;
     };
     s.loadConfig = [] {};
-    s.enumerate = [](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(1);
         return true;
     };
@@ -172,7 +189,7 @@ FlowSamplingSetup TestFlowSampling::setup()
 
 void TestFlowSampling::firstReadingHasNoSpeeds()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo info;
     b.begin();
     b.addConnection(live(20, 100, 10));
@@ -193,7 +210,7 @@ void TestFlowSampling::firstReadingHasNoSpeeds()
 
 void TestFlowSampling::deltasAgainstThePreviousReading()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo first, second;
     b.begin();
     b.addConnection(live(10, 100, 100));
@@ -223,7 +240,7 @@ void TestFlowSampling::deltasAgainstThePreviousReading()
 
 void TestFlowSampling::deadProcessesComeLastAndAreNotCarriedOver()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo a, c, d;
     b.begin();
     b.addConnection(live(50, 10, 10));
@@ -254,7 +271,7 @@ void TestFlowSampling::deadProcessesComeLastAndAreNotCarriedOver()
 
 void TestFlowSampling::intervalSurvivesTheTickWrap()
 {
-    TrafficSampleBuilder b;
+    TrafficSampleBuilder b({m_device, {}});
     TotalMemoryCpuFlowInfo a, c;
     b.begin();
     b.addConnection(live(1, 0, 0));
@@ -268,10 +285,10 @@ void TestFlowSampling::intervalSurvivesTheTickWrap()
 
 void TestFlowSampling::watcherSeesStartsAndExits()
 {
-    std::set<DWORD> running{1, 2, 3};
+    std::set<vb::platform::ProcessId> running{1, 2, 3};
     ProcessSetWatcher w(
-        [&running](const std::function<bool(DWORD)>& cb) {
-            for (DWORD id : running)
+        [&running](const std::function<bool(vb::platform::ProcessId)>& cb) {
+            for (vb::platform::ProcessId id : running)
                 cb(id);
             return true;
         },
@@ -294,7 +311,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
     bool readable = true;
     uint32_t now = 500;
     ProcessSetWatcher w(
-        [&readable](const std::function<bool(DWORD)>& cb) {
+        [&readable](const std::function<bool(vb::platform::ProcessId)>& cb) {
             if (!readable)
                 return false;
             cb(7);
@@ -319,7 +336,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
 
 void TestFlowSampling::watcherOnTheRealMachine()
 {
-    ProcessSetWatcher w; // the real process ids
+    ProcessSetWatcher w(processIdsOf(vb::platform::makeNative().processes));
     w.start();
     w.changed();
     const pid_t child = ::fork();
@@ -344,15 +361,16 @@ void TestFlowSampling::workerWithoutDevice()
     m_network->connected = true;
     std::atomic<int> pass{0};
     auto s = setup();
-    s.enumerate = [&pass](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [&pass](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(1);
         if (pass++ >= 3)
             cb(2); // a process starts after a few cycles
         return true;
     };
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
-    QSignalSpy changed(notifier.get(), &FlowDataNotifier::processChanged);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
+    QSignalSpy changed(&relay, &Relay::processChanged);
     boost::thread worker = startFlowSampling(notifier, s);
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 5, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(changed.size() >= 1, 10000);
@@ -381,11 +399,21 @@ void TestFlowSampling::workerWithDevice()
         m_device->script->paths = {{40, "/usr/bin/curl"}, {41, "System"}};
     }
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, setup());
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 1, 10000);
     m_device->set({{40, false, 1100, 10}, {40, false, 50, 1029}, {41, true, 7, 8}});
-    QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 3, 10000);
+    // Samples read before the change may still be on their way: wait for one that saw it.
+    const auto grown = [&found] {
+        for (int i = 1; i < found.size(); ++i) {
+            const auto rows = found[i][0].value<FlowDataList_ptr>();
+            if (rows && !rows->isEmpty() && rows->at(0).flowInDelta == 1000)
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 3 && grown(), 10000);
     worker.interrupt();
     worker.join();
     QCOMPARE(m_provisioned.load(), 0);
@@ -420,7 +448,8 @@ void TestFlowSampling::workerOutlivesTheDevice()
 {
     m_device->set({{60, false, 10, 10}});
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, setup());
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 2, 10000);
     QVERIFY(found.last()[0].value<FlowDataList_ptr>()->size() == 1);
@@ -462,7 +491,8 @@ void TestFlowSampling::failedReadsAreSkipped()
 {
     m_device->set({{70, false, 10, 10}});
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, setup());
     QTRY_VERIFY_WITH_TIMEOUT(found.size() >= 2, 10000);
     {
@@ -503,7 +533,7 @@ void TestFlowSampling::modelFollowsTheWorker()
     QSignalSpy processes(model.get(), &FlowDataList::processChanged);
     std::atomic<int> pass{0};
     auto s = setup();
-    s.enumerate = [&pass](const std::function<bool(DWORD)>& cb) {
+    s.enumerate = [&pass](const std::function<bool(vb::platform::ProcessId)>& cb) {
         cb(pass++ < 2 ? 1 : 5);
         return true;
     };
@@ -531,7 +561,8 @@ void TestFlowSampling::configurationIsLoadedOnceAtStart()
     auto s = setup();
     s.loadConfig = nullptr; // the real loading
     auto notifier = std::make_shared<FlowDataNotifier>();
-    QSignalSpy found(notifier.get(), &FlowDataNotifier::dataFound);
+    Relay relay(notifier.get());
+    QSignalSpy found(&relay, &Relay::dataFound);
     boost::thread worker = startFlowSampling(notifier, s);
     QVERIFY(found.wait(10000));
     const auto first = boost::atomic_load(&currentUserConfig);

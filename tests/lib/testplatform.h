@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Shared by tests that create a real ball: the ball starts its sampling worker, which would
-// install and start the filter service on this machine when the tests run as root.
+// Backend bundles for tests: fakes over the native backends, and a bundle that keeps the ball's
+// sampling worker from installing and starting the filter service on this machine when the
+// tests run as root.
 #pragma once
 
 #include "platform/fake/fakefilter.h"
@@ -8,6 +9,29 @@
 #include "platform/platform.h"
 
 namespace vb::test {
+
+// The native backends with the given pieces in their place; pieces left empty stay native.
+inline vb::platform::Platform nativeExcept(const vb::platform::Platform& fakes)
+{
+    vb::platform::Platform p = vb::platform::makeNative();
+    const auto keep = [](auto& into, const auto& from) {
+        if (from)
+            into = from;
+    };
+    keep(p.screens, fakes.screens);
+    keep(p.hotKeys, fakes.hotKeys);
+    keep(p.processes, fakes.processes);
+    keep(p.memory, fakes.memory);
+    keep(p.workingSets, fakes.workingSets);
+    keep(p.services, fakes.services);
+    keep(p.windows, fakes.windows);
+    keep(p.volumes, fakes.volumes);
+    keep(p.network, fakes.network);
+    keep(p.elevation, fakes.elevation);
+    keep(p.filterDevice, fakes.filterDevice);
+    keep(p.driverService, fakes.driverService);
+    return p;
+}
 
 inline void keepFilterServiceAway(vb::platform::Platform& p)
 {

@@ -16,9 +16,13 @@
 #include <unistd.h>
 
 static volatile sig_atomic_t g_touch;
-static void onUsr1(int sig) { (void)sig; g_touch = 1; }
+static void onUsr1(int sig)
+{
+    (void)sig;
+    g_touch = 1;
+}
 
-static long touchAll(volatile char *file, size_t fileBytes, volatile char *anon, size_t anonBytes)
+static long touchAll(volatile char* file, size_t fileBytes, volatile char* anon, size_t anonBytes)
 {
     long sum = 0;
     for (size_t i = 0; i < fileBytes; i += 4096)
@@ -28,7 +32,7 @@ static long touchAll(volatile char *file, size_t fileBytes, volatile char *anon,
     return sum;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 4 && argc != 5) {
         fprintf(stderr, "usage: memhold FILE FILE_MB ANON_MB [SECONDS]\n");

@@ -28,38 +28,78 @@ bool put(const QString& path, const QByteArray& text)
     return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() && f.flush();
 }
 
-// Moves this process into a new pids cgroup beside its own that allows no further task, and
-// back again when it goes.
+// Moves this process into a new pids cgroup that allows no further task, and back again when
+// it goes. With the pids controller in a v1 hierarchy the new group sits inside our own; on a
+// unified (v2) hierarchy it is a child of the root, the one group that may both hold
+// processes and hand controllers down to its children.
 class NoNewTasks
 {
 public:
     NoNewTasks()
     {
         QFile self(QStringLiteral("/proc/self/cgroup"));
-        if (!self.open(QIODevice::ReadOnly))
+        if (!self.open(QIODevice::ReadOnly)) {
+            m_why = QStringLiteral("no /proc/self/cgroup");
             return;
-        for (const QByteArray& line : self.readAll().split('\n'))
+        }
+        QString v2Home;
+        for (const QByteArray& line : self.readAll().split('\n')) {
             if (line.contains(":pids:"))
-                m_home = QStringLiteral("/sys/fs/cgroup/pids") +
+                m_home = kRoot + QStringLiteral("/pids") +
                          QString::fromLatin1(line.mid(line.indexOf(":pids:") + 6));
-        if (m_home.isEmpty())
+            else if (line.startsWith("0::"))
+                v2Home = kRoot + QString::fromLatin1(line.mid(3));
+        }
+        QString parent;
+        if (!m_home.isEmpty()) {
+            parent = m_home;
+        } else if (!v2Home.isEmpty() && hasWord(kRoot + QStringLiteral("/cgroup.controllers"))) {
+            m_home = v2Home;
+            parent = kRoot;
+            if (!hasWord(parent + QStringLiteral("/cgroup.subtree_control"))) {
+                if (!put(parent + QStringLiteral("/cgroup.subtree_control"), "+pids")) {
+                    m_why = QStringLiteral("cannot hand the pids controller down from the root");
+                    return;
+                }
+                m_handedDown = true;
+            }
+        } else {
+            m_why = QStringLiteral("no pids controller in any cgroup hierarchy");
             return;
-        m_dir = m_home + QStringLiteral("/vb_nothread_%1").arg(::getpid());
+        }
+        m_dir = parent + QStringLiteral("/vb_nothread_%1").arg(::getpid());
         const QByteArray pid = QByteArray::number(::getpid());
         m_ok = QDir().mkpath(m_dir) && put(m_dir + QStringLiteral("/pids.max"), "1") &&
                put(m_dir + QStringLiteral("/cgroup.procs"), pid);
+        if (!m_ok)
+            m_why = QStringLiteral("cannot move into ") + m_dir;
     }
     ~NoNewTasks()
     {
-        put(m_home + QStringLiteral("/cgroup.procs"), QByteArray::number(::getpid()));
+        if (!m_home.isEmpty())
+            put(m_home + QStringLiteral("/cgroup.procs"), QByteArray::number(::getpid()));
         if (!m_dir.isEmpty())
             QDir().rmdir(m_dir);
+        if (m_handedDown)
+            put(kRoot + QStringLiteral("/cgroup.subtree_control"), "-pids");
     }
     bool ok() const { return m_ok; }
+    QString why() const { return m_why; }
 
 private:
+    static inline const QString kRoot = QStringLiteral("/sys/fs/cgroup");
+    // True when the space-separated controller list in path names "pids".
+    static bool hasWord(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) &&
+               f.readAll().simplified().split(' ').contains(QByteArrayLiteral("pids"));
+    }
+
     QString m_home;
     QString m_dir;
+    QString m_why;
+    bool m_handedDown = false; // the pids controller was off below the root until we came
     bool m_ok = false;
 };
 
@@ -85,15 +125,16 @@ void TestBallNoThread::noThreadLeavesTheBallUsable()
     vb::platform::Platform p = vb::test::BallFakes().platform();
     p.memory = memory;
     p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
-    vb::platform::install(p);
+    const vb::platform::Platform backends = vb::test::nativeExcept(p);
 
-    BallViewer ball;
+    BallViewer ball(nullptr, backends);
     QSignalSpy flag(&ball, &BallViewer::isEmptingMemorySetChanged);
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
     {
         NoNewTasks limit;
-        QVERIFY(limit.ok());
-        QVERIFY(!vb::memory::startEmptingMemorySet(notifier));
+        QVERIFY2(limit.ok(), qPrintable(limit.why()));
+        QVERIFY(!vb::memory::startEmptingMemorySet(notifier,
+                                                   vb::memory::ReleaseBackends::of(backends)));
         ball.MemoryStartEmptyMemorySet();
     }
     QCOMPARE(notifier.use_count(), 1L); // the failed start kept no reference

@@ -20,6 +20,8 @@
 #include <QTest>
 
 #include <future>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 using vb::platform::fake::FakeScreens;
@@ -47,6 +49,42 @@ QList<TipWin*> notes()
 }
 
 constexpr quint64 kBase = quint64(2) << 30;
+
+// The ball hands one memory backend to its sampling worker and to its releases. This one sends
+// the worker's calls (from the thread that reads the CPU times) to their own readings, so the
+// release's scripted snapshots and their count stay the release's.
+class SamplerApart : public vb::platform::ISystemMemory
+{
+public:
+    SamplerApart(std::shared_ptr<ISystemMemory> sampler, std::shared_ptr<ISystemMemory> release)
+        : m_sampler(std::move(sampler)), m_release(std::move(release))
+    {}
+    bool memoryStatus(vb::platform::MemoryStatus& out) override
+    {
+        return target().memoryStatus(out);
+    }
+    bool systemTimes(vb::platform::SystemTimes& out) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_samplerThread = std::this_thread::get_id();
+        }
+        return m_sampler->systemTimes(out);
+    }
+    uint32_t tickCountMs() override { return target().tickCountMs(); }
+    void sleepMs(uint32_t ms) override { target().sleepMs(ms); }
+
+private:
+    ISystemMemory& target()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::this_thread::get_id() == m_samplerThread ? *m_sampler : *m_release;
+    }
+
+    std::shared_ptr<ISystemMemory> m_sampler, m_release;
+    std::mutex m_mutex;
+    std::thread::id m_samplerThread;
+};
 
 } // namespace
 
@@ -79,6 +117,7 @@ private:
     std::shared_ptr<FakeWorkingSets> m_sets;
     std::shared_ptr<vbtest::ListedProcesses> m_procs;
     std::shared_ptr<FakeScreens> m_screens;
+    vb::platform::Platform m_backends;
 };
 
 void TestBallRelease::initTestCase()
@@ -98,7 +137,7 @@ void TestBallRelease::init()
     p.memory = m_memory;
     p.workingSets = m_sets;
     p.processes = m_procs;
-    vb::platform::install(p);
+    m_backends = vb::test::nativeExcept(p);
 }
 
 void TestBallRelease::cleanup()
@@ -123,7 +162,7 @@ TipWin* TestBallRelease::release(BallViewer& ball, quint64 before, quint64 after
 
 void TestBallRelease::flagAndOneReleaseAtATime()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     QSignalSpy flag(&ball, &BallViewer::isEmptingMemorySetChanged);
     m_memory->script({freeBytes(kBase), freeBytes(kBase + (quint64(5) << 20))});
     // Hold the worker inside the emptying so the release is surely still running.
@@ -182,7 +221,7 @@ void TestBallRelease::noteText()
     QFETCH(quint64, before);
     QFETCH(quint64, after);
     QFETCH(QString, text);
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     TipWin* note = release(ball, before, after);
     QVERIFY(note);
     QCOMPARE(note->text(), text);
@@ -196,7 +235,7 @@ void TestBallRelease::noteText()
 
 void TestBallRelease::noteIsReused()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     TipWin* first = release(ball, kBase, kBase + (quint64(3) << 20));
     QVERIFY(first);
     QSignalSpy texts(first, &TipWin::textChanged);
@@ -218,7 +257,7 @@ void TestBallRelease::noteIsReused()
 
 void TestBallRelease::closedNoteIsForgotten()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     QPointer<TipWin> first = release(ball, kBase, kBase + (quint64(2) << 20));
     QVERIFY(first);
     first->close();
@@ -276,7 +315,7 @@ void TestBallRelease::noteFollowsTheBallToEveryEdge()
 {
     QFETCH(QPoint, ball);
     QFETCH(QPoint, note);
-    BallViewer b;
+    BallViewer b(nullptr, m_backends);
     b.resize(120, 48);
     b.setPosition(300, 300);
     b.show();
@@ -292,7 +331,7 @@ void TestBallRelease::noteFollowsTheBallToEveryEdge()
 
 void TestBallRelease::noteDocumentFadesOutAndHides()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     TipWin* note = release(ball, kBase, kBase + (quint64(8) << 20));
     QVERIFY(note);
     QQuickItem* root = note->rootObject();
@@ -316,7 +355,7 @@ void TestBallRelease::noteDocumentFadesOutAndHides()
 
 void TestBallRelease::newTextWhileShownKeepsTheTimer()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     TipWin* note = release(ball, kBase, kBase + (quint64(8) << 20));
     QVERIFY(note);
     QQuickItem* root = note->rootObject();
@@ -341,14 +380,10 @@ void TestBallRelease::doubleClickReleasesAndMouseIsSwallowed()
     // own, so the release's scripted snapshots and their count stay the release's.
     auto samplerMemory = std::make_shared<FakeSystemMemory>();
     samplerMemory->script({freeBytes(kBase)});
-    vb::platform::Platform samplerOnly;
-    samplerOnly.memory = samplerMemory;
-    vb::platform::install(samplerOnly);
-    BallViewer ball;
+    vb::platform::Platform backends = m_backends;
+    backends.memory = std::make_shared<SamplerApart>(samplerMemory, m_memory);
+    BallViewer ball(nullptr, backends);
     ball.setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
-    vb::platform::Platform releaseOnly;
-    releaseOnly.memory = m_memory;
-    vb::platform::install(releaseOnly);
     QVERIFY(ball.rootObject());
     ball.setPosition(400, 400);
     ball.show();
@@ -397,7 +432,7 @@ void TestBallRelease::ballGoneWhileReleasing()
     std::shared_future<void> open = gate.get_future().share();
     m_sets->onEmpty = [open](vb::platform::ProcessId) { open.wait(); };
     {
-        BallViewer ball;
+        BallViewer ball(nullptr, m_backends);
         ball.MemoryStartEmptyMemorySet();
         QVERIFY(ball.isEmptingMemorySet());
     }

@@ -41,6 +41,8 @@ private Q_SLOTS:
     void noMemoryFiguresStillTakesItsTime();
 
 private:
+    vb::memory::ReleaseBackends backends() const { return {m_memory, m_procs, m_sets}; }
+
     std::shared_ptr<FakeSystemMemory> m_memory;
     std::shared_ptr<FakeWorkingSets> m_sets;
     std::shared_ptr<vbtest::ListedProcesses> m_procs;
@@ -51,11 +53,6 @@ void TestRelease::init()
     m_memory = std::make_shared<FakeSystemMemory>();
     m_sets = std::make_shared<FakeWorkingSets>();
     m_procs = std::make_shared<vbtest::ListedProcesses>();
-    vb::platform::Platform p;
-    p.memory = m_memory;
-    p.workingSets = m_sets;
-    p.processes = m_procs;
-    vb::platform::install(p);
 }
 
 void TestRelease::minimumDurationAndGain_data()
@@ -116,7 +113,7 @@ void TestRelease::everyProcessTriedOnce()
     const auto self = static_cast<uint32_t>(::getpid());
     m_procs->ids = {4, 17, self, 99, 1000};
     m_sets->denied = {17, 99}; // protected or another user's: skipped, the rest goes on
-    emptyAllWorkingSets();
+    emptyAllWorkingSets(m_procs, m_sets);
     QCOMPARE(m_sets->tried(), (std::vector<uint32_t>{4, 17, self, 99, 1000}));
     QCOMPARE(m_sets->emptied(), (std::vector<uint32_t>{4, self, 1000}));
 }
@@ -125,7 +122,8 @@ void TestRelease::unreadableIdsEmptyNothing()
 {
     m_procs->fail = true;
     m_memory->script({freeBytes(1000), freeBytes(3000)});
-    const quint64 gain = vb::memory::releaseMemory(*m_memory, [] { emptyAllWorkingSets(); });
+    const quint64 gain =
+        vb::memory::releaseMemory(*m_memory, [this] { emptyAllWorkingSets(m_procs, m_sets); });
     QVERIFY(m_sets->tried().empty());
     QCOMPARE(gain, quint64(2000)); // still the difference of the snapshots
     QCOMPARE(m_memory->sleeps(), std::vector<uint32_t>{3000});
@@ -154,7 +152,7 @@ void TestRelease::threadEmitsOnceThenLetsGo()
             order << QStringLiteral("destroyed");
         },
         Qt::DirectConnection);
-    QVERIFY(vb::memory::startEmptingMemorySet(notifier));
+    QVERIFY(vb::memory::startEmptingMemorySet(notifier, backends()));
     notifier.reset();
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
@@ -178,7 +176,7 @@ void TestRelease::noMemoryFiguresStillTakesItsTime()
     QObject receiver;
     connect(notifier.get(), &EmptingMemorySetNotifyer::finished, &receiver,
             [&](quint64 bytes) { finished << bytes; });
-    QVERIFY(vb::memory::startEmptingMemorySet(std::move(notifier)));
+    QVERIFY(vb::memory::startEmptingMemorySet(std::move(notifier), backends()));
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     QCOMPARE(finished.at(0), quint64(0));
     QCOMPARE(m_sets->tried(), std::vector<uint32_t>{1});

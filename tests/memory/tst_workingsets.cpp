@@ -12,8 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <grp.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,13 +183,29 @@ void TestWorkingSets::processesNotToTouchAreSkipped()
     const int other = asNobody([pid] { return PidfdWorkingSets().emptyWorkingSet(pid) ? 1 : 0; });
     QCOMPARE(other, 0);
     QVERIFY(statusKb(h.pid(), "RssFile") >= file0 * 95 / 100);
-    // ... but the same user may empty its own process.
+    // ... and its own process as far as the kernel lets it: since Linux 6.13 a process may page
+    // itself out through process_madvise without CAP_SYS_NICE, before that (Debian 12's 6.1)
+    // it is refused like any other. Ask the kernel directly, then expect the backend to agree.
+    const int kernelLets = asNobody([] {
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, ::getpid(), 0));
+        void* page =
+            ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pidfd < 0 || page == MAP_FAILED)
+            return 2;
+        static_cast<volatile char*>(page)[0] = 1;
+        iovec iov{page, 4096};
+        const long n = ::syscall(SYS_process_madvise, pidfd, &iov, 1, 21 /* MADV_PAGEOUT */, 0u);
+        return n == 4096 ? 1 : n < 0 && errno == EPERM ? 0 : 3;
+    });
+    QVERIFY2(kernelLets == 0 || kernelLets == 1, "the probe itself failed");
+    qInfo("an unprivileged process %s page itself out on this kernel",
+          kernelLets ? "may" : "may not");
     const int own = asNobody([] {
         return PidfdWorkingSets().emptyWorkingSet(static_cast<vb::platform::ProcessId>(::getpid()))
                    ? 1
                    : 0;
     });
-    QCOMPARE(own, 1);
+    QCOMPARE(own, kernelLets);
     // Root may do both.
     QVERIFY(PidfdWorkingSets().emptyWorkingSet(pid));
     QVERIFY(statusKb(h.pid(), "RssFile") < file0 / 2);
@@ -263,11 +282,7 @@ void TestWorkingSets::releaseOverOwnProcesses()
     procs->ids = {static_cast<uint32_t>(a.pid()), static_cast<uint32_t>(b.pid()),
                   static_cast<uint32_t>(self)};
     auto memory = std::make_shared<RecordingMemory>();
-    vb::platform::Platform p;
-    p.processes = procs;
-    p.memory = memory;
-    p.workingSets = std::make_shared<PidfdWorkingSets>();
-    vb::platform::install(p);
+    const vb::memory::ReleaseBackends backends{memory, procs, std::make_shared<PidfdWorkingSets>()};
 
     // The real release thread, as the ball starts it.
     auto notifier = std::make_shared<EmptingMemorySetNotifyer>();
@@ -276,7 +291,7 @@ void TestWorkingSets::releaseOverOwnProcesses()
     connect(notifier.get(), &EmptingMemorySetNotifyer::finished, &receiver,
             [&](quint64 bytes) { finished << bytes; });
     const uint32_t t0 = memory->tickCountMs();
-    QVERIFY(vb::memory::startEmptingMemorySet(notifier));
+    QVERIFY(vb::memory::startEmptingMemorySet(notifier, backends));
     notifier.reset(); // the thread's copy keeps it alive until it has finished
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
     const uint32_t took = memory->tickCountMs() - t0;

@@ -10,11 +10,11 @@ using namespace vb::platform;
 Q_DECLARE_METATYPE(JudgeResult)
 
 namespace {
-ProcInfo process(DWORD pid, const wchar_t* path)
+ProcInfo process(ProcessId pid, const wchar_t* path)
 {
     return ProcInfo(pid, path, 4096, nullptr, nullptr);
 }
-ProcInfo service(DWORD pid, const wchar_t* name, const wchar_t* path = L"/usr/sbin/daemon")
+ProcInfo service(ProcessId pid, const wchar_t* name, const wchar_t* path = L"/usr/sbin/daemon")
 {
     return ProcInfo(pid, path, 4096, name, L"A daemon");
 }
@@ -42,11 +42,6 @@ class TestJudges : public QObject
         m_windows->shell = shell;
         if (shell)
             m_procs->procs[shell] = {shellImage, 1000, 0};
-        Platform p;
-        p.processes = m_procs;
-        p.windows = m_windows;
-        install(p);
-        JudgeSystemWhite::forgetCachedValues();
     }
 
 private Q_SLOTS:
@@ -82,7 +77,7 @@ private Q_SLOTS:
         QFETCH(bool, isService);
         QFETCH(bool, white);
         desktop(300, "/usr/bin/openbox");
-        JudgeSystemWhite judge;
+        JudgeSystemWhite judge(m_procs, m_windows);
         const std::wstring p = path.toStdWString();
         const ProcInfo info(pid, p, 1, isService ? L"x.service" : nullptr, nullptr);
         QCOMPARE(judge.isWhite(info), white);
@@ -92,7 +87,7 @@ private Q_SLOTS:
     void withoutAShellTheKnownNamesAreWhiteAnywhere()
     {
         desktop(0, std::string());
-        JudgeSystemWhite judge;
+        JudgeSystemWhite judge(m_procs, m_windows);
         QVERIFY(judge.isWhite(process(400, L"/usr/local/bin/openbox")));
         QVERIFY(judge.isWhite(process(401, L"/usr/bin/gnome-shell")));
         QVERIFY(!judge.isWhite(process(402, L"/usr/bin/openboxer")));
@@ -102,7 +97,7 @@ private Q_SLOTS:
     void theShellIsLearntOnceAndKept()
     {
         desktop(300, "/usr/bin/openbox");
-        JudgeSystemWhite judge;
+        JudgeSystemWhite judge(m_procs, m_windows);
         QVERIFY(judge.isWhite(process(500, L"/usr/bin/openbox")));
         // The desktop changes; the judge keeps what it learnt first, as the design says.
         m_windows->shell = 0;

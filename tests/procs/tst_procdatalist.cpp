@@ -127,8 +127,6 @@ private Q_SLOTS:
         m_memory = std::make_shared<fake::FakeSystemMemory>();
         m_sets = std::make_shared<fake::FakeWorkingSets>();
         m_judge = std::make_shared<MapJudge>();
-        install(backends()); // the pass reads the installed backends
-        JudgeSystemWhite::forgetCachedValues();
         m_list = makeList();
         m_tester = std::make_unique<QAbstractItemModelTester>(
             m_list.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);

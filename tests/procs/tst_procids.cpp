@@ -15,15 +15,14 @@ class TestProcIds : public QObject
 {
     Q_OBJECT
     std::shared_ptr<fake::FakeProcesses> m_fake;
+    std::shared_ptr<IProcesses> m_procs; // what enumProcessIds is given
 
     void useFake(size_t count, ProcessId first = 1)
     {
         m_fake = std::make_shared<fake::FakeProcesses>();
         for (size_t i = 0; i < count; ++i)
             m_fake->procs[first + static_cast<ProcessId>(i)] = {};
-        Platform p;
-        p.processes = m_fake;
-        install(p);
+        m_procs = m_fake;
     }
 
 private Q_SLOTS:
@@ -43,7 +42,7 @@ private Q_SLOTS:
         QFETCH(QList<uint>, capacities);
         useFake(static_cast<size_t>(processes));
         int calls = 0;
-        QVERIFY(enumProcessIds([&](DWORD) { return ++calls > 0; }));
+        QVERIFY(enumProcessIds(m_procs, [&](ProcessId) { return ++calls > 0; }));
         QCOMPARE(calls, processes);
         QCOMPARE(QList<uint>(m_fake->enumCapacities.begin(), m_fake->enumCapacities.end()),
                  capacities);
@@ -53,19 +52,19 @@ private Q_SLOTS:
     {
         useFake(0);
         m_fake->order = {7, 0, 3, 0, 12};
-        std::vector<DWORD> seen;
-        QVERIFY(enumProcessIds([&](DWORD id) {
+        std::vector<ProcessId> seen;
+        QVERIFY(enumProcessIds(m_procs, [&](ProcessId id) {
             seen.push_back(id);
             return true;
         }));
-        QCOMPARE(seen, (std::vector<DWORD>{7, 3, 12}));
+        QCOMPARE(seen, (std::vector<ProcessId>{7, 3, 12}));
     }
 
     void stopsAtTheFirstFalse()
     {
         useFake(50);
         int calls = 0;
-        QVERIFY(enumProcessIds([&](DWORD) {
+        QVERIFY(enumProcessIds(m_procs, [&](ProcessId) {
             ++calls;
             return false;
         }));
@@ -77,7 +76,7 @@ private Q_SLOTS:
         useFake(5);
         m_fake->failEnum = true;
         int calls = 0;
-        QVERIFY(!enumProcessIds([&](DWORD) {
+        QVERIFY(!enumProcessIds(m_procs, [&](ProcessId) {
             ++calls;
             return true;
         }));
@@ -86,17 +85,15 @@ private Q_SLOTS:
 
     void realProcessesIncludeOurChildAndOurselves()
     {
-        Platform p;
-        p.processes = std::make_shared<linux_::ProcfsProcesses>();
-        install(p);
+        m_procs = std::make_shared<linux_::ProcfsProcesses>();
         QProcess child;
         child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
         QVERIFY(child.waitForStarted());
-        const DWORD childPid = static_cast<DWORD>(child.processId());
+        const ProcessId childPid = static_cast<ProcessId>(child.processId());
         bool sawChild = false, sawSelf = false, sawZero = false;
-        QVERIFY(enumProcessIds([&](DWORD id) {
+        QVERIFY(enumProcessIds(m_procs, [&](ProcessId id) {
             sawChild |= id == childPid;
-            sawSelf |= id == static_cast<DWORD>(::getpid());
+            sawSelf |= id == static_cast<ProcessId>(::getpid());
             sawZero |= id == 0;
             return true;
         }));

@@ -60,6 +60,7 @@ class TestSystemdServices : public QObject
 {
     Q_OBJECT
     std::shared_ptr<linux_::SystemdServices> m_services;
+    Platform m_backends;
     QTemporaryDir m_app;
 
     // Polls (bounded) until the unit reaches the state.
@@ -104,13 +105,12 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_services = std::make_shared<linux_::SystemdServices>();
-        Platform p;
-        p.processes = std::make_shared<linux_::ProcfsProcesses>();
-        p.services = m_services;
-        p.windows = std::make_shared<fake::FakeWindows>(); // no windows in the box
-        p.volumes = std::make_shared<linux_::IdentityVolumes>();
-        install(p);
-        JudgeSystemWhite::forgetCachedValues();
+        m_backends.processes = std::make_shared<linux_::ProcfsProcesses>();
+        m_backends.services = m_services;
+        m_backends.windows = std::make_shared<fake::FakeWindows>(); // no windows in the box
+        m_backends.volumes = std::make_shared<linux_::IdentityVolumes>();
+        systemWhiteJudge =
+            std::make_shared<JudgeSystemWhite>(m_backends.processes, m_backends.windows);
         SetsGeneral::setAppPathForTests(m_app.path());
         writeMainConfig();
     }
@@ -128,7 +128,7 @@ private Q_SLOTS:
             QVERIFY2(s.processId > 1, unit);
             // The main pid is the unit's own sleeping process.
             QVERIFY2(cgroupOf(s.processId).contains(QByteArray("/") + unit), unit);
-            QCOMPARE(QString::fromStdString(current().processes->imagePath(s.processId)),
+            QCOMPARE(QString::fromStdString(m_backends.processes->imagePath(s.processId)),
                      QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
         }
         QCOMPARE(units.at("vbt-base.service").displayName, std::string("Verdant test base"));
@@ -168,11 +168,11 @@ private Q_SLOTS:
 
     void thePassSortsUnitsByTheConfiguration()
     {
-        const auto office = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
+        const auto office = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         QCOMPARE(servicesIn(office, JR_Advice),
                  managerOrder({"vbt-base.service", "vbt-noname.service"}));
         QCOMPARE(servicesIn(office, JR_Optional), sl({"vbt-requires.service"}));
-        const auto game = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        const auto game = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         QCOMPARE(servicesIn(game, JR_Advice),
                  managerOrder({"vbt-base.service", "vbt-bound.service"}));
         QCOMPARE(servicesIn(game, JR_Optional), sl({"vbt-wants.service"}));
@@ -246,9 +246,7 @@ private Q_SLOTS:
         w.pid = static_cast<ProcessId>(app.processId());
         w.visible = true;
         windows->windows = {w};
-        Platform p;
-        p.windows = windows;
-        install(p);
+        m_backends.windows = windows;
         auto where = [&](const ProcListItems_ptr& rows, bool service) {
             for (const ProcListItem& r : *rows)
                 if (r.kind == PK_Process && (service ? r.serviceName == L"vbt-wants.service"
@@ -256,8 +254,8 @@ private Q_SLOTS:
                     return int(r.group);
             return 0;
         };
-        const auto o = enumerateForList(std::make_shared<JudgeUserOffice>(), {});
-        const auto g = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        const auto o = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
+        const auto g = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         app.kill();
         app.waitForFinished();
         windows->windows.clear();
@@ -276,7 +274,7 @@ private Q_SLOTS:
         ServiceInfo wants;
         QCOMPARE(m_services->queryService("vbt-wants.service", wants), 0u);
         QCOMPARE(wants.state, SvcRunning);
-        const auto game = enumerateForList(std::make_shared<JudgeUserGame>(), {});
+        const auto game = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         QCOMPARE(servicesIn(game, JR_Advice), QStringList());
         QCOMPARE(servicesIn(game, JR_Optional), sl({"vbt-wants.service"}));
     }
@@ -293,7 +291,7 @@ private Q_SLOTS:
         QVERIFY(units.at("vbt-slow.service").waitHintMs > 0);
         bool passed = false;
         enumServiceCandidates(
-            [&](const ServiceInfo& s) { passed |= s.keyName == "vbt-slow.service"; });
+            m_services, [&](const ServiceInfo& s) { passed |= s.keyName == "vbt-slow.service"; });
         QVERIFY(!passed);
     }
 
@@ -314,7 +312,7 @@ private Q_SLOTS:
         const QString socket = dir.filePath(QStringLiteral("bus"));
         linux_::SystemdServices late("unix:path=" + socket.toStdString());
         std::vector<ServiceInfo> list;
-        QTest::ignoreMessage(QtDebugMsg,
+        QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral("system bus unavailable")));
         QVERIFY(!late.activeServices(list));
         QVERIFY(list.empty());

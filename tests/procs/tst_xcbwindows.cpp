@@ -22,16 +22,17 @@ class TestXcbWindows : public QObject
     Q_OBJECT
     bool m_wm = false;
     std::map<QString, std::unique_ptr<QProcess>> m_clients;
+    Platform m_backends;
 
-    DWORD pidOf(const QString& kind) const
+    ProcessId pidOf(const QString& kind) const
     {
-        return static_cast<DWORD>(m_clients.at(kind)->processId());
+        return static_cast<ProcessId>(m_clients.at(kind)->processId());
     }
 
-    QList<DWORD> candidates()
+    QList<ProcessId> candidates()
     {
-        QList<DWORD> pids;
-        enumWindowCandidates([&](DWORD pid) { pids << pid; });
+        QList<ProcessId> pids;
+        enumWindowCandidates(m_backends.windows, [&](ProcessId pid) { pids << pid; });
         return pids;
     }
 
@@ -52,13 +53,12 @@ private Q_SLOTS:
             QCOMPARE(p->readLine().trimmed(), QByteArray("ready"));
             m_clients[kind] = std::move(p);
         }
-        Platform pl;
-        pl.processes = std::make_shared<linux_::ProcfsProcesses>();
-        pl.windows = std::make_shared<linux_::XcbWindows>();
-        pl.volumes = std::make_shared<linux_::IdentityVolumes>();
-        pl.services = std::make_shared<fake::FakeServices>();
-        install(pl);
-        JudgeSystemWhite::forgetCachedValues();
+        m_backends.processes = std::make_shared<linux_::ProcfsProcesses>();
+        m_backends.windows = std::make_shared<linux_::XcbWindows>();
+        m_backends.volumes = std::make_shared<linux_::IdentityVolumes>();
+        m_backends.services = std::make_shared<fake::FakeServices>();
+        systemWhiteJudge =
+            std::make_shared<JudgeSystemWhite>(m_backends.processes, m_backends.windows);
     }
     void cleanupTestCase()
     {
@@ -71,8 +71,8 @@ private Q_SLOTS:
     void windowsCarryTheirProcesses()
     {
         std::vector<TopLevelWindow> all;
-        QVERIFY(current().windows->topLevelWindows(all));
-        std::map<DWORD, std::vector<TopLevelWindow>> byPid;
+        QVERIFY(m_backends.windows->topLevelWindows(all));
+        std::map<ProcessId, std::vector<TopLevelWindow>> byPid;
         for (const TopLevelWindow& w : all)
             byPid[w.pid].push_back(w);
         // Checks of absence come first: the look-ups below add empty entries.
@@ -107,7 +107,7 @@ private Q_SLOTS:
 
     void candidatesAreTheApplicationsOnce()
     {
-        QList<DWORD> expected;
+        QList<ProcessId> expected;
         for (const char* kind : {"normal", "two", "nopid", "liarpid"})
             expected << pidOf(QLatin1String(kind));
         if (m_wm)
@@ -118,13 +118,13 @@ private Q_SLOTS:
 
     void theShellIsTheWindowManager()
     {
-        const ProcessId shell = current().windows->shellProcessId();
+        const ProcessId shell = m_backends.windows->shellProcessId();
         if (!m_wm) {
             QCOMPARE(shell, 0u);
             return;
         }
         QCOMPARE(shell, static_cast<ProcessId>(qEnvironmentVariableIntValue("VB_WM_PID")));
-        const auto& paths = JudgeSystemWhite::shellPaths();
+        const auto paths = JudgeSystemWhite(m_backends.processes, m_backends.windows).shellPaths();
         QCOMPARE(paths.size(), size_t(1));
         QCOMPARE(QString::fromStdWString(paths.front()),
                  QFileInfo(QStringLiteral("/usr/bin/openbox")).canonicalFilePath());
@@ -132,8 +132,8 @@ private Q_SLOTS:
 
     void aPassListsTheApplicationsAsOptional()
     {
-        const auto rows = enumerateForList(std::make_shared<JudgeUserGame>(), {});
-        QList<DWORD> pids;
+        const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
+        QList<ProcessId> pids;
         for (const ProcListItem& r : *rows) {
             if (r.kind != PK_Process)
                 continue;
@@ -151,7 +151,7 @@ private Q_SLOTS:
     void aClientThatQuitsIsGone()
     {
         auto& p = m_clients.at(QStringLiteral("normal"));
-        const DWORD pid = pidOf(QStringLiteral("normal"));
+        const ProcessId pid = pidOf(QStringLiteral("normal"));
         p->kill();
         QVERIFY(p->waitForFinished(5000));
         // The server drops the windows of a closed connection; ask until it has (bounded).

@@ -23,6 +23,9 @@ private Q_SLOTS:
     void storedSkinAtStart_data();
     void storedSkinAtStart();
     void followsTheChoice();
+
+private:
+    Platform m_backends;
 };
 
 void TestBallWearsSkin::initTestCase()
@@ -32,7 +35,7 @@ void TestBallWearsSkin::initTestCase()
 
 void TestBallWearsSkin::init()
 {
-    install(vb::test::BallFakes().platform());
+    m_backends = vb::test::nativeExcept(vb::test::BallFakes().platform());
     SetsManager::removeValueUser(SkinsList::kSettingKey);
 }
 
@@ -61,7 +64,7 @@ void TestBallWearsSkin::storedSkinAtStart()
     QFETCH(QSize, size);
     if (stored.isValid())
         SetsManager::saveValueUser(SkinsList::kSettingKey, stored);
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     QVERIFY(ball.skinCatalogue());
     ball.setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
     QVERIFY(ball.rootObject());
@@ -74,7 +77,7 @@ void TestBallWearsSkin::storedSkinAtStart()
 
 void TestBallWearsSkin::followsTheChoice()
 {
-    BallViewer ball;
+    BallViewer ball(nullptr, m_backends);
     ball.setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
     QTRY_COMPARE(ball.size(), QSize(120, 48));
     SkinsList* skins = ball.skinCatalogue().get();

@@ -92,6 +92,7 @@ bool readFile(const std::string& path, std::string& out)
 int runCommand(const std::vector<std::string>& args)
 {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -383,6 +384,7 @@ uint32_t FilterService::start(const std::string& name)
         for (int fd = 3; fd < 1024; ++fd)
             close(fd);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);

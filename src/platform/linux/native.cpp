@@ -32,4 +32,12 @@ Platform makeNative()
     return p;
 }
 
+Platform makeNativeProcessViews()
+{
+    Platform p;
+    p.processes = std::make_shared<linux_::ProcfsProcesses>();
+    p.windows = std::make_shared<linux_::XcbWindows>();
+    return p;
+}
+
 } // namespace vb::platform

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/networkstate.h"
 
+#include "core/logging.h"
+
 #include <QAtomicInteger>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QDebug>
 
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -111,14 +112,15 @@ std::optional<uint32_t> LinuxNetworkState::networkManagerState()
     get << kNmService << QStringLiteral("State");
     const QDBusMessage reply = bus.call(get, QDBus::Block, kDbusTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        qDebug() << "network state: NetworkManager did not answer:" << reply.errorMessage();
+        qCWarning(lcPlatform) << "network state: NetworkManager did not answer:"
+                              << reply.errorMessage();
         return std::nullopt;
     }
     const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
     bool ok = false;
     const uint state = value.toUInt(&ok);
     if (!ok) {
-        qDebug() << "network state: NetworkManager's State is not a number:" << value;
+        qCWarning(lcPlatform) << "network state: NetworkManager's State is not a number:" << value;
         return std::nullopt;
     }
     return state;

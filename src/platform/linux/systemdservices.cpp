@@ -9,7 +9,6 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
-#include <QDebug>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -280,7 +279,7 @@ bool SystemdServices::connect(QDBusConnection& out)
                   : QDBusConnection::connectToBus(QString::fromStdString(m_address), m_name);
     }
     if (!out.isConnected()) {
-        qDebug() << "[services] system bus unavailable:" << out.lastError().message();
+        qCWarning(lcPlatform) << "[services] system bus unavailable:" << out.lastError().message();
         return false;
     }
     return true;
@@ -303,7 +302,8 @@ bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
         reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
         reply = bus.call(managerCall(QStringLiteral("ListUnits")), QDBus::Block, kTimeoutMs);
     if (!readUnitRows(reply, rows)) {
-        qDebug() << "[services] listing units failed:" << reply.errorName() << reply.errorMessage();
+        qCWarning(lcPlatform) << "[services] listing units failed:" << reply.errorName()
+                              << reply.errorMessage();
         return false;
     }
     // Ask for every main pid at once: one round trip instead of one per unit.

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/xcbhotkeys.h"
 
+#include "core/logging.h"
+
 #include <QCoreApplication>
-#include <QDebug>
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
@@ -110,7 +111,7 @@ HotKeyResult XcbHotKeys::registerHotKey(uintptr_t window, int id, unsigned modif
 {
     xcb_connection_t* c = connection();
     if (!c) {
-        qDebug() << "hot key: no X11 connection, global keys are not available";
+        qCWarning(lcPlatform) << "hot key: no X11 connection, global keys are not available";
         return HotKeyResult::Failed;
     }
     const xcb_window_t root = rootWindow(c);
@@ -119,7 +120,7 @@ HotKeyResult XcbHotKeys::registerHotKey(uintptr_t window, int id, unsigned modif
     g.mods = xModifiers(modifiers);
     g.handler = std::move(onPressed);
     if (!root || !g.keycode) {
-        qDebug() << "hot key: no key code for virtual key" << Qt::hex << virtualKey;
+        qCWarning(lcPlatform) << "hot key: no key code for virtual key" << Qt::hex << virtualKey;
         return HotKeyResult::Failed;
     }
     bool conflict = false;
