@@ -12,6 +12,18 @@ void HostBridge::showBall()
         m_showBall();
 }
 
+void HostBridge::refreshList()
+{
+    if (m_refreshList)
+        m_refreshList();
+}
+
+void HostBridge::onLastFix(uint count, quint64 bytes)
+{
+    qInfo("verdant-ball-host: boost closed %u, %llu bytes", count,
+          static_cast<unsigned long long>(bytes));
+}
+
 void HostBridge::quit()
 {
     QCoreApplication::quit();

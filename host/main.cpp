@@ -7,6 +7,7 @@
 #include "helper/setsmanager.h"
 #include "hostbridge.h"
 #include "lib/verdantball.h"
+#include "procs/procdatalist.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -103,6 +104,17 @@ int runScreenCapture(QGuiApplication& app)
     return app.exec();
 }
 
+// One line whenever the boost list's rows change, for whoever watches the host.
+void logBoostList(QAbstractItemModel& list)
+{
+    QObject::connect(&list, &QAbstractItemModel::layoutChanged, &list, [&list] {
+        QStringList names;
+        for (int i = 0; i < list.rowCount(); ++i)
+            names << list.data(list.index(i, 0), ProcDataList::role_name).toString();
+        qInfo("verdant-ball-host: boost list: %s", qPrintable(names.join(QStringLiteral(", "))));
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -173,6 +185,18 @@ int main(int argc, char** argv)
         api->showAtPos(ball);
     });
     mainWindow.rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
+    // The main window shows the Office boost list, shared with the ball, as any host may.
+    std::shared_ptr<ProcDataList> boostList = api->procDataList(ball, 0);
+    bridge.setRefreshList([api, list = boostList.get()] { api->beginEnum(list); });
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), boostList.get());
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("Ball"), ball);
+    QObject::connect(&mainWindow, &QWindow::visibleChanged, &bridge, [&bridge](bool shown) {
+        if (shown)
+            bridge.refreshList(); // nothing to do while the list is up to date
+    });
+    logBoostList(*boostList);
+    QObject::connect(ball, SIGNAL(lastFixInfoChanged(uint, quint64)), &bridge,
+                     SLOT(onLastFix(uint, quint64)));
     mainWindow.setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
 
     QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(show()));
@@ -196,6 +220,8 @@ int main(int argc, char** argv)
     }
 
     const int rc = app.exec();
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), nullptr);
+    boostList.reset();
     api->destroyBall(ball);
     qInfo("verdant-ball-host: bye");
     return rc;

@@ -15,6 +15,7 @@
 #include "memory/emptingmemorysetnotifyer.h"
 #include "memory/workingsetrelease.h"
 #include "platform/platform.h"
+#include "procs/procdatalist.h"
 #include "skins/skinslist.h"
 
 #include <QPointer>
@@ -31,7 +32,7 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
       m_note(std::make_unique<vb::ball::ReleaseNote>(this))
 {
     m_flowDataList = std::make_shared<FlowDataList>(m_backends);
-    // The boost lists join the ball with their subsystem here, before the skin catalogue.
+    createProcLists();
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
     m_popup->setDelayMs(kPopupDelayMs);
@@ -56,6 +57,7 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
         connect(this, &BallViewer::isEmptingMemorySetChanged, this,
                 [this](bool running) { m_shape->setAnimating(running); });
     }
+    connectProcLists();
 }
 
 BallViewer::~BallViewer()
@@ -64,6 +66,8 @@ BallViewer::~BallViewer()
     m_popup->closeWindow();
     m_note.reset();
     skinsList.reset();
+    m_procDataListGame.reset();
+    m_procDataListOffice.reset();
     m_flowDataList.reset();
 }
 
@@ -166,11 +170,6 @@ void BallViewer::setCurrentProcPage(ProcsPages page)
     Q_EMIT currentProcPageChanged(page);
 }
 
-void BallViewer::needEnumCurrent()
-{
-    // The boost lists enumerate the page now shown; they join the ball with their subsystem.
-}
-
 void BallViewer::qmlDelayShowPopup()
 {
     m_popup->showDelayed();
@@ -223,6 +222,8 @@ void BallViewer::onPopupClosed()
 
 void BallViewer::publishToPopup(QQmlContext* ctx)
 {
+    ctx->setContextProperty(QStringLiteral("ProcDataListOffice"), m_procDataListOffice.get());
+    ctx->setContextProperty(QStringLiteral("ProcDataListGame"), m_procDataListGame.get());
     ctx->setContextProperty(QStringLiteral("MainView"), this);
 }
 
@@ -339,16 +340,77 @@ void BallViewer::onTipClosed()
         m_note->windowClosed();
 }
 
-// --- fix results (they join with their subsystem) ---
+// --- the boost lists and fix results ---
 
-void BallViewer::fixCurrent(bool) {}
+void BallViewer::createProcLists()
+{
+    // Each list holds the only reference to its judge.
+    m_procDataListOffice =
+        std::make_shared<ProcDataList>(std::make_shared<JudgeUserOffice>(), nullptr, m_backends);
+    m_procDataListGame =
+        std::make_shared<ProcDataList>(std::make_shared<JudgeUserGame>(), nullptr, m_backends);
+}
+
+void BallViewer::connectProcLists()
+{
+    ProcDataList* office = m_procDataListOffice.get();
+    ProcDataList* game = m_procDataListGame.get();
+    connect(m_flowDataList.get(), &FlowDataList::processChanged, office,
+            &ProcDataList::onProcNeedUpdate);
+    connect(m_flowDataList.get(), &FlowDataList::processChanged, game,
+            &ProcDataList::onProcNeedUpdate);
+    connect(office, &ProcDataList::isFixingChanged, this, &BallViewer::onOfficeIsFixingChanged);
+    connect(game, &ProcDataList::isFixingChanged, this, &BallViewer::onGameIsFixingChanged);
+    connect(office, &ProcDataList::fixResultChanged, this, &BallViewer::onFixResultChanged);
+    connect(game, &ProcDataList::fixResultChanged, this, &BallViewer::onFixResultChanged);
+}
+
+ProcDataList* BallViewer::currentProcList() const
+{
+    switch (m_currentProcPage) {
+    case PP_Office:
+        return m_procDataListOffice.get();
+    case PP_Game:
+        return m_procDataListGame.get();
+    default:
+        return nullptr;
+    }
+}
+
+void BallViewer::needEnumCurrent()
+{
+    if (ProcDataList* list = currentProcList())
+        list->beginEnum();
+}
+
+void BallViewer::fixCurrent(bool ram)
+{
+    if (ProcDataList* list = currentProcList())
+        list->beginFix(ram);
+}
+
 void BallViewer::fixCurrent()
 {
     fixCurrent(false);
 }
-void BallViewer::onOfficeIsFixingChanged(bool) {}
-void BallViewer::onGameIsFixingChanged(bool) {}
-void BallViewer::onFixResultChanged(uint, quint64) {}
+
+// A fix in one list closes processes: the other list is stale and enumerates when next shown.
+void BallViewer::onOfficeIsFixingChanged(bool)
+{
+    m_procDataListGame->onProcNeedUpdate();
+}
+
+void BallViewer::onGameIsFixingChanged(bool)
+{
+    m_procDataListOffice->onProcNeedUpdate();
+}
+
+void BallViewer::onFixResultChanged(uint count, quint64 bytes)
+{
+    m_lastFixCount = count;
+    m_lastFixMemory = bytes;
+    Q_EMIT lastFixInfoChanged(count, bytes);
+}
 
 QString BallViewer::lastFixMemoryStr() const
 {

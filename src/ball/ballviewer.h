@@ -13,6 +13,7 @@ class QmlApplicationViewer;
 class FlowDataList;
 class QQmlContext;
 class SkinsList;
+class ProcDataList;
 
 namespace vb::ball {
 class BallPosition;
@@ -81,6 +82,9 @@ public:
     std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
     // The traffic model, the source of the ball's RAM and CPU figures ("FlowDataList").
     std::shared_ptr<FlowDataList> flowDataList() const { return m_flowDataList; }
+    // The boost lists of the two modes; a host may share them.
+    std::shared_ptr<ProcDataList> procDataListOffice() const { return m_procDataListOffice; }
+    std::shared_ptr<ProcDataList> procDataListGame() const { return m_procDataListGame; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -132,6 +136,10 @@ private:
     void setEmptingMemorySet(bool running);
     void showScreenCaptureView();
     void publishToPopup(QQmlContext* ctx);
+    void createProcLists();
+    void connectProcLists();
+    // The list of the Boost page shown; null for no page.
+    ProcDataList* currentProcList() const;
 
     bool emptyingMemory = false;
     ModulePages m_currentPage = MP_Procgram;
@@ -140,6 +148,8 @@ private:
     quint64 m_lastFixMemory = 0;
     std::shared_ptr<SkinsList> skinsList;
     std::shared_ptr<FlowDataList> m_flowDataList;
+    std::shared_ptr<ProcDataList> m_procDataListOffice;
+    std::shared_ptr<ProcDataList> m_procDataListGame;
     vb::platform::Platform m_backends;
     std::unique_ptr<vb::ball::BallPosition> m_position;
     vb::ball::CaptureHotKey m_hotKey;

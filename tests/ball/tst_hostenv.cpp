@@ -6,6 +6,7 @@
 #include "helper/kestui.h"
 #include "helper/menuviewex.h"
 #include "lib/verdantball.h"
+#include "procs/procdatalist.h"
 
 #include <QLibrary>
 #include <QQmlComponent>
@@ -19,6 +20,7 @@ class TestHostEnv : public QObject
 private Q_SLOTS:
     void resourcesFollowTheLibrary();
     void languageSwitch();
+    void entryTableReachesTheBall();
     void sizeText_data();
     void sizeText();
     void menuKeyboard();
@@ -42,6 +44,37 @@ void TestHostEnv::resourcesFollowTheLibrary()
     QVERIFY(!QFile::exists(doc));
 }
 
+void TestHostEnv::entryTableReachesTheBall()
+{
+    QLibrary lib(QStringLiteral(VB_BALL_LIBRARY));
+    QVERIFY(lib.load());
+    const VerdantBallApi* api =
+        reinterpret_cast<VerdantBallEntry>(lib.resolve(kVerdantBallEntry))();
+    BaseView host;
+    BaseView* ball = api->createBall(&host);
+    QVERIFY(ball);
+    const auto office = api->procDataList(ball, 0);
+    const auto game = api->procDataList(ball, 1);
+    QVERIFY(office && game && office != game);
+    QVERIFY(!api->procDataList(ball, -1));
+    QVERIFY(!api->procDataList(nullptr, 0));
+    QVERIFY(api->flowDataList(ball));
+    api->setLastFixCount(ball, 7);
+    api->setLastFixMemory(ball, 1572864);
+    QCOMPARE(ball->property("lastFixCount").toUInt(), 7u);
+    QCOMPARE(ball->property("lastFixMemoryStr").toString(), QStringLiteral("1.50 MB"));
+    // No page shown: neither list is touched (nothing on this machine is closed here).
+    QVERIFY(ball->setProperty("currentProcPage", -1));
+    QSignalSpy fixing(office.get(), SIGNAL(isFixingChanged(bool)));
+    api->fixCurrent(ball, true);
+    api->needEnumCurrent(ball);
+    QCOMPARE(fixing.size(), 0);
+    QCOMPARE(office->rowCount(), 0);
+    api->destroyBall(ball);
+    // The host's share keeps the list alive past the ball.
+    QCOMPARE(office->rowCount(), 0);
+}
+
 void TestHostEnv::languageSwitch()
 {
     QLibrary lib(QStringLiteral(VB_BALL_LIBRARY)); // the catalogues live in its resources
@@ -54,6 +87,7 @@ void TestHostEnv::languageSwitch()
     QCOMPARE(QCoreApplication::translate("QObject", "Hide"), QStringLiteral("Ausblenden"));
     QCOMPARE(QCoreApplication::translate("BallViewer", "Boosted. Your PC performance is good."),
              QStringLiteral("Beschleunigt. Ihr PC läuft gut."));
+    QCOMPARE(QCoreApplication::translate("ProcDataList", "Advice"), QStringLiteral("Empfohlen"));
     // A document that appends nulstr re-evaluates on the switch.
     QQmlEngine engine;
     HostEnvironment::instance().attach(&engine);

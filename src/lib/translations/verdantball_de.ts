@@ -64,6 +64,17 @@
     </message>
 </context>
 <context>
+    <name>ProcDataList</name>
+    <message>
+        <source>Advice</source>
+        <translation>Empfohlen</translation>
+    </message>
+    <message>
+        <source>Optional</source>
+        <translation>Optional</translation>
+    </message>
+</context>
+<context>
     <name>SkinsList</name>
     <message>
         <source>Default</source>
