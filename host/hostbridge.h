@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the host's own documents call: show the ball again, quit, keep a screen capture.
+// What the host's own documents call: show the ball again, quit, keep a screen capture
+// and say where it went.
 #pragma once
 
 #include <QImage>
@@ -20,5 +21,7 @@ public:
     Q_INVOKABLE QString saveCapture(const QImage& image);
 
 private:
+    static void tellUser(const QString& savedPath);
+
     std::function<void()> m_showBall;
 };
