@@ -128,4 +128,55 @@ check "FIFO settings file: the user is told" grep -q 'is not a regular file' "$V
 check "FIFO settings file: SIGTERM ends the host" stop_host
 rm -f "$INI"
 
+# --- a read-only settings folder, as an ordinary user: said once, and the ball keeps working ---
+RO="$VB_TMP/ro"
+mkdir -p "$RO/.config/VerdantSuite" "$RO/run"
+printf '[General]\nBallViewerX=600\nBallViewerY=400\n' >"$RO/.config/VerdantSuite/VerdantBall.ini"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R nobody:nogroup "$RO"
+  chmod 755 "$VB_TMP"
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+chmod 700 "$RO/run"
+chmod 555 "$RO/.config/VerdantSuite"
+vb_bg "$VB_TMP/ro.log" env HOME="$RO" XDG_CONFIG_HOME="$RO/.config" XDG_RUNTIME_DIR="$RO/run" \
+  "${as_user[@]}" "$HOST"
+HOST_PID=$VB_LAST_PID
+vb_wait_log "$VB_TMP/ro.log" 'ball shown' 20
+BALL=$(vb_window_of "$HOST_PID" 120 48)
+check "read-only settings: the saved place is used" [ "$(vb_geometry "$BALL")" = "600 400" ]
+drag() { # drag FROM-X FROM-Y DX DY
+  xdotool mousemove "$1" "$2" mousedown 1
+  local i; for i in $(seq 1 10); do xdotool mousemove $(($1 + i * $3 / 10)) $(($2 + i * $4 / 10)); done
+  xdotool mouseup 1
+}
+drag 660 420 100 50
+drag 760 470 100 50
+moved() {
+  local i; for i in $(seq 1 50); do [ "$(vb_geometry "$BALL")" = "800 500" ] && return 0; sleep 0.1; done
+  return 1
+}
+check "read-only settings: the ball still follows drags" moved
+check "read-only settings: said in the log, once" [ "$(grep -c 'cannot write' "$VB_TMP/ro.log")" -eq 1 ]
+stop_host
+
+# --- the screen under the ball shrinks: the ball is placed again, as at start ---
+vb_start_x 2560x800
+printf '[General]\nBallViewerX=2000\nBallViewerY=300\n' >"$INI"
+start_host "$VB_TMP/screens.log"
+BALL=$(vb_window_of "$HOST_PID" 120 48)
+check "wide screen: the ball sits where it was saved" [ "$(vb_geometry "$BALL")" = "2000 300" ]
+xrandr --newmode vb_1280x800 60 1280 1300 1320 1340 800 810 820 830 &&
+  xrandr --addmode screen vb_1280x800 &&
+  xrandr --output screen --mode vb_1280x800 --fb 1280x800
+placed_again() {
+  local i; for i in $(seq 1 100); do
+    [ "$(vb_geometry "$BALL")" = "1160 300" ] && return 0; sleep 0.1
+  done
+  return 1
+}
+check "lowered resolution: the ball comes back inside the screen" placed_again
+stop_host
+
 vb_finish
