@@ -179,4 +179,24 @@ placed_again() {
 check "lowered resolution: the ball comes back inside the screen" placed_again
 stop_host
 
+# --- closing the host's main window leaves the ball running ---
+vb_start_wm
+printf '[General]\nBallViewerHide=true\n' >"$INI"
+vb_bg "$VB_TMP/main.log" "$HOST"
+HOST_PID=$VB_LAST_PID
+MAIN=$(vb_window_of "$HOST_PID" 420 240)
+read -r wx wy < <(vb_geometry "$MAIN")
+xdotool mousemove $((wx + 20 + 75)) $((wy + 170 + 17)) click 1
+BALL=$(vb_window_of "$HOST_PID" 120 48)
+check "main window: the ball is back" [ -n "$BALL" ]
+xdotool windowactivate --sync "$MAIN" key alt+F4
+gone() {
+  local i; for i in $(seq 1 50); do xwininfo -id "$MAIN" 2>/dev/null | grep -q IsViewable || return 0; sleep 0.1; done
+  return 1
+}
+check "main window: closed by the window manager" gone
+check "main window closed: the host runs on" kill -0 "$HOST_PID"
+check "main window closed: the ball stays" bash -c "xwininfo -id $BALL | grep -q IsViewable"
+stop_host
+
 vb_finish
