@@ -19,9 +19,10 @@ struct Store
 {
     // Null when the settings path is no regular file (a FIFO would block every read).
     std::unique_ptr<QSettings> file;
-    // What was saved in this session: it holds even when the file cannot take it.
+    // What was saved in this session, consulted once the file cannot take it (or is unusable),
+    // so choices hold until the program ends.
     QVariantMap session;
-    bool saveFailureTold = false;
+    bool saveFailed = false;
 };
 
 Store& store()
@@ -75,9 +76,11 @@ QString SetsManager::userFilePath()
 QVariant SetsManager::readValueUser(const QString& key, const QVariant& def)
 {
     Store& s = store();
-    const auto saved = s.session.constFind(key);
-    if (saved != s.session.cend())
-        return saved->isValid() ? *saved : def;
+    if (!s.file || s.saveFailed) {
+        const auto saved = s.session.constFind(key);
+        if (saved != s.session.cend())
+            return saved->isValid() ? *saved : def;
+    }
     if (!s.file)
         return def;
     // A failed write (AccessError) leaves what was read usable; only an unparsable file is not.
@@ -97,8 +100,8 @@ void SetsManager::saveValueUser(const QString& key, const QVariant& value)
         return;
     s.file->setValue(key, value);
     s.file->sync();
-    if (s.file->status() == QSettings::AccessError && !s.saveFailureTold) {
-        s.saveFailureTold = true;
+    if (s.file->status() == QSettings::AccessError && !s.saveFailed) {
+        s.saveFailed = true;
         qCWarning(lcHelper).noquote() << "SetsManager: cannot write" << userFilePath()
                                       << "; choices last until the program ends";
     }
