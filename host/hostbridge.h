@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the host's own documents call: show the ball again, refresh the boost list, quit, keep a
-// screen capture.
+// screen capture and say where it went.
 #pragma once
 
 #include <QImage>
@@ -26,6 +26,8 @@ public Q_SLOTS:
     void onLastFix(uint count, quint64 bytes);
 
 private:
+    static void tellUser(const QString& savedPath);
+
     std::function<void()> m_showBall;
     std::function<void()> m_refreshList;
 };

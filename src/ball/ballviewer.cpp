@@ -8,6 +8,7 @@
 #include "ball/qmlapplicationviewer.h"
 #include "ball/releasenote.h"
 #include "ball/shapemask.h"
+#include "ball/skinguard.h"
 #include "core/logging.h"
 #include "core/sizetext.h"
 #include "flow/flowdatalist.h"
@@ -18,8 +19,11 @@
 #include "procs/procdatalist.h"
 #include "skins/skinslist.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 #include <QQmlContext>
+#include <QScreen>
+#include <QTimer>
 
 BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::makeNative()) {}
 
@@ -36,6 +40,17 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
     m_popup->setDelayMs(kPopupDelayMs);
+    setMinimumSize(QSize(kMinSide, kMinSide));
+    setMaximumSize(QSize(kMaxSide, kMaxSide));
+
+    // Connected before the ball's document binds to the catalogue, so the bound is armed
+    // before the new skin starts loading.
+    m_skinGuard = std::make_unique<vb::ball::SkinGuard>(engine());
+    connect(skinsList.get(), &SkinsList::currentSkinChanged, this,
+            [this] { m_skinGuard->arm(skinsList->currentSkinUrl()); });
+    connect(m_skinGuard.get(), &vb::ball::SkinGuard::loadCutOff, this,
+            &BallViewer::onSkinLoadCutOff);
+    watchScreens();
 
     connect(m_popup, &vb::ball::PopupController::pinRequestChanged, this,
             &BallViewer::isPopupPinedChanged);
@@ -86,6 +101,57 @@ void BallViewer::exportObject()
     rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
     m_flowDataList->startMonitoring();
     m_popup->ensureWindow();
+    // The document is created next, and with it the current skin.
+    m_skinGuard->arm(skinsList->currentSkinUrl());
+}
+
+void BallViewer::init()
+{
+    BaseView::init();
+    m_skinGuard->settle();
+}
+
+void BallViewer::onSkinLoadCutOff(const QString& skin, int boundMs)
+{
+    qCWarning(lcSkins).noquote() << "BallViewer: the skin" << skin << "did not load within"
+                                 << boundMs << "ms; it is dropped for the default face";
+    // Saved as the choice, so the next start does not walk into it again.
+    if (skinsList && skinsList->currentSkinUrl() != SkinsList::kDefaultSkin)
+        skinsList->setCurrentSkin(SkinsList::kDefaultSkin);
+}
+
+// --- screens ---
+
+void BallViewer::watchScreens()
+{
+    // Several signals come for one change; the placement runs once the screens settled.
+    auto later = [this] { QTimer::singleShot(0, this, &BallViewer::placeAgain); };
+    auto watch = [this, later](QScreen* s) {
+        connect(s, &QScreen::geometryChanged, this, later);
+        connect(s, &QScreen::availableGeometryChanged, this, later);
+    };
+    for (QScreen* s : QGuiApplication::screens())
+        watch(s);
+    auto* app = qGuiApp;
+    connect(app, &QGuiApplication::screenAdded, this, [watch, later](QScreen* s) {
+        watch(s);
+        later();
+    });
+    connect(app, &QGuiApplication::screenRemoved, this, later);
+    connect(app, &QGuiApplication::primaryScreenChanged, this, later);
+}
+
+void BallViewer::placeAgain()
+{
+    // A removed or shrunk screen must not leave the ball (or its panel and note) out of sight:
+    // the place is chosen again as at start.
+    if (!isVisible())
+        return;
+    const QPoint pos = m_position->placeAtStart(size());
+    qCDebug(lcBall) << "BallViewer: screens changed; the ball goes to" << pos;
+    setPosition(pos);
+    moveMemoryNoteWindow();
+    m_popup->follow();
 }
 
 // --- placement and visibility ---

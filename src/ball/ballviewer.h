@@ -21,6 +21,7 @@ class CaptureLauncher;
 class PopupController;
 class ReleaseNote;
 class ShapeMask;
+class SkinGuard;
 } // namespace vb::ball
 
 class VERDANTBALL_EXPORT BallViewer : public BaseView
@@ -48,6 +49,10 @@ public:
     static constexpr unsigned kHotKeyVirtualKey = vb::ball::CaptureHotKey::kVirtualKey;
     // The delay that lets a double click withdraw the opening its first click asked for.
     static constexpr int kPopupDelayMs = 200;
+    // Bounds of a side of the ball, whatever size a skin asks for: never a window over the
+    // whole desktop, never one too small to find and grab.
+    static constexpr int kMinSide = 24;
+    static constexpr int kMaxSide = 512;
 
     explicit BallViewer(QWindow* parent = nullptr);
     // The ball and everything it creates use these backends (tests pass fakes here).
@@ -130,9 +135,13 @@ protected:
     void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void exportObject() override;
+    void init() override;
 
 private:
     void moveMemoryNoteWindow();
+    void placeAgain();
+    void watchScreens();
+    void onSkinLoadCutOff(const QString& skin, int boundMs);
     void setEmptingMemorySet(bool running);
     void showScreenCaptureView();
     void publishToPopup(QQmlContext* ctx);
@@ -158,4 +167,5 @@ private:
     std::unique_ptr<vb::ball::ReleaseNote> m_note;
     // Only without a compositing manager.
     std::unique_ptr<vb::ball::ShapeMask> m_shape;
+    std::unique_ptr<vb::ball::SkinGuard> m_skinGuard;
 };

@@ -12,6 +12,9 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QtTest>
 
 class TestHostEnv : public QObject
@@ -28,6 +31,8 @@ private Q_SLOTS:
     void menuDisabledItemIsSkipped();
     void digitCells_data();
     void digitCells();
+    void captureKeepsExactlyTheSelection_data();
+    void captureKeepsExactlyTheSelection();
 };
 
 void TestHostEnv::resourcesFollowTheLibrary()
@@ -217,6 +222,44 @@ void TestHostEnv::digitCells()
     d.setDigitStart(start);
     d.setSource(QUrl::fromLocalFile(strip));
     QCOMPARE(d.cellFor(digit), cell);
+}
+
+void TestHostEnv::captureKeepsExactlyTheSelection_data()
+{
+    QTest::addColumn<QPoint>("from");
+    QTest::addColumn<QPoint>("to");
+    QTest::addColumn<QRect>("kept");
+    QTest::newRow("down and right") << QPoint(10, 20) << QPoint(110, 70) << QRect(10, 20, 100, 50);
+    QTest::newRow("up and left") << QPoint(110, 70) << QPoint(10, 20) << QRect(10, 20, 100, 50);
+    QTest::newRow("one pixel") << QPoint(5, 5) << QPoint(6, 6) << QRect(5, 5, 1, 1);
+}
+
+void TestHostEnv::captureKeepsExactlyTheSelection()
+{
+    QFETCH(QPoint, from);
+    QFETCH(QPoint, to);
+    QFETCH(QRect, kept);
+    QQuickWindow w;
+    w.resize(300, 200);
+    auto* desk = new ImageDesktop(w.contentItem());
+    desk->setSize(QSizeF(w.size()));
+    desk->setFocus(true);
+    QRect everyScreen;
+    for (QScreen* s : QGuiApplication::screens())
+        everyScreen |= s->geometry();
+    QCOMPARE(desk->capturedImage().size(), everyScreen.size());
+    QSignalSpy captured(desk, &ImageDesktop::captured);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::mousePress(&w, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&w, to);
+    QTest::mouseRelease(&w, Qt::LeftButton, {}, to);
+    QCOMPARE(desk->selection(), kept);
+    QTest::keyClick(&w, Qt::Key_Return);
+    QCOMPARE(captured.size(), 1);
+    QCOMPARE(captured.first().first().value<QImage>().size(), kept.size());
 }
 
 QTEST_MAIN(TestHostEnv)
