@@ -16,6 +16,7 @@
 #include "memory/workingsetrelease.h"
 #include "platform/platform.h"
 #include "skins/skinslist.h"
+#include "skins/skinviewer.h"
 
 #include <QPointer>
 #include <QQmlContext>
@@ -60,7 +61,14 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
 
 BallViewer::~BallViewer()
 {
-    // The panel and the note go first: their documents refer to this ball.
+    // The chooser, the panel and the note go first: their documents refer to this ball and
+    // its models. Deleted here rather than left to close(): a window never shown gets no close
+    // event and would outlive the ball.
+    if (skinChooser) {
+        QPointer<SkinViewer> chooser = skinChooser;
+        chooser->close();
+        delete chooser.data();
+    }
     m_popup->closeWindow();
     m_note.reset();
     skinsList.reset();
@@ -223,6 +231,8 @@ void BallViewer::onPopupClosed()
 
 void BallViewer::publishToPopup(QQmlContext* ctx)
 {
+    // The boost lists ("ProcDataListOffice", "ProcDataListGame") join between these two.
+    ctx->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
     ctx->setContextProperty(QStringLiteral("MainView"), this);
 }
 
@@ -243,9 +253,8 @@ void BallViewer::HideBallView()
 void BallViewer::qmlShowMenu()
 {
     auto* menu = new MenuViewEx(this);
-    // No skin chooser exists yet, so its item is shown but cannot be picked.
     const vb::ball::BallMenuItems items =
-        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered(), false);
+        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered());
     connect(items.openPanel, &MenuActions::triggered, this, &BallViewer::onOpenPanel);
     connect(items.screenCapture, &MenuActions::triggered, this, &BallViewer::onShowScreenCapture);
     connect(items.changeSkin, &MenuActions::triggered, this, &BallViewer::onShowSkinsViewer);
@@ -285,12 +294,25 @@ void BallViewer::onScreenCaptureProcessClosed(int exitCode)
 
 void BallViewer::onShowSkinsViewer()
 {
-    qCDebug(lcBall) << "BallViewer: no skin chooser in this build";
+    if (!skinChooser) {
+        skinChooser = new SkinViewer([this](QQmlContext* ctx) {
+            ctx->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
+        });
+        skinChooser->setDeleteOnClose(true);
+        connect(skinChooser, &BaseView::closed, this, &BallViewer::onSkinViewerClosed);
+        // Each new chooser reads the skin folders again, so skins added meanwhile are listed.
+        skinsList->loadSkins();
+        skinChooser->setTopMost(false);
+        // On the ball's screen, where the user who asked for it is looking.
+        skinChooser->setScreen(screen());
+        skinChooser->setMainQmlFile(SkinViewer::kDocument);
+    }
+    skinChooser->doShow(false);
 }
 
 void BallViewer::onSkinViewerClosed()
 {
-    // There is no skin chooser window to forget yet.
+    skinChooser = nullptr;
 }
 
 // --- memory release ---
