@@ -136,6 +136,11 @@ QmlApplicationViewer* BallViewer::popupWindow() const
     return m_popup->window();
 }
 
+SkinViewer* BallViewer::skinChooserWindow() const
+{
+    return skinChooser;
+}
+
 void BallViewer::setPopupDocument(const QString& url)
 {
     m_popup->setDocument(url);

@@ -79,7 +79,7 @@ public:
     bool hotKeyIsRegistered() const { return m_hotKey.isRegistered(); }
     QmlApplicationViewer* popupWindow() const;
     // The skin chooser while one exists (shown or hidden), else null.
-    SkinViewer* skinChooserWindow() const { return skinChooser; }
+    SkinViewer* skinChooserWindow() const;
     // The Boost Panel's document (tests give a stand-in); takes effect when the panel is made.
     void setPopupDocument(const QString& url);
     // The skin catalogue the ball wears its skin from (published as "SkinsList").

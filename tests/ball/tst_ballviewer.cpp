@@ -5,6 +5,7 @@
 #include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "ball/qmlapplicationviewer.h"
+#include "flow/flowdatalist.h"
 #include "helper/setsmanager.h"
 #include "platform/fake/fakeplatform.h"
 #include "skins/skinviewer.h"

@@ -17,9 +17,13 @@
 #include <QQuickItem>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QtGui/qguiapplication_platform.h>
 #include <QtTest>
 
 #include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
 
 using namespace vb::platform;
 
@@ -30,6 +34,18 @@ void xdo(const QStringList& args)
     p.start(QStringLiteral("xdotool"), args);
     QVERIFY2(p.waitForFinished(10000) && p.exitCode() == 0,
              qPrintable(args.join(QLatin1Char(' '))));
+}
+
+// Searches the visual tree: items a Repeater makes are not QObject children of the document.
+QQuickItem* findItem(QQuickItem* root, const QString& name)
+{
+    if (!root || root->objectName() == name)
+        return root;
+    const QList<QQuickItem*> children = root->childItems();
+    for (QQuickItem* child : children)
+        if (QQuickItem* found = findItem(child, name))
+            return found;
+    return nullptr;
 }
 
 QPoint centreOf(const QQuickItem* item)
@@ -48,9 +64,13 @@ void clickAt(const QPoint& p, int button = 1)
     xdo({QStringLiteral("click"), QString::number(button)});
 }
 
-// A screenshot of the whole display, kept for people to look at.
-void shot(const QString& name)
+// A screenshot of the whole display, kept for people to look at; taken after window has put
+// its latest state on the screen.
+void shot(const QString& name, QQuickWindow* window)
 {
+    QSignalSpy frame(window, &QQuickWindow::frameSwapped);
+    window->update();
+    QVERIFY(frame.wait());
     const QString dir =
         qEnvironmentVariable("VB_ARTEFACTS", QStringLiteral(VB_BIN_DIR "/../test-artefacts"));
     QDir().mkpath(dir);
@@ -64,7 +84,7 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name)
 {
     xcb_intern_atom_reply_t* r =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
     free(r);
     return a;
 }
@@ -97,22 +117,38 @@ void closeThroughWindowManager(QWindow* w)
     xcb_flush(c);
 }
 
-MenuViewEx* openMenu(BallViewer& b)
+// Right-clicks the ball, or, where a test asks for the menu right after another ball's menu,
+// calls what the right click calls: two right clicks in a row would make a double click.
+MenuViewEx* openMenu(BallViewer& b, bool byPointer = true)
 {
-    clickAt(centreOf(b.rootObject()), 3);
+    if (byPointer)
+        clickAt(centreOf(b.rootObject()), 3);
+    else
+        b.qmlShowMenu();
     MenuViewEx* menu = nullptr;
-    QTRY_VERIFY([&] {
+    // Null when no menu came up; the caller's item lookup then fails the test.
+    (void)QTest::qWaitFor([&] {
         for (QWindow* w : QGuiApplication::topLevelWindows())
-            if (auto* m = qobject_cast<MenuViewEx*>(w); m && m->isVisible())
+            if (auto* m = qobject_cast<MenuViewEx*>(w); m && m->isExposed())
                 menu = m;
         return menu != nullptr;
-    }());
+    });
     return menu;
 }
 
 QQuickItem* menuItem(MenuViewEx* menu, int index)
 {
-    return menu->rootObject()->findChild<QQuickItem*>(QStringLiteral("menuItem%1").arg(index));
+    if (!menu)
+        qFatal("the context menu did not come up");
+    QQuickItem* item = nullptr;
+    const QString name = QStringLiteral("menuItem%1").arg(index);
+    // The items appear once the menu's document has laid them out.
+    if (!QTest::qWaitFor([&] {
+            item = findItem(menu->rootObject(), name);
+            return item && item->width() > 0;
+        }))
+        qFatal("the context menu has no item %d", index);
+    return item;
 }
 } // namespace
 
@@ -201,7 +237,7 @@ void TestBallWindows::skinChooser()
     QCOMPARE(b->skinChooserWindow(), chooser.data());
     QCOMPARE(rescans.size(), 1);
     QTRY_VERIFY(tile(chooser, 2));
-    shot(QStringLiteral("chooser"));
+    shot(QStringLiteral("chooser"), chooser);
 
     // Hovering a tile lays the veil with the skin's name over it; leaving takes it away.
     QQuickItem* egg = tile(chooser, 2);
@@ -211,7 +247,7 @@ void TestBallWindows::skinChooser()
     QCOMPARE(veil->opacity(), 0.0);
     moveTo(centreOf(egg));
     QTRY_COMPARE(veil->opacity(), 1.0);
-    shot(QStringLiteral("chooser-hover"));
+    shot(QStringLiteral("chooser-hover"), chooser);
     moveTo(chooser->mapToGlobal(QPoint(200, 14))); // the title
     QTRY_COMPARE(veil->opacity(), 0.0);
 
@@ -222,7 +258,7 @@ void TestBallWindows::skinChooser()
     QTRY_COMPARE(b->size(), QSize(120, 115));
     QCOMPARE(SetsManager::readValueUser(SkinsList::kSettingKey).toString(), eggSkin);
     QVERIFY(chooser->isVisible());
-    shot(QStringLiteral("chooser-egg"));
+    shot(QStringLiteral("chooser-egg"), b.get());
     // The skin already worn: nothing changes, nothing is stored.
     SetsManager::removeValueUser(SkinsList::kSettingKey);
     clickAt(centreOf(egg));
@@ -274,7 +310,7 @@ void TestBallWindows::panelOpening()
              QPoint(b->x() - panel->width(),
                     std::min(b->y(),
                              panel->screen()->availableGeometry().bottom() + 1 - panel->height())));
-    shot(QStringLiteral("panel"));
+    shot(QStringLiteral("panel"), panel);
 
     // The focus goes elsewhere: the panel goes, unless pinned on the Network page.
     const struct
@@ -314,7 +350,8 @@ void TestBallWindows::laterMenuItems()
     QFETCH(QByteArray, signal);
     auto b = makeBall();
     QVERIFY(b);
-    MenuViewEx* menu = openMenu(*b);
+    MenuViewEx* menu = openMenu(*b, false);
+    QVERIFY(menu);
     QSignalSpy ran(b.get(), signal.constData());
     menu->pick(item);
     QCOMPARE(ran.size(), 0); // not from inside the menu's handling
@@ -330,7 +367,7 @@ void TestBallWindows::captureKeepsPinnedPanel()
     b->setIsPopupPined(true);
     b->showPopup(false);
     QTRY_VERIFY(panel->isExposed());
-    clickAt(centreOf(menuItem(openMenu(*b), 1)));
+    clickAt(centreOf(menuItem(openMenu(*b, false), 1)));
     QTRY_COMPARE(b->findChildren<QProcess*>().size(), 1);
     QVERIFY(panel->isVisible());
     QProcess* capture = b->findChildren<QProcess*>().first();
