@@ -9,6 +9,7 @@
 #include "helper/menuviewex.h"
 #include "helper/setsgeneral.h"
 #include "helper/setsmanager.h"
+#include "platform/fake/fakememory.h"
 #include "skins/skinslist.h"
 #include "skins/skinviewer.h"
 
@@ -187,6 +188,8 @@ void TestBallWindows::init()
     vb::test::BallFakes fakes;
     Platform p = fakes.platform();
     p.screens = nullptr; // this display's own screens
+    // A double click releases memory: only make-believe here.
+    p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
     m_backends = vb::test::nativeExcept(p);
     SetsGeneral::setAppPathForTests(m_dir.path());
     for (const char* k : {"BallViewerX", "BallViewerY", "BallViewerHide", "BallSkin"})
@@ -334,6 +337,15 @@ void TestBallWindows::panelOpening()
             QTRY_VERIFY(!panel->isVisible());
         QCOMPARE(panel->isVisible(), row.stays);
     }
+
+    // A double click withdraws the opening its first click asked for, and releases memory.
+    b->qmlHidePopup();
+    QSignalSpy releasing(b.get(), &BallViewer::isEmptingMemorySetChanged);
+    moveTo(centreOf(b->rootObject()));
+    xdo({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+         QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("1")});
+    QTRY_VERIFY(!releasing.isEmpty());
+    QVERIFY(!QTest::qWaitFor([&] { return panel->isVisible(); }, 3 * BallViewer::kPopupDelayMs));
 }
 
 void TestBallWindows::laterMenuItems_data()
