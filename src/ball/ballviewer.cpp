@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "procs/procdatalist.h"
 #include "skins/skinslist.h"
+#include "skins/skinviewer.h"
 
 #include <QGuiApplication>
 #include <QPointer>
@@ -77,7 +78,14 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
 
 BallViewer::~BallViewer()
 {
-    // The panel and the note go first: their documents refer to this ball.
+    // The chooser, the panel and the note go first: their documents refer to this ball and
+    // its models. Deleted here rather than left to close(): a window never shown gets no close
+    // event and would outlive the ball.
+    if (skinChooser) {
+        QPointer<SkinViewer> chooser = skinChooser;
+        chooser->close();
+        delete chooser.data();
+    }
     m_popup->closeWindow();
     m_note.reset();
     skinsList.reset();
@@ -198,6 +206,11 @@ QmlApplicationViewer* BallViewer::popupWindow() const
     return m_popup->window();
 }
 
+SkinViewer* BallViewer::skinChooserWindow() const
+{
+    return skinChooser;
+}
+
 void BallViewer::setPopupDocument(const QString& url)
 {
     m_popup->setDocument(url);
@@ -288,6 +301,7 @@ void BallViewer::onPopupClosed()
 
 void BallViewer::publishToPopup(QQmlContext* ctx)
 {
+    ctx->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
     ctx->setContextProperty(QStringLiteral("ProcDataListOffice"), m_procDataListOffice.get());
     ctx->setContextProperty(QStringLiteral("ProcDataListGame"), m_procDataListGame.get());
     ctx->setContextProperty(QStringLiteral("MainView"), this);
@@ -310,9 +324,8 @@ void BallViewer::HideBallView()
 void BallViewer::qmlShowMenu()
 {
     auto* menu = new MenuViewEx(this);
-    // No skin chooser exists yet, so its item is shown but cannot be picked.
     const vb::ball::BallMenuItems items =
-        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered(), false);
+        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered());
     connect(items.openPanel, &MenuActions::triggered, this, &BallViewer::onOpenPanel);
     connect(items.screenCapture, &MenuActions::triggered, this, &BallViewer::onShowScreenCapture);
     connect(items.changeSkin, &MenuActions::triggered, this, &BallViewer::onShowSkinsViewer);
@@ -352,12 +365,25 @@ void BallViewer::onScreenCaptureProcessClosed(int exitCode)
 
 void BallViewer::onShowSkinsViewer()
 {
-    qCDebug(lcBall) << "BallViewer: no skin chooser in this build";
+    if (!skinChooser) {
+        skinChooser = new SkinViewer([this](QQmlContext* ctx) {
+            ctx->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
+        });
+        skinChooser->setDeleteOnClose(true);
+        connect(skinChooser, &BaseView::closed, this, &BallViewer::onSkinViewerClosed);
+        // Each new chooser reads the skin folders again, so skins added meanwhile are listed.
+        skinsList->loadSkins();
+        skinChooser->setTopMost(false);
+        // On the ball's screen, where the user who asked for it is looking.
+        skinChooser->setScreen(screen());
+        skinChooser->setMainQmlFile(SkinViewer::kDocument);
+    }
+    skinChooser->doShow(false);
 }
 
 void BallViewer::onSkinViewerClosed()
 {
-    // There is no skin chooser window to forget yet.
+    skinChooser = nullptr;
 }
 
 // --- memory release ---

@@ -7,6 +7,8 @@
 #include "helper/baseview.h"
 #include "platform/platform.h"
 
+#include <QPointer>
+
 #include <memory>
 
 class QmlApplicationViewer;
@@ -14,6 +16,7 @@ class FlowDataList;
 class QQmlContext;
 class SkinsList;
 class ProcDataList;
+class SkinViewer;
 
 namespace vb::ball {
 class BallPosition;
@@ -81,6 +84,8 @@ public:
 
     bool hotKeyIsRegistered() const { return m_hotKey.isRegistered(); }
     QmlApplicationViewer* popupWindow() const;
+    // The skin chooser while one exists (shown or hidden), else null.
+    SkinViewer* skinChooserWindow() const;
     // The Boost Panel's document (tests give a stand-in); takes effect when the panel is made.
     void setPopupDocument(const QString& url);
     // The skin catalogue the ball wears its skin from (published as "SkinsList").
@@ -164,6 +169,7 @@ private:
     vb::ball::CaptureHotKey m_hotKey;
     vb::ball::CaptureLauncher* m_capture;
     vb::ball::PopupController* m_popup;
+    QPointer<SkinViewer> skinChooser;
     std::unique_ptr<vb::ball::ReleaseNote> m_note;
     // Only without a compositing manager.
     std::unique_ptr<vb::ball::ShapeMask> m_shape;

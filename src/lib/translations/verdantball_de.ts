@@ -81,4 +81,15 @@
         <translation>Standard</translation>
     </message>
 </context>
+<context>
+    <name>SkinView</name>
+    <message>
+        <source>Kest Lumen - </source>
+        <translation>Kest Lumen - </translation>
+    </message>
+    <message>
+        <source>Skin Center</source>
+        <translation>Skin-Center</translation>
+    </message>
+</context>
 </TS>
