@@ -2,6 +2,7 @@
 #include "procscan.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -131,6 +132,34 @@ bool processAlive(uint32_t pid)
 {
     struct stat st;
     return stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0;
+}
+
+uint64_t startTicks(uint32_t pid)
+{
+    char buf[1024];
+    const int fd = open(procPath(pid, "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    if (n <= 0)
+        return 0;
+    buf[n] = 0;
+    // The name in parentheses may hold anything; the fields after its last ')' are fixed:
+    // state is field 3, the start time field 22.
+    const char* p = std::strrchr(buf, ')');
+    if (!p)
+        return 0;
+    ++p;
+    for (int field = 2; field < 21 && p; ++field)
+        p = std::strchr(p + 1, ' ');
+    return p ? std::strtoull(p + 1, nullptr, 10) : 0;
+}
+
+uint64_t ticksOfNanoseconds(uint64_t ns)
+{
+    static const long hz = sysconf(_SC_CLK_TCK);
+    return hz > 0 ? ns / (1000000000ull / static_cast<uint64_t>(hz)) : 0;
 }
 
 } // namespace filterd

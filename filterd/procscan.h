@@ -25,5 +25,9 @@ void socketInodes(uint32_t pid, std::vector<uint32_t>& out);
 // The inode of the process's network namespace, 0 when unknown.
 uint64_t netnsId(uint32_t pid);
 bool processAlive(uint32_t pid);
+// When the process started, in clock ticks since boot; 0 when it is gone.
+uint64_t startTicks(uint32_t pid);
+// The kernel's boot-time nanoseconds in the same ticks.
+uint64_t ticksOfNanoseconds(uint64_t ns);
 
 } // namespace filterd

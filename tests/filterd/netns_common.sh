@@ -77,7 +77,7 @@ not() { ! "$@"; }
 socket_up() { [ -S "$SOCK/readonly" ]; }
 
 start_filterd() {
-    "$FILTERD" --socket-dir "$SOCK" "$@" 2>>"$T/filterd.log" &
+    "$FILTERD" --socket-dir "$SOCK" --state-dir "$T/state" "$@" 2>>"$T/filterd.log" &
     FD_PID=$!
     wait_for socket_up
 }
