@@ -213,14 +213,29 @@ void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
 
 uint32_t TrafficBackend::block(const std::string& path)
 {
+    return blockAs(-1, path);
+}
+
+uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
+{
     ExeKey key;
-    if (!exeKeyOfFile(path, key))
+    if (!exeKeyOfFileIn(callerRoot, path, key))
         return ErrFileNotFound;
     auto it = m_blocks.find(path);
     if (it == m_blocks.end()) {
+        std::shared_ptr<const int> root;
+        if (callerRoot >= 0) {
+            const int fd = fcntl(callerRoot, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0)
+                return ErrNotEnoughMemory;
+            root = std::shared_ptr<const int>(new int(fd), [](const int* p) {
+                close(*p);
+                delete p;
+            });
+        }
         if (!setExeBlocked(key, true))
             return ErrNotEnoughMemory;
-        it = m_blocks.emplace(path, Block{{key}, {}}).first;
+        it = m_blocks.emplace(path, Block{{key}, {}, std::move(root)}).first;
         m_pendingBlocks.erase(path);
         saveBlocks();
     }
@@ -287,7 +302,9 @@ void TrafficBackend::followBlockedPaths()
     for (auto& [path, b] : m_blocks) {
         ExeKey now;
         // An upgrade puts a new file under the blocked path: block it as well.
-        if (exeKeyOfFile(path, now) && !(now == b.keys.front())) {
+        // A caller's own mounts may be gone with it (the name would fall through to what is
+        // under them): only paths of our own root are followed.
+        if (!b.root && exeKeyOfFile(path, now) && !(now == b.keys.front())) {
             bool known = false;
             for (const ExeKey& k : b.keys)
                 known = known || k == now;
@@ -335,7 +352,8 @@ void TrafficBackend::saveBlocks()
         return;
     std::string data;
     for (const auto& [path, b] : m_blocks)
-        data += path + '\0';
+        if (!b.root)
+            data += path + '\0';
     for (const std::string& path : m_pendingBlocks)
         data += path + '\0';
     // Written aside and renamed, so a crash leaves the old list or the new one, never half.

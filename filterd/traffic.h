@@ -29,6 +29,7 @@ class TrafficBackend : public Backend
 public:
     void processPaths(std::vector<ProcessPath>& out) override;
     uint32_t block(const std::string& path) override;
+    uint32_t blockAs(int callerRoot, const std::string& path) override;
     uint32_t unblock(const std::string& path) override;
     // Periodic upkeep (four times a second): forgets the history of processes gone for a
     // while, catches processes of blocked images started since the last look, and follows a
@@ -52,6 +53,9 @@ protected:
         // The file the path names now, first, then older images that still run.
         std::vector<ExeKey> keys;
         std::set<uint32_t> pids;
+        // The caller's root the path is resolved in (null: ours); such a block is not kept
+        // across restarts, as the caller's namespace does not outlive it knowingly.
+        std::shared_ptr<const int> root;
     };
     virtual bool setExeBlocked(const ExeKey& key, bool on) = 0;
     virtual bool setPidBlocked(uint32_t pid, bool on) = 0;

@@ -218,10 +218,15 @@ scenario_diag() {
     stop_filterd -TERM
 }
 
-# blocked_client PORT: a new process of the blocked image is refused its connection.
+# blocked_client PORT [IMAGE]: a new process of the image (blocked-tgen) is refused its
+# connection; free_client PORT [IMAGE]: it connects and sends.
 blocked_client() {
-    $Bn "$T/blocked-tgen" tcp-client 10.77.0.1 "$1" 10 0 0 >"$T/try.txt" 2>&1
+    $Bn "$T/${2:-blocked-tgen}" tcp-client 10.77.0.1 "$1" 10 0 0 >"$T/try.txt" 2>&1
     in_file "Operation not permitted" "$T/try.txt"
+}
+free_client() {
+    $Bn "$T/${2:-blocked-tgen}" tcp-client 10.77.0.1 "$1" 10 0 0 >"$T/try.txt" 2>&1
+    in_file "^sent=10 " "$T/try.txt"
 }
 
 # Blocks that last: across a crash and a restart, and across an upgrade of the program.
@@ -259,6 +264,22 @@ scenario_shared() {
     check "the listener shared with the blocked process still accepts" in_file "sent=5000 " "$T/c.txt"
     eventually "and its other holder is served" in_file "served=1 received=5000" "$T/share.txt"
     check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
+}
+
+# A path named from inside a mount namespace blocks the caller's file, not the host's.
+scenario_mountns() {
+    start_filterd
+    cp "$TGEN" "$T/blocked-tgen"
+    cp "$TGEN" "$T/other-tgen"
+    $A "$TGEN" tcp-sink 6004 10 >"$T/sink.txt" & SINK=$!; PIDS+=($SINK)
+    wait_for in_file listening "$T/sink.txt"
+    # In the caller's own mounts the name holds the other file.
+    check "block request from a mount namespace accepted" says block=1 unshare -m sh -c \
+        "mount --bind '$T/other-tgen' '$T/blocked-tgen' && exec '$CTL' '$SOCK' block '$T/blocked-tgen'"
+    check "the file the caller named is blocked" blocked_client 6004 other-tgen
+    check "the host's file of that name is not" free_client 6004 blocked-tgen
+    check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
+    check "after unblock the caller's file connects again" free_client 6004 other-tgen
 }
 
 # A reused pid shows its new process's bytes only.
@@ -304,7 +325,7 @@ scenario_forged() {
 
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
-    persist | shared | pidreuse | forged)
+    persist | shared | mountns | pidreuse | forged)
     "scenario_$SCENARIO"
     ;;
 *)
