@@ -282,6 +282,29 @@ scenario_mountns() {
     check "after unblock the caller's file connects again" free_client 6004 other-tgen
 }
 
+# Bytes belong to the process that moves them. Loopback traffic is counted at both ends: the
+# sender really sent it and the receiver really received it.
+scenario_attribution() {
+    start_filterd
+    $A "$TGEN" tcp-server 5008 20000 >"$T/s8.txt" & S8=$!; PIDS+=($S8)
+    wait_for in_file listening "$T/s8.txt"
+    $A "$TGEN" tcp-client 127.0.0.1 5008 100000 20000 0 >/dev/null & C8=$!; PIDS+=($C8)
+    wait "$C8" "$S8"
+    eventually "loopback: the client's upload is 100000" sum_within $C8 out 100000
+    check "loopback: its download 20000" sum_within $C8 in 20000
+    check "loopback: the server's download 100000" sum_within $S8 in 100000
+    check "loopback: its upload 20000" sum_within $S8 out 20000
+    $A "$TGEN" udp-server 5009 40 1 >"$T/us9.txt" & US9=$!; PIDS+=($US9)
+    wait_for in_file listening "$T/us9.txt"
+    $Bn "$TGEN" udp-shared 10.77.0.1 5009 20 1000 >"$T/shared.txt" & SHP=$!; PIDS+=($SHP)
+    wait "$SHP"
+    local child
+    child=$(sed -n 's/^child=//p' "$T/shared.txt")
+    check "both took their turns" in_file "child sent=20" "$T/shared.txt"
+    eventually "a shared UDP socket: the parent moved 20000" sum_is $SHP out 20000
+    check "and the child 40000" sum_is "$child" out 40000
+}
+
 # A reused pid shows its new process's bytes only.
 scenario_pidreuse() {
     start_filterd
@@ -325,7 +348,7 @@ scenario_forged() {
 
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
-    persist | shared | mountns | pidreuse | forged)
+    persist | shared | mountns | attribution | pidreuse | forged)
     "scenario_$SCENARIO"
     ;;
 *)

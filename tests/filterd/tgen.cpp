@@ -11,6 +11,9 @@
 //   tgen udp-client HOST PORT COUNT SIZE     send COUNT datagrams of SIZE, read the echoes
 //   tgen share-listen PORT EXE SECONDS       listen, start "EXE hold SECONDS" holding the
 //                                            listener too, and serve clients until SECONDS pass
+//   tgen udp-shared HOST PORT COUNT SIZE     one UDP socket shared across fork: parent and child
+//                                            take turns, COUNT datagrams each, the child's twice
+//                                            SIZE; prints the child's pid
 //   tgen hold SECONDS                        keep the inherited descriptors, then end
 //   tgen forge-destroy COOKIE BYTES SECONDS  multicast TCP destroy notifications naming the
 //                                            socket COOKIE (hex) with BYTES received, 10 a second
@@ -332,6 +335,37 @@ int main(int argc, char** argv)
             close(c);
         }
         kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+        return 0;
+    }
+    if (mode == "udp-shared" && argc == 6) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const int fd = socket(a.family(), SOCK_DGRAM, 0);
+        int toChild[2], toParent[2];
+        if (fd < 0 || pipe(toChild) != 0 || pipe(toParent) != 0)
+            return 1;
+        const pid_t child = fork();
+        const bool isChild = child == 0;
+        const int in = isChild ? toChild[0] : toParent[0];
+        const int out = isChild ? toParent[1] : toChild[1];
+        const size_t size = static_cast<size_t>(arg(5)) * (isChild ? 2 : 1);
+        std::vector<char> buf(size, 's');
+        int sent = 0;
+        char token = 't';
+        if (!isChild)
+            std::printf("child=%d\n", static_cast<int>(child));
+        // Strict turns, so each datagram leaves while its sender holds the socket.
+        for (long long i = 0; i < arg(4); ++i) {
+            if ((isChild || i > 0) && read(in, &token, 1) != 1)
+                break;
+            if (sendto(fd, buf.data(), size, 0, asAddr(a), a.length) == static_cast<ssize_t>(size))
+                ++sent;
+            if (write(out, &token, 1) != 1)
+                break;
+        }
+        std::printf("%s sent=%d\n", isChild ? "child" : "parent", sent);
+        if (isChild)
+            _exit(0);
         waitpid(child, nullptr, 0);
         return 0;
     }
