@@ -305,6 +305,24 @@ scenario_attribution() {
     check "and the child 40000" sum_is "$child" out 40000
 }
 
+# A process gone before anyone read its traffic, forked without exec so its image was never
+# learned, is still forgotten after the 30 s a dead process's history stays readable.
+scenario_forget() {
+    start_filterd
+    $A "$TGEN" udp-server 5010 4 1 >"$T/us10.txt" & US10=$!; PIDS+=($US10)
+    wait_for in_file listening "$T/us10.txt"
+    $Bn "$TGEN" udp-shared 10.77.0.1 5010 2 500 >"$T/f.txt" & FP=$!; PIDS+=($FP)
+    wait "$FP"
+    local child i
+    child=$(sed -n 's/^child=//p' "$T/f.txt")
+    check "the unnamed dead process is shown first" sum_is "$child" out 2000
+    for i in $(seq 45); do
+        [ -z "$(sum_of "$child" out)" ] && break
+        sleep 1
+    done
+    check "and forgotten within 45 s" [ -z "$(sum_of "$child" out)" ]
+}
+
 # A reused pid shows its new process's bytes only.
 scenario_pidreuse() {
     start_filterd
@@ -348,7 +366,7 @@ scenario_forged() {
 
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
-    persist | shared | mountns | attribution | pidreuse | forged)
+    persist | shared | mountns | attribution | forget | pidreuse | forged)
     "scenario_$SCENARIO"
     ;;
 *)
