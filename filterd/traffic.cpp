@@ -239,7 +239,7 @@ uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
         m_pendingBlocks.erase(path);
         saveBlocks();
     }
-    blockNewProcesses();
+    blockNewProcesses(runningImages());
     return ErrSuccess;
 }
 
@@ -264,7 +264,8 @@ uint32_t TrafficBackend::unblock(const std::string& path)
     for (const ExeKey& key : it->second.keys)
         if (!keyBlockedElsewhere(path, key))
             setExeBlocked(key, false);
-    for (uint32_t pid : it->second.pids) {
+    for (const auto& [pid, start] : it->second.pids) {
+        (void)start;
         bool stillBlocked = false;
         for (const auto& [other, b] : m_blocks)
             if (other != path && b.pids.count(pid))
@@ -277,7 +278,18 @@ uint32_t TrafficBackend::unblock(const std::string& path)
     return ErrSuccess;
 }
 
-void TrafficBackend::followBlockedPaths()
+TrafficBackend::Images TrafficBackend::runningImages()
+{
+    Images images;
+    for (uint32_t pid : processIds()) {
+        ExeKey key;
+        if (exeKeyOfProcess(pid, key))
+            images.emplace_back(pid, key);
+    }
+    return images;
+}
+
+void TrafficBackend::followBlockedPaths(const Images& images)
 {
     for (auto it = m_pendingBlocks.begin(); it != m_pendingBlocks.end();) {
         const std::string path = *it++;
@@ -287,14 +299,8 @@ void TrafficBackend::followBlockedPaths()
         return;
     // Images still run by some process; an older image nobody runs any more is let go, so
     // its inode, once reused for another file, blocks nothing.
-    std::vector<ExeKey> running;
-    for (uint32_t pid : processIds()) {
-        ExeKey key;
-        if (exeKeyOfProcess(pid, key))
-            running.push_back(key);
-    }
     auto isRunning = [&](const ExeKey& key) {
-        for (const ExeKey& k : running)
+        for (const auto& [pid, k] : images)
             if (k == key)
                 return true;
         return false;
@@ -372,20 +378,17 @@ void TrafficBackend::saveBlocks()
     }
 }
 
-void TrafficBackend::blockNewProcesses()
+void TrafficBackend::blockNewProcesses(const Images& images)
 {
     if (m_blocks.empty())
         return;
     std::set<uint32_t> fresh;
-    for (uint32_t pid : processIds()) {
-        ExeKey key;
-        if (!exeKeyOfProcess(pid, key))
-            continue;
+    for (const auto& [pid, key] : images) {
         for (auto& [path, b] : m_blocks) {
             (void)path;
             const bool match = std::find(b.keys.begin(), b.keys.end(), key) != b.keys.end();
             if (match && !b.pids.count(pid)) {
-                b.pids.insert(pid);
+                b.pids.emplace(pid, startTicks(pid));
                 setPidBlocked(pid, true);
                 fresh.insert(pid);
             }
@@ -396,8 +399,8 @@ void TrafficBackend::blockNewProcesses()
     for (auto& [path, b] : m_blocks) {
         (void)path;
         for (auto pit = b.pids.begin(); pit != b.pids.end();) {
-            if (!processAlive(*pit)) {
-                setPidBlocked(*pit, false);
+            if (startTicks(pit->first) != pit->second) {
+                setPidBlocked(pit->first, false);
                 pit = b.pids.erase(pit);
             } else {
                 ++pit;
@@ -412,8 +415,11 @@ void TrafficBackend::tick()
     if (now - m_lastScan < std::chrono::milliseconds(900))
         return;
     m_lastScan = now;
-    followBlockedPaths();
-    blockNewProcesses();
+    if (!m_blocks.empty() || !m_pendingBlocks.empty()) {
+        const Images images = runningImages();
+        followBlockedPaths(images);
+        blockNewProcesses(images);
+    }
     // Every process with a name or a history, whether or not its path was ever learned (one
     // forked without exec never gets one).
     std::set<uint32_t> pids;

@@ -52,7 +52,8 @@ protected:
     {
         // The file the path names now, first, then older images that still run.
         std::vector<ExeKey> keys;
-        std::set<uint32_t> pids;
+        // Its processes, each with its start, so a reused pid is not taken for one of them.
+        std::map<uint32_t, uint64_t> pids;
         // The caller's root the path is resolved in (null: ours); such a block is not kept
         // across restarts, as the caller's namespace does not outlive it knowingly.
         std::shared_ptr<const int> root;
@@ -66,8 +67,11 @@ protected:
     void destroySockets(const std::set<uint32_t>& pids);
     // Remembers the image path of a process seen with traffic, for its dead rows later.
     void notePid(uint32_t pid);
-    void blockNewProcesses();
-    void followBlockedPaths();
+    // Each process with the key of its image, read once per look.
+    using Images = std::vector<std::pair<uint32_t, ExeKey>>;
+    static Images runningImages();
+    void blockNewProcesses(const Images& images);
+    void followBlockedPaths(const Images& images);
     bool keyBlockedElsewhere(const std::string& path, const ExeKey& key) const;
     void saveBlocks();
 
