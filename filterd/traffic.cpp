@@ -51,15 +51,20 @@ int openDiagIn(uint32_t pid)
 }
 
 // Every socket inode with the process that holds it, and one such process per network
-// namespace (a sock_diag dump sees only its own namespace).
+// namespace (a sock_diag dump sees only its own namespace). A socket several processes hold
+// names the others in coHolders.
 void mapSocketOwners(std::unordered_map<uint32_t, uint32_t>& owner,
-                     std::map<uint64_t, uint32_t>& namespaces)
+                     std::map<uint64_t, uint32_t>& namespaces,
+                     std::unordered_map<uint32_t, std::vector<uint32_t>>* coHolders = nullptr)
 {
     for (uint32_t pid : processIds()) {
         std::vector<uint32_t> inodes;
         socketInodes(pid, inodes);
-        for (uint32_t ino : inodes)
-            owner.emplace(ino, pid);
+        for (uint32_t ino : inodes) {
+            const auto [it, first] = owner.emplace(ino, pid);
+            if (!first && it->second != pid && coHolders)
+                (*coHolders)[ino].push_back(pid);
+        }
         if (!inodes.empty())
             namespaces.emplace(netnsId(pid), pid);
     }
@@ -693,7 +698,19 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
     // One dump per network namespace that holds a process; owners from the processes' fds.
     std::unordered_map<uint32_t, uint32_t> owner;
     std::map<uint64_t, uint32_t> present;
-    mapSocketOwners(owner, present);
+    std::unordered_map<uint32_t, std::vector<uint32_t>> coHolders;
+    mapSocketOwners(owner, present, &coHolders);
+    // Cut a socket only when every process holding it is blocked.
+    auto allBlocked = [&](uint32_t ino, uint32_t first) {
+        if (!m_blockedPids.count(first))
+            return false;
+        auto co = coHolders.find(ino);
+        if (co != coHolders.end())
+            for (uint32_t pid : co->second)
+                if (!m_blockedPids.count(pid))
+                    return false;
+        return true;
+    };
     for (auto it = m_namespaces.begin(); it != m_namespaces.end();) {
         if (!present.count(it->first)) {
             close(it->second.queryFd);
@@ -734,7 +751,7 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
             auto o = owner.find(e.inode);
             if (o == owner.end() || e.state == 10 /* listening */)
                 continue;
-            if (m_blockedPids.count(o->second))
+            if (allBlocked(e.inode, o->second))
                 vb_diag_destroy(slot->second.queryFd, &e);
             now[e.cookie] = Seen{nsId, o->second, e.bytesIn, e.bytesOut};
             if (live) {
