@@ -42,6 +42,8 @@ ip -n "$NSB" addr add 10.78.0.2/24 dev vb
 for ns in "$NSA" "$NSB"; do ip -n "$ns" link set lo up; done
 ip -n "$NSA" link set va up
 ip -n "$NSB" link set vb up
+# nethogs watches only a running device: wait for the carrier.
+for i in $(seq 50); do ip -n "$NSB" link show vb | grep -q LOWER_UP && break; sleep 0.1; done
 
 # ticks PID: user + system clock ticks the process has used.
 ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"; }
@@ -64,9 +66,14 @@ for run in $(seq "$RUNS"); do
     ip netns exec "$NSA" iperf3 -s -1 -p 5201 >/dev/null 2>&1 &
     PIDS+=($!)
     sleep 0.3 # iperf3 says nothing when it listens; a connect retry below covers a slow start
-    ip netns exec "$NSB" nethogs -t -v 2 -d 1 vb >"$T/nethogs.txt" 2>/dev/null &
+    ip netns exec "$NSB" stdbuf -oL nethogs -t -v 2 -d 1 vb >"$T/nethogs.txt" 2>"$T/nethogs.err" &
     NH=$!
     PIDS+=("$NH")
+    # Capturing once its packet socket is open in the namespace.
+    for i in $(seq 150); do
+        [ "$(wc -l <"/proc/$NH/net/packet" 2>/dev/null)" -gt 1 ] 2>/dev/null && break
+        sleep 0.1
+    done
     "$CTL" "$T/sock" watch 14 >/dev/null &
     W=$!
     PIDS+=("$W")
@@ -84,6 +91,7 @@ for run in $(seq "$RUNS"); do
     fout=$("$CTL" "$T/sock" sums | sed -n "s/^pid=$IC .* out=\([0-9]*\).*/\1/p" | head -1)
     # Trace lines: "program/pid/uid<TAB>sent<TAB>received"; with -v 2 in bytes, running totals.
     nout=$(awk -F'\t' -v p="/$IC/" 'index($1, p) { v = $2 } END { printf "%.0f", v }' "$T/nethogs.txt")
+    [ -s "$T/nethogs.err" ] && sed "s/^/nethogs: /" "$T/nethogs.err" | head -3 >&2
     kill "$NH" "$W" 2>/dev/null
     wait "$NH" "$W" 2>/dev/null
     awk -v run="$run" -v s="$sent" -v f="${fout:-0}" -v n="${nout:-0}" -v fc=$((f1 - f0)) \
