@@ -10,9 +10,11 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +33,8 @@ void usage()
 {
     std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
                          "auto|bpf|diag]\n"
-                         "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n");
+                         "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n"
+                         "               [--state-dir DIR]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -113,6 +116,7 @@ int main(int argc, char** argv)
     std::string mechanism = "auto";
     std::string cgroupDir;
     std::string pidFile;
+    std::string stateDir = "/var/lib/filterd";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
     for (int i = 1; i < argc; ++i) {
@@ -134,6 +138,8 @@ int main(int argc, char** argv)
             ok = value(mechanism);
         else if (a == "--cgroup")
             ok = value(cgroupDir);
+        else if (a == "--state-dir")
+            ok = value(stateDir);
         else if (a == "--pidfile") {
             ok = i + 1 < argc;
             if (ok)
@@ -185,6 +191,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "filterd: no traffic mechanism (%s)\n", why.c_str());
         return 1;
     }
+    // Blocks outlive a crash or a restart: they are in force again before any client is served.
+    if (mkdir(stateDir.c_str(), 0700) != 0 && errno != EEXIST)
+        std::fprintf(stderr, "filterd: no state folder %s: %s\n", stateDir.c_str(),
+                     std::strerror(errno));
+    backend->keepBlocksIn(stateDir + "/blocks");
     Server server(*backend, ServerOptions{socketDir, adminGid, 128});
     if (!server.listen(why)) {
         std::fprintf(stderr, "filterd: %s\n", why.c_str());

@@ -196,6 +196,8 @@ void Server::accept(int listenFd, bool writable)
         Client c;
         c.fd = fd;
         c.session = std::make_unique<Session>(m_backend, access);
+        if (writable) // paths to block are the caller's, maybe in a mount namespace of its own
+            c.session->setCallerRoot(openPeerRoot(fd));
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.fd = fd;

@@ -76,10 +76,15 @@ after_line() { sed -n "/$1/,\$p" "$3" | grep -Eq "$2"; }
 not() { ! "$@"; }
 socket_up() { [ -S "$SOCK/readonly" ]; }
 
+# The sockets of a killed service are still there: wait for this start's own ready line.
+starts() { grep -c "filterd: ready" "$T/filterd.log" 2>/dev/null; }
+started_after() { [ "$(starts)" -gt "$1" ] && socket_up; }
 start_filterd() {
-    "$FILTERD" --socket-dir "$SOCK" "$@" 2>>"$T/filterd.log" &
+    local before
+    before=$(starts)
+    "$FILTERD" --socket-dir "$SOCK" --state-dir "$T/state" "$@" 2>>"$T/filterd.log" &
     FD_PID=$!
-    wait_for socket_up
+    wait_for started_after "${before:-0}"
 }
 stop_filterd() {
     [ -n "$FD_PID" ] && kill "$1" "$FD_PID" 2>/dev/null
