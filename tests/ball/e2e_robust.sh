@@ -184,7 +184,7 @@ vb_start_wm
 printf '[General]\nBallViewerHide=true\n' >"$INI"
 vb_bg "$VB_TMP/main.log" "$HOST"
 HOST_PID=$VB_LAST_PID
-MAIN=$(vb_window_of "$HOST_PID" 420 240)
+MAIN=$(vb_window_of "$HOST_PID" 780 240)
 read -r wx wy < <(vb_geometry "$MAIN")
 xdotool mousemove $((wx + 20 + 75)) $((wy + 170 + 17)) click 1
 BALL=$(vb_window_of "$HOST_PID" 120 48)
