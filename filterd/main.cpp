@@ -10,9 +10,11 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +33,8 @@ void usage()
 {
     std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
                          "auto|bpf|diag]\n"
-                         "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n");
+                         "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n"
+                         "               [--idle-timeout SECONDS]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -113,6 +116,7 @@ int main(int argc, char** argv)
     std::string mechanism = "auto";
     std::string cgroupDir;
     std::string pidFile;
+    std::string idleSeconds = "30";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
     for (int i = 1; i < argc; ++i) {
@@ -134,6 +138,8 @@ int main(int argc, char** argv)
             ok = value(mechanism);
         else if (a == "--cgroup")
             ok = value(cgroupDir);
+        else if (a == "--idle-timeout")
+            ok = value(idleSeconds) && std::atoi(idleSeconds.c_str()) > 0;
         else if (a == "--pidfile") {
             ok = i + 1 < argc;
             if (ok)
@@ -153,6 +159,12 @@ int main(int argc, char** argv)
     }
     if (superviseMode)
         return supervise(childArgs, pidFile);
+    // Sessions are budgeted far below this; the rest is for the kernel interfaces.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::max(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 65536));
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     gid_t adminGid = 0;
     if (!adminGroup.empty()) {
@@ -185,7 +197,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "filterd: no traffic mechanism (%s)\n", why.c_str());
         return 1;
     }
-    Server server(*backend, ServerOptions{socketDir, adminGid, 128});
+    ServerOptions options;
+    options.socketDir = socketDir;
+    options.adminGroup = adminGid;
+    options.idleTimeout = std::chrono::seconds(std::atoi(idleSeconds.c_str()));
+    Server server(*backend, options);
     if (!server.listen(why)) {
         std::fprintf(stderr, "filterd: %s\n", why.c_str());
         return 1;
