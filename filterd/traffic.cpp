@@ -443,6 +443,7 @@ std::unique_ptr<DiagBackend> DiagBackend::start(std::string& error)
     }
     close(fd);
     std::unique_ptr<DiagBackend> backend(new DiagBackend());
+    backend->m_ownNamespace = netnsId(static_cast<uint32_t>(getpid()));
     backend->refresh(nullptr);
     return backend;
 }
@@ -502,6 +503,10 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
             continue;
         auto slot = m_namespaces.find(nsId);
         if (slot == m_namespaces.end()) {
+            // Users make namespaces at will; two descriptors each must not run the service out
+            // of them. The service's own namespace is always watched.
+            if (m_namespaces.size() >= MaxWatchedNamespaces && nsId != m_ownNamespace)
+                continue;
             const int nsFd = openNetns(pid);
             if (nsFd < 0)
                 continue;

@@ -124,7 +124,9 @@ private:
     };
     void refresh(std::vector<ConnectionDataItem>* live);
     void collectEvents();
+    static constexpr size_t MaxWatchedNamespaces = 256;
     std::map<uint64_t, Namespace> m_namespaces;
+    uint64_t m_ownNamespace = 0;
     std::map<uint64_t, Seen> m_sockets; // by cookie, from the last dump
     std::map<uint32_t, ConnectionDataHistoryItem> m_history;
     std::set<uint32_t> m_blockedPids;
