@@ -16,6 +16,8 @@ pkgs=(
   # running and testing for real
   xvfb xauth xdotool x11-utils x11-xserver-utils openbox imagemagick
   dbus systemd iproute2 nftables procps util-linux
+  # the filter service under a stalled FUSE file system
+  fuse3 bindfs
   libgl1-mesa-dri
   # remaking the artwork (tools/art/ballart.py) and the application icon
   python3 librsvg2-bin

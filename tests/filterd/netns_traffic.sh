@@ -265,8 +265,8 @@ scenario_fuse() {
     check "block request accepted" says block=1 "$CTL" "$SOCK" block "$T/blocked-tgen"
     kill -STOP "$BF"
     local rc
-    rc=$( (timeout -s KILL 3 stat "$T/mnt/fuse-tgen" >/dev/null 2>&1); echo $?)
-    check "the file system no longer answers" [ "$rc" = 137 ]
+    rc=$( (timeout -s KILL 3 stat -L "/proc/$FS/exe" >/dev/null 2>&1); echo $?)
+    check "asking about the process's image now hangs" [ "$rc" = 137 ]
     # Ten reads over three seconds span several of the service's once-a-second scans.
     timeout -s KILL 60 "$CTL" "$SOCK" watch 10 >"$T/watch.txt"
     check "the service answers every read meanwhile" [ "$(grep -c "ok=1 mode=2" "$T/watch.txt")" = 10 ]
