@@ -18,6 +18,8 @@ pkgs=(
   dbus systemd iproute2 nftables procps util-linux
   # the filter service under a stalled FUSE file system
   fuse3 bindfs
+  # the filter service side by side with nethogs (bench/filter_reply/side_by_side.sh)
+  iperf3 nethogs
   libgl1-mesa-dri
   # remaking the artwork (tools/art/ballart.py) and the application icon
   python3 librsvg2-bin

@@ -37,6 +37,13 @@ struct sock_rec
     uint16_t lport, rport;
     uint32_t pad;
     uint64_t rx, tx;
+    uint64_t start;
+};
+
+struct ident
+{
+    uint32_t tgid, pad;
+    uint64_t start;
 };
 
 struct hist
@@ -122,6 +129,7 @@ static void report(const uint64_t cookie, const struct sock_rec* r, vb_bpf_sock_
     s.rport = r->rport;
     s.rx = r->rx;
     s.tx = r->tx;
+    s.start = r->start;
     cb(&s, ctx);
 }
 
@@ -190,15 +198,15 @@ int vb_bpf_read_socks(struct vb_bpf* b, vb_bpf_sock_cb cb, void* ctx)
 int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.history);
-    uint32_t key, next;
-    uint32_t* prev = NULL;
+    struct ident key, next;
+    struct ident* prev = NULL;
     int n = 0;
     for (int steps = 0; steps < VB_MAX_STEPS; steps++) {
         if (bpf_map_get_next_key(fd, prev, &next))
             break;
         struct hist h;
         if (bpf_map_lookup_elem(fd, &next, &h) == 0) {
-            cb(next, h.rx, h.tx, ctx);
+            cb(next.tgid, next.start, h.rx, h.tx, ctx);
             n++;
         }
         key = next;
@@ -207,9 +215,13 @@ int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx)
     return n;
 }
 
-int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid)
+int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid, uint64_t start)
 {
-    return bpf_map_delete_elem(bpf_map__fd(b->skel->maps.history), &tgid) ? -errno : 0;
+    struct ident id;
+    memset(&id, 0, sizeof id);
+    id.tgid = tgid;
+    id.start = start;
+    return bpf_map_delete_elem(bpf_map__fd(b->skel->maps.history), &id) ? -errno : 0;
 }
 
 int vb_bpf_seed_owner(struct vb_bpf* b, uint64_t cookie, uint32_t tgid)

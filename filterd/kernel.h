@@ -22,6 +22,7 @@ struct vb_bpf_sock
     uint32_t laddr, raddr;
     uint16_t lport, rport;
     uint64_t rx, tx;
+    uint64_t start; /* the owner's start, boot-time nanoseconds; 0 when unknown */
 };
 
 /* Loads the programs and attaches them to the cgroup2 directory. NULL on failure, with a
@@ -35,13 +36,15 @@ int vb_bpf_link_ids(const struct vb_bpf* b, uint32_t* ids, int max);
  * returns how many were reported. */
 typedef void (*vb_bpf_sock_cb)(const struct vb_bpf_sock* s, void* ctx);
 int vb_bpf_read_socks(struct vb_bpf* b, vb_bpf_sock_cb cb, void* ctx);
-/* History entries of closed sockets; returns how many were reported. */
-typedef void (*vb_bpf_hist_cb)(uint32_t tgid, uint64_t rx, uint64_t tx, void* ctx);
+/* History entries of closed sockets, one per process (tgid and start time); returns how many
+ * were reported. */
+typedef void (*vb_bpf_hist_cb)(uint32_t tgid, uint64_t start, uint64_t rx, uint64_t tx, void* ctx);
 int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx);
-int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid);
+int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid, uint64_t start);
 int vb_bpf_seed_owner(struct vb_bpf* b, uint64_t cookie, uint32_t tgid);
 int vb_bpf_block_exe(struct vb_bpf* b, uint64_t ino, uint32_t kernelDev, int on);
 int vb_bpf_block_tgid(struct vb_bpf* b, uint32_t tgid, int on);
+/* denied calls, dropped packets, packets of unowned sockets, records lost to full tables */
 void vb_bpf_counters(struct vb_bpf* b, uint64_t out[4]);
 
 /* ---- sock_diag ---- */

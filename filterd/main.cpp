@@ -11,10 +11,12 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -34,7 +36,7 @@ void usage()
     std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
                          "auto|bpf|diag]\n"
                          "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n"
-                         "               [--idle-timeout SECONDS]\n");
+                         "               [--idle-timeout SECONDS] [--state-dir DIR]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -117,6 +119,7 @@ int main(int argc, char** argv)
     std::string cgroupDir;
     std::string pidFile;
     std::string idleSeconds = "30";
+    std::string stateDir = "/var/lib/filterd";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
     for (int i = 1; i < argc; ++i) {
@@ -140,6 +143,8 @@ int main(int argc, char** argv)
             ok = value(cgroupDir);
         else if (a == "--idle-timeout")
             ok = value(idleSeconds) && std::atoi(idleSeconds.c_str()) > 0;
+        else if (a == "--state-dir")
+            ok = value(stateDir);
         else if (a == "--pidfile") {
             ok = i + 1 < argc;
             if (ok)
@@ -197,6 +202,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "filterd: no traffic mechanism (%s)\n", why.c_str());
         return 1;
     }
+    // Blocks outlive a crash or a restart: they are in force again before any client is served.
+    if (mkdir(stateDir.c_str(), 0700) != 0 && errno != EEXIST)
+        std::fprintf(stderr, "filterd: no state folder %s: %s\n", stateDir.c_str(),
+                     std::strerror(errno));
+    backend->keepBlocksIn(stateDir + "/blocks");
     ServerOptions options;
     options.socketDir = socketDir;
     options.adminGroup = adminGid;

@@ -3,7 +3,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -11,6 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77 // Linux 6.5; older C library headers lack it
+#endif
 
 namespace filterd {
 
@@ -100,6 +107,54 @@ bool exeKeyOfFile(const std::string& path, ExeKey& key)
     return true;
 }
 
+bool exeKeyOfFileIn(int root, const std::string& path, ExeKey& key)
+{
+    if (root < 0)
+        return exeKeyOfFile(path, key);
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+    const int fd = static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
+    if (fd < 0)
+        return false;
+    struct stat st;
+    const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    if (ok)
+        keyOf(st, key);
+    return ok;
+}
+
+int openPeerRoot(int unixFd)
+{
+    // The pid alone could be reused between the question and the open: the peer's pidfd
+    // says afterwards whether the process opened is still the one connected.
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    if (getsockopt(unixFd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || cred.pid <= 0)
+        return -1;
+    int pidfd = -1;
+    length = sizeof pidfd;
+    if (getsockopt(unixFd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0)
+        return -1;
+    const uint32_t pid = static_cast<uint32_t>(cred.pid);
+    int root = open(procPath(pid, "root").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat theirNs, ourNs, theirRoot, ourRoot;
+    const bool sameNs = stat(procPath(pid, "ns/mnt").c_str(), &theirNs) == 0 &&
+                        stat("/proc/self/ns/mnt", &ourNs) == 0 && theirNs.st_ino == ourNs.st_ino;
+    const bool alive = syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
+    close(pidfd);
+    // Our own mounts and root: paths mean what they mean to us.
+    const bool ours = root >= 0 && sameNs && fstat(root, &theirRoot) == 0 &&
+                      stat("/", &ourRoot) == 0 && theirRoot.st_dev == ourRoot.st_dev &&
+                      theirRoot.st_ino == ourRoot.st_ino;
+    if (root >= 0 && (!alive || ours)) {
+        close(root);
+        root = -1;
+    }
+    return root;
+}
+
 void socketInodes(uint32_t pid, std::vector<uint32_t>& out)
 {
     const std::string fdDir = procPath(pid, "fd");
@@ -136,6 +191,34 @@ bool processAlive(uint32_t pid)
 {
     struct stat st;
     return stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0;
+}
+
+uint64_t startTicks(uint32_t pid)
+{
+    char buf[1024];
+    const int fd = open(procPath(pid, "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    if (n <= 0)
+        return 0;
+    buf[n] = 0;
+    // The name in parentheses may hold anything; the fields after its last ')' are fixed:
+    // state is field 3, the start time field 22.
+    const char* p = std::strrchr(buf, ')');
+    if (!p)
+        return 0;
+    ++p;
+    for (int field = 2; field < 21 && p; ++field)
+        p = std::strchr(p + 1, ' ');
+    return p ? std::strtoull(p + 1, nullptr, 10) : 0;
+}
+
+uint64_t ticksOfNanoseconds(uint64_t ns)
+{
+    static const long hz = sysconf(_SC_CLK_TCK);
+    return hz > 0 ? ns / (1000000000ull / static_cast<uint64_t>(hz)) : 0;
 }
 
 } // namespace filterd

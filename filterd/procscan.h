@@ -21,9 +21,19 @@ std::string exePath(uint32_t pid);
 bool exeKeyOfProcess(uint32_t pid, ExeKey& key);
 // The key of a regular file; false when it is none.
 bool exeKeyOfFile(const std::string& path, ExeKey& key);
+// The same for a path resolved inside root (an O_PATH directory; -1: ours), never leaving it
+// by "..", symbolic links or /proc magic links.
+bool exeKeyOfFileIn(int root, const std::string& path, ExeKey& key);
+// The root directory of the process at the other end of a Unix socket, as an O_PATH
+// descriptor; -1 when it cannot be had or is our own.
+int openPeerRoot(int unixFd);
 void socketInodes(uint32_t pid, std::vector<uint32_t>& out);
 // The inode of the process's network namespace, 0 when unknown.
 uint64_t netnsId(uint32_t pid);
 bool processAlive(uint32_t pid);
+// When the process started, in clock ticks since boot; 0 when it is gone.
+uint64_t startTicks(uint32_t pid);
+// The kernel's boot-time nanoseconds in the same ticks.
+uint64_t ticksOfNanoseconds(uint64_t ns);
 
 } // namespace filterd

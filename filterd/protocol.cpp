@@ -2,6 +2,7 @@
 #include "protocol.h"
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace filterd {
 
@@ -121,13 +122,27 @@ Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, s
             reply.error = ErrInvalidParameter;
             return reply;
         }
-        reply.error = code == CodeBlock ? m_backend.block(path) : m_backend.unblock(path);
+        reply.error =
+            code == CodeBlock ? m_backend.blockAs(m_callerRoot, path) : m_backend.unblock(path);
         return reply;
     }
     default:
         reply.error = ErrInvalidFunction;
         return reply;
     }
+}
+
+Session::~Session()
+{
+    if (m_callerRoot >= 0)
+        close(m_callerRoot);
+}
+
+void Session::setCallerRoot(int fd)
+{
+    if (m_callerRoot >= 0)
+        close(m_callerRoot);
+    m_callerRoot = fd;
 }
 
 } // namespace filterd

@@ -30,6 +30,13 @@ public:
     // An absolute path; returns an error number.
     virtual uint32_t block(const std::string& path) = 0;
     virtual uint32_t unblock(const std::string& path) = 0;
+    // The path as the caller sees it from its root directory (callerRoot, an O_PATH
+    // descriptor; -1: the service's own), which a mount namespace may make another file.
+    virtual uint32_t blockAs(int callerRoot, const std::string& path)
+    {
+        (void)callerRoot;
+        return block(path);
+    }
 };
 
 struct Reply
@@ -51,6 +58,11 @@ public:
     Session(Backend& backend, Access access, Visibility visible = {})
         : m_backend(backend), m_access(access), m_visible(std::move(visible))
     {}
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    // The caller's root directory for the paths it names; the session owns the descriptor.
+    void setCallerRoot(int fd);
     Reply handle(uint32_t code, const uint8_t* input, size_t inputLength, size_t capacity);
     Access access() const { return m_access; }
     // Whether handling this code builds a list anew (the costly part of a request).
@@ -63,6 +75,7 @@ private:
     Visibility m_visible;
     // One answer per process while a list is built.
     std::vector<std::pair<U64, bool>> m_seen;
+    int m_callerRoot = -1;
     ChunkedList m_paths{ChunkedList::Paths};
     ChunkedList m_connections{ChunkedList::Connections};
 };

@@ -255,6 +255,8 @@ void Server::accept(int listenFd, bool writable)
         c.writable = writable;
         c.session = std::make_unique<Session>(m_backend, access, std::move(visible));
         c.lastRequest = Clock::now();
+        if (writable) // paths to block are the caller's, maybe in a mount namespace of its own
+            c.session->setCallerRoot(openPeerRoot(fd));
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.fd = fd;

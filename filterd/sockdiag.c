@@ -19,6 +19,23 @@
 
 _Static_assert(sizeof(struct inet_diag_sockid) <= 48, "socket id fits");
 
+/* One datagram from the kernel; datagrams a process sent to our port are dropped, so a user's
+ * forged replies or events are never believed. */
+static ssize_t recv_kernel(int fd, void* buf, size_t length, int flags)
+{
+    for (int round = 0; round < 1024; round++) {
+        struct sockaddr_nl from;
+        socklen_t fromLength = sizeof from;
+        memset(&from, 0, sizeof from);
+        ssize_t n = recvfrom(fd, buf, length, flags, (struct sockaddr*)&from, &fromLength);
+        if (n < 0 ||
+            (fromLength >= sizeof from && from.nl_family == AF_NETLINK && from.nl_pid == 0))
+            return n;
+    }
+    errno = EAGAIN;
+    return -1;
+}
+
 static int open_here(void)
 {
     int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
@@ -135,7 +152,7 @@ static int dump_one(int fd, int family, int proto, vb_diag_cb cb, void* ctx)
         return -errno;
     static __thread char buf[65536] __attribute__((aligned(8)));
     for (int round = 0; round < 100000; round++) {
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        ssize_t n = recv_kernel(fd, buf, sizeof buf, 0);
         if (n < 0)
             return -errno;
         int left = (int)n;
@@ -190,7 +207,7 @@ int vb_diag_destroy(int fd, const struct vb_diag_entry* e)
         return -errno;
     char buf[4096] __attribute__((aligned(8)));
     for (int round = 0; round < 16; round++) {
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        ssize_t n = recv_kernel(fd, buf, sizeof buf, 0);
         if (n < 0)
             return -errno;
         int left = (int)n;
@@ -218,7 +235,9 @@ int vb_diag_read_events(int fd, vb_diag_cb cb, void* ctx)
     static __thread char buf[65536] __attribute__((aligned(8)));
     int count = 0;
     for (int round = 0; round < 4096; round++) {
-        ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        /* Anyone with CAP_NET_ADMIN in a namespace of their own may multicast to these groups;
+         * only the kernel reports sockets that really went. */
+        ssize_t n = recv_kernel(fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? count : -errno;
         int left = (int)n;

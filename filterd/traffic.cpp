@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -52,15 +53,20 @@ int openDiagIn(uint32_t pid)
 }
 
 // Every socket inode with the process that holds it, and one such process per network
-// namespace (a sock_diag dump sees only its own namespace).
+// namespace (a sock_diag dump sees only its own namespace). A socket several processes hold
+// names the others in coHolders.
 void mapSocketOwners(std::unordered_map<uint32_t, uint32_t>& owner,
-                     std::map<uint64_t, uint32_t>& namespaces)
+                     std::map<uint64_t, uint32_t>& namespaces,
+                     std::unordered_map<uint32_t, std::vector<uint32_t>>* coHolders = nullptr)
 {
     for (uint32_t pid : processIds()) {
         std::vector<uint32_t> inodes;
         socketInodes(pid, inodes);
-        for (uint32_t ino : inodes)
-            owner.emplace(ino, pid);
+        for (uint32_t ino : inodes) {
+            const auto [it, first] = owner.emplace(ino, pid);
+            if (!first && it->second != pid && coHolders)
+                (*coHolders)[ino].push_back(pid);
+        }
         if (!inodes.empty())
             namespaces.emplace(netnsId(pid), pid);
     }
@@ -171,6 +177,18 @@ void TrafficBackend::processPaths(std::vector<ProcessPath>& out)
 
 void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
 {
+    if (pids.empty())
+        return;
+    // A socket another process holds too (a listener shared across fork, a descriptor passed
+    // over a Unix socket) is that process's as well: cutting it would cut the innocent one.
+    std::unordered_set<uint32_t> sharedWithOthers;
+    for (uint32_t pid : processIds()) {
+        if (pids.count(pid))
+            continue;
+        std::vector<uint32_t> inodes;
+        socketInodes(pid, inodes);
+        sharedWithOthers.insert(inodes.begin(), inodes.end());
+    }
     std::map<uint64_t, std::pair<uint32_t, std::unordered_set<uint32_t>>> byNamespace;
     for (uint32_t pid : pids) {
         const uint64_t ns = netnsId(pid);
@@ -180,7 +198,9 @@ void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
         socketInodes(pid, inodes);
         auto& slot = byNamespace[ns];
         slot.first = pid;
-        slot.second.insert(inodes.begin(), inodes.end());
+        for (uint32_t ino : inodes)
+            if (!sharedWithOthers.count(ino))
+                slot.second.insert(ino);
     }
     for (auto& [ns, slot] : byNamespace) {
         (void)ns;
@@ -200,32 +220,59 @@ void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
 
 uint32_t TrafficBackend::block(const std::string& path)
 {
+    return blockAs(-1, path);
+}
+
+uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
+{
     ExeKey key;
-    if (!exeKeyOfFile(path, key))
+    if (!exeKeyOfFileIn(callerRoot, path, key))
         return ErrFileNotFound;
     auto it = m_blocks.find(path);
     if (it == m_blocks.end()) {
+        std::shared_ptr<const int> root;
+        if (callerRoot >= 0) {
+            const int fd = fcntl(callerRoot, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0)
+                return ErrNotEnoughMemory;
+            root = std::shared_ptr<const int>(new int(fd), [](const int* p) {
+                close(*p);
+                delete p;
+            });
+        }
         if (!setExeBlocked(key, true))
             return ErrNotEnoughMemory;
-        it = m_blocks.emplace(path, Block{key, {}}).first;
+        it = m_blocks.emplace(path, Block{{key}, {}, std::move(root)}).first;
+        m_pendingBlocks.erase(path);
+        saveBlocks();
     }
-    blockNewProcesses();
+    blockNewProcesses(runningImages());
     return ErrSuccess;
+}
+
+bool TrafficBackend::keyBlockedElsewhere(const std::string& path, const ExeKey& key) const
+{
+    // Another blocked path may name the same file (a link).
+    for (const auto& [other, b] : m_blocks)
+        if (other != path)
+            for (const ExeKey& k : b.keys)
+                if (k == key)
+                    return true;
+    return false;
 }
 
 uint32_t TrafficBackend::unblock(const std::string& path)
 {
+    if (m_pendingBlocks.erase(path))
+        saveBlocks();
     auto it = m_blocks.find(path);
     if (it == m_blocks.end())
         return ErrSuccess; // nothing to undo is no failure
-    // Another blocked path may name the same file (a link); keep its key then.
-    bool shared = false;
-    for (const auto& [other, b] : m_blocks)
-        if (other != path && b.key == it->second.key)
-            shared = true;
-    if (!shared)
-        setExeBlocked(it->second.key, false);
-    for (uint32_t pid : it->second.pids) {
+    for (const ExeKey& key : it->second.keys)
+        if (!keyBlockedElsewhere(path, key))
+            setExeBlocked(key, false);
+    for (const auto& [pid, start] : it->second.pids) {
+        (void)start;
         bool stillBlocked = false;
         for (const auto& [other, b] : m_blocks)
             if (other != path && b.pids.count(pid))
@@ -234,22 +281,121 @@ uint32_t TrafficBackend::unblock(const std::string& path)
             setPidBlocked(pid, false);
     }
     m_blocks.erase(it);
+    saveBlocks();
     return ErrSuccess;
 }
 
-void TrafficBackend::blockNewProcesses()
+TrafficBackend::Images TrafficBackend::runningImages()
+{
+    Images images;
+    for (uint32_t pid : processIds()) {
+        ExeKey key;
+        if (exeKeyOfProcess(pid, key))
+            images.emplace_back(pid, key);
+    }
+    return images;
+}
+
+void TrafficBackend::followBlockedPaths(const Images& images)
+{
+    for (auto it = m_pendingBlocks.begin(); it != m_pendingBlocks.end();) {
+        const std::string path = *it++;
+        block(path); // leaves the set once the path names a file again
+    }
+    if (m_blocks.empty())
+        return;
+    // Images still run by some process; an older image nobody runs any more is let go, so
+    // its inode, once reused for another file, blocks nothing.
+    auto isRunning = [&](const ExeKey& key) {
+        for (const auto& [pid, k] : images)
+            if (k == key)
+                return true;
+        return false;
+    };
+    for (auto& [path, b] : m_blocks) {
+        ExeKey now;
+        // An upgrade puts a new file under the blocked path: block it as well.
+        // A caller's own mounts may be gone with it (the name would fall through to what is
+        // under them): only paths of our own root are followed.
+        if (!b.root && exeKeyOfFile(path, now) && !(now == b.keys.front())) {
+            bool known = false;
+            for (const ExeKey& k : b.keys)
+                known = known || k == now;
+            if (!known && setExeBlocked(now, true)) {
+                b.keys.insert(b.keys.begin(), now);
+            } else if (known) {
+                auto k = std::find(b.keys.begin(), b.keys.end(), now);
+                std::rotate(b.keys.begin(), k, k + 1);
+            }
+        }
+        for (auto k = b.keys.begin() + 1; k != b.keys.end();) {
+            if (isRunning(*k)) {
+                ++k;
+                continue;
+            }
+            const ExeKey old = *k;
+            k = b.keys.erase(k);
+            if (!keyBlockedElsewhere(path, old))
+                setExeBlocked(old, false);
+        }
+    }
+}
+
+void TrafficBackend::keepBlocksIn(const std::string& stateFile)
+{
+    m_stateFile = stateFile;
+    if (m_stateFile.empty())
+        return;
+    std::ifstream in(m_stateFile, std::ios::binary);
+    std::string path;
+    // NUL-separated: a path may hold any other byte. Bounded like the block table itself.
+    for (size_t n = 0; n < 1024 && std::getline(in, path, '\0'); ++n) {
+        if (path.empty() || path[0] != '/')
+            continue;
+        if (block(path) != ErrSuccess)
+            m_pendingBlocks.insert(path);
+    }
+    std::fprintf(stderr, "filterd: restored %zu blocks (%zu waiting for their file)\n",
+                 m_blocks.size(), m_pendingBlocks.size());
+}
+
+void TrafficBackend::saveBlocks()
+{
+    if (m_stateFile.empty())
+        return;
+    std::string data;
+    for (const auto& [path, b] : m_blocks)
+        if (!b.root)
+            data += path + '\0';
+    for (const std::string& path : m_pendingBlocks)
+        data += path + '\0';
+    // Written aside and renamed, so a crash leaves the old list or the new one, never half.
+    const std::string tmp = m_stateFile + ".new";
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "filterd: cannot save the blocks in %s\n", tmp.c_str());
+        return;
+    }
+    const bool written =
+        write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && fsync(fd) == 0;
+    close(fd);
+    if (!written || rename(tmp.c_str(), m_stateFile.c_str()) != 0) {
+        std::fprintf(stderr, "filterd: cannot save the blocks in %s\n", m_stateFile.c_str());
+        unlink(tmp.c_str());
+    }
+}
+
+void TrafficBackend::blockNewProcesses(const Images& images)
 {
     if (m_blocks.empty())
         return;
     std::set<uint32_t> fresh;
-    for (uint32_t pid : processIds()) {
-        ExeKey key;
-        if (!exeKeyOfProcess(pid, key))
-            continue;
+    for (const auto& [pid, key] : images) {
         for (auto& [path, b] : m_blocks) {
             (void)path;
-            if (b.key == key && !b.pids.count(pid)) {
-                b.pids.insert(pid);
+            const bool match = std::find(b.keys.begin(), b.keys.end(), key) != b.keys.end();
+            if (match && !b.pids.count(pid)) {
+                b.pids.emplace(pid, startTicks(pid));
                 setPidBlocked(pid, true);
                 fresh.insert(pid);
             }
@@ -260,8 +406,8 @@ void TrafficBackend::blockNewProcesses()
     for (auto& [path, b] : m_blocks) {
         (void)path;
         for (auto pit = b.pids.begin(); pit != b.pids.end();) {
-            if (!processAlive(*pit)) {
-                setPidBlocked(*pit, false);
+            if (startTicks(pit->first) != pit->second) {
+                setPidBlocked(pit->first, false);
                 pit = b.pids.erase(pit);
             } else {
                 ++pit;
@@ -276,23 +422,32 @@ void TrafficBackend::tick()
     if (now - m_lastScan < std::chrono::milliseconds(900))
         return;
     m_lastScan = now;
-    blockNewProcesses();
-    for (auto it = m_knownPaths.begin(); it != m_knownPaths.end();) {
-        const uint32_t pid = it->first;
+    if (!m_blocks.empty() || !m_pendingBlocks.empty()) {
+        const Images images = runningImages();
+        followBlockedPaths(images);
+        blockNewProcesses(images);
+    }
+    // Every process with a name or a history, whether or not its path was ever learned (one
+    // forked without exec never gets one).
+    std::set<uint32_t> pids;
+    for (const auto& [pid, path] : m_knownPaths)
+        pids.insert(pid);
+    for (uint32_t pid : historyPids())
+        pids.insert(pid);
+    for (uint32_t pid : pids) {
         if (processAlive(pid)) {
             m_deadSince.erase(pid);
-            ++it;
             continue;
         }
         auto dead = m_deadSince.emplace(pid, now).first;
         if (now - dead->second > HistoryGrace) {
             forgetHistory(pid);
             m_deadSince.erase(dead);
-            it = m_knownPaths.erase(it);
-        } else {
-            ++it;
+            m_knownPaths.erase(pid);
         }
     }
+    for (auto it = m_deadSince.begin(); it != m_deadSince.end();)
+        it = pids.count(it->first) ? std::next(it) : m_deadSince.erase(it);
 }
 
 // ---- cgroup BPF ----
@@ -370,10 +525,16 @@ void onSock(const vb_bpf_sock* s, void* ctx)
     r->owners.push_back(s->tgid);
 }
 
-void onHistory(uint32_t tgid, uint64_t rx, uint64_t tx, void* ctx)
+struct HistoryEntry
 {
-    static_cast<std::map<uint32_t, ConnectionDataHistoryItem>*>(ctx)->emplace(
-        tgid, ConnectionDataHistoryItem{tgid, rx, tx});
+    uint32_t tgid;
+    uint64_t start;
+    uint64_t rx, tx;
+};
+
+void onHistory(uint32_t tgid, uint64_t start, uint64_t rx, uint64_t tx, void* ctx)
+{
+    static_cast<std::vector<HistoryEntry>*>(ctx)->push_back(HistoryEntry{tgid, start, rx, tx});
 }
 
 } // namespace
@@ -383,19 +544,63 @@ bool BpfBackend::connections(std::vector<ConnectionDataItem>& live,
 {
     // History first: a socket closing between the two reads is then missing once and counted
     // at the next read, instead of being counted twice.
-    std::map<uint32_t, ConnectionDataHistoryItem> hist;
-    vb_bpf_read_history(m_bpf, onHistory, &hist);
+    std::vector<HistoryEntry> entries;
+    vb_bpf_read_history(m_bpf, onHistory, &entries);
     SockRead r{&live, {}, {}};
     vb_bpf_read_socks(m_bpf, onSock, &r);
     for (uint32_t pid : r.owners)
         notePid(pid);
-    m_historyPids.clear();
-    for (const auto& [pid, h] : hist) {
-        history.push_back(h);
-        m_historyPids.insert(pid);
+    // The wire names a process by its pid alone. A pid now held by a later process shows that
+    // process's bytes only; what the earlier holder left is gone with it. Of several gone
+    // holders, the latest is the one the pid's row still stands for.
+    std::map<uint32_t, uint64_t> current; // pid -> start ticks of its live holder, 0: none
+    std::map<uint32_t, HistoryEntry> chosen;
+    m_historyIdents.clear();
+    for (const HistoryEntry& e : entries) {
+        auto c = current.find(e.tgid);
+        if (c == current.end())
+            c = current.emplace(e.tgid, startTicks(e.tgid)).first;
+        const uint64_t liveStart = c->second;
+        const uint64_t start = ticksOfNanoseconds(e.start);
+        if (liveStart && e.start && start < liveStart) {
+            vb_bpf_forget_history(m_bpf, e.tgid, e.start);
+            continue;
+        }
+        m_historyIdents[e.tgid].insert(e.start);
+        auto& slot = chosen[e.tgid];
+        if (liveStart) {
+            // Alive: its own entry, plus any of unknown start (sockets seeded at start-up).
+            slot.tgid = e.tgid;
+            slot.rx += e.rx;
+            slot.tx += e.tx;
+        } else if (!slot.tgid || e.start >= slot.start) {
+            slot = e;
+        }
+    }
+    for (const auto& [pid, e] : chosen) {
+        history.push_back(ConnectionDataHistoryItem{pid, e.rx, e.tx});
         notePid(pid);
     }
+    logLosses();
     return true;
+}
+
+void BpfBackend::logLosses()
+{
+    // Packets the tables could not attribute are bytes missing from the figures: say so when
+    // their number grows, once per read at most.
+    static const char* const names[4] = {"denied calls", "dropped packets",
+                                         "packets of unowned sockets",
+                                         "records lost (tables full)"};
+    uint64_t now[4];
+    vb_bpf_counters(m_bpf, now);
+    for (int i = 2; i < 4; ++i) {
+        if (now[i] > m_reportedLosses[i])
+            std::fprintf(stderr, "filterd: %s: %llu (+%llu)\n", names[i],
+                         static_cast<unsigned long long>(now[i]),
+                         static_cast<unsigned long long>(now[i] - m_reportedLosses[i]));
+        m_reportedLosses[i] = now[i];
+    }
 }
 
 bool BpfBackend::setExeBlocked(const ExeKey& key, bool on)
@@ -410,13 +615,20 @@ bool BpfBackend::setPidBlocked(uint32_t pid, bool on)
 
 void BpfBackend::forgetHistory(uint32_t pid)
 {
-    vb_bpf_forget_history(m_bpf, pid);
-    m_historyPids.erase(pid);
+    auto it = m_historyIdents.find(pid);
+    if (it == m_historyIdents.end())
+        return;
+    for (uint64_t start : it->second)
+        vb_bpf_forget_history(m_bpf, pid, start);
+    m_historyIdents.erase(it);
 }
 
-bool BpfBackend::hasHistory(uint32_t pid) const
+std::vector<uint32_t> BpfBackend::historyPids() const
 {
-    return m_historyPids.count(pid) != 0;
+    std::vector<uint32_t> out;
+    for (const auto& [pid, starts] : m_historyIdents)
+        out.push_back(pid);
+    return out;
 }
 
 std::string BpfBackend::installed() const
@@ -553,15 +765,16 @@ DiagBackend::~DiagBackend()
 void DiagBackend::collectEvents()
 {
     for (auto& [id, ns] : m_namespaces) {
-        (void)id;
         if (ns.eventFd < 0)
             continue;
         Collected c;
         vb_diag_read_events(ns.eventFd, collect, &c);
         for (const vb_diag_entry& e : c.entries) {
             auto it = m_sockets.find(e.cookie);
-            if (it == m_sockets.end())
-                continue; // opened and closed between two dumps: no owner to give it to
+            // Opened and closed between two dumps: no owner to give it to. A socket of
+            // another namespace cannot end by a notification from this one.
+            if (it == m_sockets.end() || it->second.ns != id)
+                continue;
             ConnectionDataHistoryItem& h = m_history[it->second.pid];
             h.processId = it->second.pid;
             h.bytesIn += e.hasCounters ? e.bytesIn : it->second.in;
@@ -577,7 +790,19 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
     // One dump per network namespace that holds a process; owners from the processes' fds.
     std::unordered_map<uint32_t, uint32_t> owner;
     std::map<uint64_t, uint32_t> present;
-    mapSocketOwners(owner, present);
+    std::unordered_map<uint32_t, std::vector<uint32_t>> coHolders;
+    mapSocketOwners(owner, present, &coHolders);
+    // Cut a socket only when every process holding it is blocked.
+    auto allBlocked = [&](uint32_t ino, uint32_t first) {
+        if (!m_blockedPids.count(first))
+            return false;
+        auto co = coHolders.find(ino);
+        if (co != coHolders.end())
+            for (uint32_t pid : co->second)
+                if (!m_blockedPids.count(pid))
+                    return false;
+        return true;
+    };
     for (auto it = m_namespaces.begin(); it != m_namespaces.end();) {
         if (!present.count(it->first)) {
             close(it->second.queryFd);
@@ -627,9 +852,9 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
             auto o = owner.find(e.inode);
             if (o == owner.end() || e.state == 10 /* listening */)
                 continue;
-            if (m_blockedPids.count(o->second))
+            if (allBlocked(e.inode, o->second))
                 vb_diag_destroy(slot->second.queryFd, &e);
-            now[e.cookie] = Seen{o->second, e.bytesIn, e.bytesOut, nsId};
+            now[e.cookie] = Seen{nsId, o->second, e.bytesIn, e.bytesOut};
             if (live) {
                 ConnectionDataItem l;
                 l.processId = o->second;
@@ -699,9 +924,12 @@ void DiagBackend::forgetHistory(uint32_t pid)
     m_history.erase(pid);
 }
 
-bool DiagBackend::hasHistory(uint32_t pid) const
+std::vector<uint32_t> DiagBackend::historyPids() const
 {
-    return m_history.count(pid) != 0;
+    std::vector<uint32_t> out;
+    for (const auto& [pid, h] : m_history)
+        out.push_back(pid);
+    return out;
 }
 
 } // namespace filterd

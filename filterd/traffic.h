@@ -32,10 +32,15 @@ class TrafficBackend : public Backend
 public:
     void processPaths(std::vector<ProcessPath>& out) override;
     uint32_t block(const std::string& path) override;
+    uint32_t blockAs(int callerRoot, const std::string& path) override;
     uint32_t unblock(const std::string& path) override;
     // Periodic upkeep (four times a second): forgets the history of processes gone for a
-    // while, and catches processes of blocked images started since the last look.
+    // while, catches processes of blocked images started since the last look, and follows a
+    // blocked path to the new file when the program is replaced on disk.
     virtual void tick();
+    // Where the block list is kept across restarts (empty: nowhere). Restores the blocks saved
+    // there; called before any client is served.
+    void keepBlocksIn(const std::string& stateFile);
     virtual const char* mechanism() const = 0;
     // What the service installed in the kernel, for its start-up line.
     virtual std::string installed() const { return std::string(); }
@@ -48,20 +53,35 @@ public:
 protected:
     struct Block
     {
-        ExeKey key;
-        std::set<uint32_t> pids;
+        // The file the path names now, first, then older images that still run.
+        std::vector<ExeKey> keys;
+        // Its processes, each with its start, so a reused pid is not taken for one of them.
+        std::map<uint32_t, uint64_t> pids;
+        // The caller's root the path is resolved in (null: ours); such a block is not kept
+        // across restarts, as the caller's namespace does not outlive it knowingly.
+        std::shared_ptr<const int> root;
     };
     virtual bool setExeBlocked(const ExeKey& key, bool on) = 0;
     virtual bool setPidBlocked(uint32_t pid, bool on) = 0;
     virtual void forgetHistory(uint32_t pid) = 0;
-    virtual bool hasHistory(uint32_t pid) const = 0;
+    // Processes with history, live or gone, named or not.
+    virtual std::vector<uint32_t> historyPids() const = 0;
     // Destroys every TCP and UDP socket the given processes hold, in their own namespaces.
     void destroySockets(const std::set<uint32_t>& pids);
     // Remembers the image path of a process seen with traffic, for its dead rows later.
     void notePid(uint32_t pid);
-    void blockNewProcesses();
+    // Each process with the key of its image, read once per look.
+    using Images = std::vector<std::pair<uint32_t, ExeKey>>;
+    static Images runningImages();
+    void blockNewProcesses(const Images& images);
+    void followBlockedPaths(const Images& images);
+    bool keyBlockedElsewhere(const std::string& path, const ExeKey& key) const;
+    void saveBlocks();
 
     std::map<std::string, Block> m_blocks;
+    // Restored paths that named no file yet (a program being reinstalled): tried again.
+    std::set<std::string> m_pendingBlocks;
+    std::string m_stateFile;
     std::map<uint32_t, std::string> m_knownPaths;
     // Images of recent execs, bounded; consulted for processes that are gone when first seen.
     std::map<uint32_t, std::string> m_execPaths;
@@ -87,13 +107,16 @@ protected:
     bool setExeBlocked(const ExeKey& key, bool on) override;
     bool setPidBlocked(uint32_t pid, bool on) override;
     void forgetHistory(uint32_t pid) override;
-    bool hasHistory(uint32_t pid) const override;
+    std::vector<uint32_t> historyPids() const override;
 
 private:
     explicit BpfBackend(vb_bpf* b) : m_bpf(b) {}
     void seedExistingSockets();
+    void logLosses();
     vb_bpf* m_bpf;
-    std::set<uint32_t> m_historyPids;
+    // The kernel's history entries by pid: each process identity (start time) under that pid.
+    std::map<uint32_t, std::set<uint64_t>> m_historyIdents;
+    uint64_t m_reportedLosses[4] = {0, 0, 0, 0};
 };
 
 // Opens the sock_diag sockets of network namespaces on a thread of its own: entering a
@@ -139,7 +162,7 @@ protected:
     bool setExeBlocked(const ExeKey& key, bool on) override;
     bool setPidBlocked(uint32_t pid, bool on) override;
     void forgetHistory(uint32_t pid) override;
-    bool hasHistory(uint32_t pid) const override;
+    std::vector<uint32_t> historyPids() const override;
 
 private:
     struct Namespace
@@ -149,10 +172,10 @@ private:
     };
     struct Seen
     {
+        uint64_t ns = 0; // whose destroy notifications may end it
         uint32_t pid = 0;
         uint64_t in = 0;
         uint64_t out = 0;
-        uint64_t ns = 0;
     };
     void refresh(std::vector<ConnectionDataItem>* live);
     void collectEvents();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the host's own documents call: show the ball again, quit, keep a screen capture.
+// What the host's own documents call: show the ball again, refresh the boost list, quit, keep a
+// screen capture and say where it went.
 #pragma once
 
 #include <QImage>
@@ -15,10 +16,18 @@ public:
         : QObject(parent), m_showBall(std::move(showBall))
     {}
     Q_INVOKABLE void showBall();
+    Q_INVOKABLE void refreshList();
+    void setRefreshList(std::function<void()> refresh) { m_refreshList = std::move(refresh); }
     Q_INVOKABLE void quit();
     // Writes the capture into the user's pictures folder; the path, empty on failure.
     Q_INVOKABLE QString saveCapture(const QImage& image);
 
+public Q_SLOTS:
+    void onLastFix(uint count, quint64 bytes);
+
 private:
+    static void tellUser(const QString& savedPath);
+
     std::function<void()> m_showBall;
+    std::function<void()> m_refreshList;
 };

@@ -7,6 +7,7 @@
 #include "helper/setsmanager.h"
 #include "hostbridge.h"
 #include "lib/verdantball.h"
+#include "procs/procdatalist.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -34,24 +35,40 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+volatile sig_atomic_t g_quitSignal = 0;
+// Time the event loop gets to wind down after SIGTERM/SIGINT before the host ends regardless.
+constexpr unsigned kQuitGraceS = 3;
 
-void onSignal(int)
+// The GUI thread may be stuck (a skin's script, a read that blocks): the pipe asks it to quit,
+// the alarm ends the process when it cannot, and a second signal ends it at once.
+void onSignal(int sig)
 {
+    if (g_quitSignal)
+        ::_exit(128 + g_quitSignal);
+    g_quitSignal = sig;
     const char c = 1;
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+    ::alarm(kQuitGraceS);
 }
 
-// Qt aborts with a long story when it has no display; say it in one line and leave.
+void onQuitGraceOver(int)
+{
+    ::_exit(128 + g_quitSignal);
+}
+
+// Qt aborts with a long story when it has no display; say it in one line and leave. The ball
+// is an X11 client (its hot key, shape and window list need X, XWayland on a Wayland desktop),
+// so without an explicit platform it needs DISPLAY, whatever WAYLAND_DISPLAY says.
 bool haveDisplay(QString& why)
 {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && !platform.startsWith("xcb"))
-        return true; // offscreen, wayland, ...: Qt decides
+        return true; // offscreen, wayland, ...: asked for explicitly, so Qt decides
     const QByteArray display = qgetenv("DISPLAY");
     if (display.isEmpty()) {
-        if (!qgetenv("WAYLAND_DISPLAY").isEmpty() && platform.isEmpty())
-            return true;
-        why = QStringLiteral("no display: DISPLAY is not set");
+        why = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                  ? QStringLiteral("no display: DISPLAY is not set")
+                  : QStringLiteral("no X display: DISPLAY is not set (XWayland is needed)");
         return false;
     }
     xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
@@ -82,6 +99,17 @@ void installSignalHandlers(QGuiApplication& app)
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sa.sa_handler = onQuitGraceOver;
+    sigaction(SIGALRM, &sa, nullptr);
+}
+
+// The whole desktop, every screen at its place in the virtual desktop.
+QRect desktopGeometry()
+{
+    QRect all;
+    for (QScreen* s : QGuiApplication::screens())
+        all |= s->geometry();
+    return all;
 }
 
 int runScreenCapture(QGuiApplication& app)
@@ -92,8 +120,7 @@ int runScreenCapture(QGuiApplication& app)
     view.setFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
     view.setResizeMode(QQuickView::SizeRootObjectToView);
     view.rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        view.setGeometry(s->geometry());
+    view.setGeometry(desktopGeometry());
     view.setMainQmlFile(QStringLiteral("qrc:/host/ScreenCapture.qml"));
     if (!view.rootObject())
         return 1;
@@ -101,6 +128,17 @@ int runScreenCapture(QGuiApplication& app)
     view.show();
     view.requestActivate();
     return app.exec();
+}
+
+// One line whenever the boost list's rows change, for whoever watches the host.
+void logBoostList(QAbstractItemModel& list)
+{
+    QObject::connect(&list, &QAbstractItemModel::layoutChanged, &list, [&list] {
+        QStringList names;
+        for (int i = 0; i < list.rowCount(); ++i)
+            names << list.data(list.index(i, 0), ProcDataList::role_name).toString();
+        qInfo("verdant-ball-host: boost list: %s", qPrintable(names.join(QStringLiteral(", "))));
+    });
 }
 
 } // namespace
@@ -173,12 +211,29 @@ int main(int argc, char** argv)
         api->showAtPos(ball);
     });
     mainWindow.rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
+    // The main window shows the Office boost list, shared with the ball, as any host may.
+    std::shared_ptr<ProcDataList> boostList = api->procDataList(ball, 0);
+    bridge.setRefreshList([api, list = boostList.get()] { api->beginEnum(list); });
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), boostList.get());
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("Ball"), ball);
+    QObject::connect(&mainWindow, &QWindow::visibleChanged, &bridge, [&bridge](bool shown) {
+        if (shown)
+            bridge.refreshList(); // nothing to do while the list is up to date
+    });
+    logBoostList(*boostList);
+    QObject::connect(ball, SIGNAL(lastFixInfoChanged(uint, quint64)), &bridge,
+                     SLOT(onLastFix(uint, quint64)));
     mainWindow.setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
 
     QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(show()));
     QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(requestActivate()));
     QObject::connect(ball, SIGNAL(hided()), &mainWindow, SLOT(show()));
-    QObject::connect(&mainWindow, &BaseView::closed, &app, &QGuiApplication::quit);
+    // Closing the main window leaves the ball running (Quit ends both); with the ball hidden
+    // nothing would be left to reach the host by, so then it ends.
+    QObject::connect(&mainWindow, &BaseView::closed, &app, [&app, ball] {
+        if (!ball->isVisible())
+            app.quit();
+    });
     QObject::connect(ball, &QQuickWindow::frameSwapped, ball, [] {
         static bool once = false;
         if (!once) {
@@ -196,6 +251,8 @@ int main(int argc, char** argv)
     }
 
     const int rc = app.exec();
+    mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), nullptr);
+    boostList.reset();
     api->destroyBall(ball);
     qInfo("verdant-ball-host: bye");
     return rc;

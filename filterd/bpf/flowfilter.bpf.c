@@ -2,12 +2,15 @@
 /* In-kernel half of the filter service, attached at the cgroup2 root so that it sees every
  * socket of every network namespace.
  *
- * Accounting: each socket's owner (the process that created, connected or sent on it) lives in
- * socket storage, cloned to accepted children so a server's connections belong to the server.
- * Payload bytes are counted per socket cookie while the socket is open; when the socket is
- * released its counters move into the owner's history in the same program, so nothing is lost
- * between two reads, and bytes that still flow after the release (a TCP send buffer draining)
- * go straight to the history.
+ * Accounting: each socket's owner (the process that created, connected, bound or sent on it
+ * last) lives in socket storage, cloned to accepted children so a server's connections belong
+ * to the server. A process is named by its tgid and its start time, so a reused pid never
+ * inherits a dead process's bytes. Payload bytes are counted per socket cookie while the
+ * socket is open; when the socket is released its counters move into the owner's history in
+ * the same program, so nothing is lost between two reads, and bytes that still flow after the
+ * release (a TCP send buffer draining) go straight to the history. When another process takes
+ * a shared socket over, what the previous one moved goes to its history first, so each
+ * process keeps its own bytes instead of the whole count jumping between them.
  *
  * Blocking: by executable (inode, device) for new sockets, connects, sends and binds, checked
  * against the calling task itself; and by owner for packets of sockets that are already open.
@@ -23,6 +26,13 @@
 struct owner {
 	__u32 tgid;
 	__u32 released;
+	__u64 start; /* the process's start, boot-time nanoseconds; 0 when unknown */
+};
+
+struct ident {
+	__u32 tgid;
+	__u32 pad;
+	__u64 start;
 };
 
 struct exe_key {
@@ -42,6 +52,7 @@ struct sock_rec {
 	__u32 pad;
 	__u64 rx;
 	__u64 tx;
+	__u64 start;
 };
 
 struct hist {
@@ -61,7 +72,7 @@ struct {
 	__uint(type, BPF_MAP_TYPE_HASH);
 	__uint(max_entries, 32768);
 	__uint(map_flags, BPF_F_NO_PREALLOC);
-	__type(key, __u32);
+	__type(key, struct ident);
 	__type(value, struct hist);
 } history SEC(".maps");
 
@@ -111,11 +122,19 @@ static __always_inline int task_blocked(__u32 tgid)
 	return bpf_map_lookup_elem(&blocked_exe, &k) != 0;
 }
 
+static __always_inline __u64 current_start(void)
+{
+	struct task_struct *t = bpf_get_current_task_btf();
+	return t->group_leader->start_boottime;
+}
+
 static __always_inline void set_owner(struct bpf_sock *sk, __u32 tgid)
 {
 	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
-	if (o && !o->released)
+	if (o && !o->released) {
 		o->tgid = tgid;
+		o->start = current_start();
+	}
 }
 
 SEC("cgroup/sock_create")
@@ -167,13 +186,14 @@ SEC("cgroup/bind6") int vb_bind6(struct bpf_sock_addr *ctx)
 	return addr_hook(ctx);
 }
 
-static __always_inline void add_history(__u32 tgid, __u64 rx, __u64 tx)
+static __always_inline void add_history(__u32 tgid, __u64 start, __u64 rx, __u64 tx)
 {
-	struct hist *h = bpf_map_lookup_elem(&history, &tgid);
+	struct ident id = {.tgid = tgid, .pad = 0, .start = start};
+	struct hist *h = bpf_map_lookup_elem(&history, &id);
 	if (!h) {
 		struct hist z = {};
-		bpf_map_update_elem(&history, &tgid, &z, BPF_NOEXIST);
-		h = bpf_map_lookup_elem(&history, &tgid);
+		bpf_map_update_elem(&history, &id, &z, BPF_NOEXIST);
+		h = bpf_map_lookup_elem(&history, &id);
 		if (!h) {
 			__sync_fetch_and_add(&lost_records, 1);
 			return;
@@ -183,18 +203,27 @@ static __always_inline void add_history(__u32 tgid, __u64 rx, __u64 tx)
 	__sync_fetch_and_add(&h->tx, tx);
 }
 
+/* Moves a socket's record into its owner's history. The packet path and the release may both
+ * try at once; only the one whose delete succeeds books the bytes. */
+static __always_inline void retire(__u64 cookie)
+{
+	struct sock_rec *r = bpf_map_lookup_elem(&socks, &cookie);
+	if (!r)
+		return;
+	__u32 tgid = r->tgid;
+	__u64 start = r->start, rx = r->rx, tx = r->tx;
+	if (bpf_map_delete_elem(&socks, &cookie) == 0)
+		add_history(tgid, start, rx, tx);
+}
+
 SEC("cgroup/sock_release")
 int vb_sock_release(struct bpf_sock *sk)
 {
 	__u64 cookie = bpf_get_socket_cookie(sk);
 	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, 0);
-	struct sock_rec *r = bpf_map_lookup_elem(&socks, &cookie);
 	if (o)
-		o->released = 1;
-	if (r) {
-		add_history(r->tgid, r->rx, r->tx);
-		bpf_map_delete_elem(&socks, &cookie);
-	}
+		__sync_fetch_and_add(&o->released, 1);
+	retire(cookie);
 	return 1;
 }
 
@@ -252,9 +281,11 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 		return 1;
 	__u64 cookie = bpf_get_socket_cookie(skb);
 	__u32 tgid = 0, released = 0;
+	__u64 start = 0;
 	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, 0);
 	if (o) {
 		tgid = o->tgid;
+		start = o->start;
 		released = o->released;
 	} else {
 		__u32 *seeded = bpf_map_lookup_elem(&cookie_owner, &cookie);
@@ -276,7 +307,7 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 	__u64 len = payload_len(skb);
 	if (released) {
 		if (len)
-			add_history(tgid, egress ? 0 : len, egress ? len : 0);
+			add_history(tgid, start, egress ? 0 : len, egress ? len : 0);
 		return 1;
 	}
 	if (sk->state == TCP_LISTEN && sk->protocol == IPPROTO_TCP)
@@ -285,14 +316,32 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 	if (!r) {
 		struct sock_rec n = {};
 		n.tgid = tgid;
+		n.start = start;
 		n.family = sk->family;
 		n.proto = sk->protocol;
 		bpf_map_update_elem(&socks, &cookie, &n, BPF_NOEXIST);
+		/* Released while the record was being made: its release found nothing to retire, so
+		 * retire it here, or it would stay behind as a live socket of a gone process. */
+		if (o && __sync_fetch_and_add(&o->released, 0)) {
+			retire(cookie);
+			if (len)
+				add_history(tgid, start, egress ? 0 : len, egress ? len : 0);
+			return 1;
+		}
 		r = bpf_map_lookup_elem(&socks, &cookie);
 		if (!r) {
 			__sync_fetch_and_add(&lost_records, 1);
 			return 1;
 		}
+	}
+	if (r->tgid != tgid || r->start != start) {
+		/* A shared socket changed hands: the previous mover keeps what it moved. */
+		__u64 rx = __sync_lock_test_and_set(&r->rx, 0);
+		__u64 tx = __sync_lock_test_and_set(&r->tx, 0);
+		if (rx || tx)
+			add_history(r->tgid, r->start, rx, tx);
+		r->tgid = tgid;
+		r->start = start;
 	}
 	if (!r->lport || !r->rport) {
 		if (sk->family == AF_INET) {
@@ -314,7 +363,6 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 		r->lport = sk->src_port;
 		r->rport = bpf_ntohs(sk->dst_port);
 	}
-	r->tgid = tgid;
 	if (egress)
 		__sync_fetch_and_add(&r->tx, len);
 	else

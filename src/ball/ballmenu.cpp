@@ -15,7 +15,7 @@ QString text(const char* source)
 }
 } // namespace
 
-BallMenuItems makeBallMenuItems(QObject* parent, bool hotKeyRegistered, bool skinChooserAvailable)
+BallMenuItems makeBallMenuItems(QObject* parent, bool hotKeyRegistered)
 {
     BallMenuItems m;
     m.openPanel =
@@ -26,8 +26,7 @@ BallMenuItems makeBallMenuItems(QObject* parent, bool hotKeyRegistered, bool ski
                          : text(QT_TRANSLATE_NOOP("QObject", "Screen Capture")),
         parent, true, true, QStringLiteral(":/Ball/Skins/images/icon_Screenshots_18.png"));
     m.changeSkin = new MenuActions(text(QT_TRANSLATE_NOOP("QObject", "Change Skin")), parent, false,
-                                   skinChooserAvailable,
-                                   QStringLiteral(":/Ball/Skins/images/icon_skin_18.png"));
+                                   true, QStringLiteral(":/Ball/Skins/images/icon_skin_18.png"));
     m.hide = new MenuActions(text(QT_TRANSLATE_NOOP("QObject", "Hide")), parent, true, true,
                              QStringLiteral(":/Ball/Skins/images/icon_hide_12.png"));
     m.openSuite = new MenuActions(text(QT_TRANSLATE_NOOP("QObject", "Open Verdant Suite")), parent,

@@ -24,7 +24,7 @@ struct BallMenuItems
 };
 
 // Creates the items as children of parent. The capture item names its hot key only while the
-// key is registered; "Change Skin" is offered only when a skin chooser exists.
-BallMenuItems makeBallMenuItems(QObject* parent, bool hotKeyRegistered, bool skinChooserAvailable);
+// key is registered.
+BallMenuItems makeBallMenuItems(QObject* parent, bool hotKeyRegistered);
 
 } // namespace vb::ball

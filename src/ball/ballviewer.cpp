@@ -8,6 +8,7 @@
 #include "ball/qmlapplicationviewer.h"
 #include "ball/releasenote.h"
 #include "ball/shapemask.h"
+#include "ball/skinguard.h"
 #include "core/logging.h"
 #include "core/sizetext.h"
 #include "flow/flowdatalist.h"
@@ -15,10 +16,15 @@
 #include "memory/emptingmemorysetnotifyer.h"
 #include "memory/workingsetrelease.h"
 #include "platform/platform.h"
+#include "procs/procdatalist.h"
 #include "skins/skinslist.h"
+#include "skins/skinviewer.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 #include <QQmlContext>
+#include <QScreen>
+#include <QTimer>
 
 BallViewer::BallViewer(QWindow* parent) : BallViewer(parent, vb::platform::makeNative()) {}
 
@@ -31,10 +37,21 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
       m_note(std::make_unique<vb::ball::ReleaseNote>(this))
 {
     m_flowDataList = std::make_shared<FlowDataList>(m_backends);
-    // The boost lists join the ball with their subsystem here, before the skin catalogue.
+    createProcLists();
     skinsList = std::make_shared<SkinsList>();
     m_closing = false;
     m_popup->setDelayMs(kPopupDelayMs);
+    setMinimumSize(QSize(kMinSide, kMinSide));
+    setMaximumSize(QSize(kMaxSide, kMaxSide));
+
+    // Connected before the ball's document binds to the catalogue, so the bound is armed
+    // before the new skin starts loading.
+    m_skinGuard = std::make_unique<vb::ball::SkinGuard>(engine());
+    connect(skinsList.get(), &SkinsList::currentSkinChanged, this,
+            [this] { m_skinGuard->arm(skinsList->currentSkinUrl()); });
+    connect(m_skinGuard.get(), &vb::ball::SkinGuard::loadCutOff, this,
+            &BallViewer::onSkinLoadCutOff);
+    watchScreens();
 
     connect(m_popup, &vb::ball::PopupController::pinRequestChanged, this,
             &BallViewer::isPopupPinedChanged);
@@ -56,14 +73,24 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
         connect(this, &BallViewer::isEmptingMemorySetChanged, this,
                 [this](bool running) { m_shape->setAnimating(running); });
     }
+    connectProcLists();
 }
 
 BallViewer::~BallViewer()
 {
-    // The panel and the note go first: their documents refer to this ball.
+    // The chooser, the panel and the note go first: their documents refer to this ball and
+    // its models. Deleted here rather than left to close(): a window never shown gets no close
+    // event and would outlive the ball.
+    if (skinChooser) {
+        QPointer<SkinViewer> chooser = skinChooser;
+        chooser->close();
+        delete chooser.data();
+    }
     m_popup->closeWindow();
     m_note.reset();
     skinsList.reset();
+    m_procDataListGame.reset();
+    m_procDataListOffice.reset();
     m_flowDataList.reset();
 }
 
@@ -82,6 +109,57 @@ void BallViewer::exportObject()
     rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
     m_flowDataList->startMonitoring();
     m_popup->ensureWindow();
+    // The document is created next, and with it the current skin.
+    m_skinGuard->arm(skinsList->currentSkinUrl());
+}
+
+void BallViewer::init()
+{
+    BaseView::init();
+    m_skinGuard->settle();
+}
+
+void BallViewer::onSkinLoadCutOff(const QString& skin, int boundMs)
+{
+    qCWarning(lcSkins).noquote() << "BallViewer: the skin" << skin << "did not load within"
+                                 << boundMs << "ms; it is dropped for the default face";
+    // Saved as the choice, so the next start does not walk into it again.
+    if (skinsList && skinsList->currentSkinUrl() != SkinsList::kDefaultSkin)
+        skinsList->setCurrentSkin(SkinsList::kDefaultSkin);
+}
+
+// --- screens ---
+
+void BallViewer::watchScreens()
+{
+    // Several signals come for one change; the placement runs once the screens settled.
+    auto later = [this] { QTimer::singleShot(0, this, &BallViewer::placeAgain); };
+    auto watch = [this, later](QScreen* s) {
+        connect(s, &QScreen::geometryChanged, this, later);
+        connect(s, &QScreen::availableGeometryChanged, this, later);
+    };
+    for (QScreen* s : QGuiApplication::screens())
+        watch(s);
+    auto* app = qGuiApp;
+    connect(app, &QGuiApplication::screenAdded, this, [watch, later](QScreen* s) {
+        watch(s);
+        later();
+    });
+    connect(app, &QGuiApplication::screenRemoved, this, later);
+    connect(app, &QGuiApplication::primaryScreenChanged, this, later);
+}
+
+void BallViewer::placeAgain()
+{
+    // A removed or shrunk screen must not leave the ball (or its panel and note) out of sight:
+    // the place is chosen again as at start.
+    if (!isVisible())
+        return;
+    const QPoint pos = m_position->placeAtStart(size());
+    qCDebug(lcBall) << "BallViewer: screens changed; the ball goes to" << pos;
+    setPosition(pos);
+    moveMemoryNoteWindow();
+    m_popup->follow();
 }
 
 // --- placement and visibility ---
@@ -128,6 +206,11 @@ QmlApplicationViewer* BallViewer::popupWindow() const
     return m_popup->window();
 }
 
+SkinViewer* BallViewer::skinChooserWindow() const
+{
+    return skinChooser;
+}
+
 void BallViewer::setPopupDocument(const QString& url)
 {
     m_popup->setDocument(url);
@@ -164,11 +247,6 @@ void BallViewer::setCurrentProcPage(ProcsPages page)
     m_currentProcPage = page;
     needEnumCurrent();
     Q_EMIT currentProcPageChanged(page);
-}
-
-void BallViewer::needEnumCurrent()
-{
-    // The boost lists enumerate the page now shown; they join the ball with their subsystem.
 }
 
 void BallViewer::qmlDelayShowPopup()
@@ -223,6 +301,9 @@ void BallViewer::onPopupClosed()
 
 void BallViewer::publishToPopup(QQmlContext* ctx)
 {
+    ctx->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
+    ctx->setContextProperty(QStringLiteral("ProcDataListOffice"), m_procDataListOffice.get());
+    ctx->setContextProperty(QStringLiteral("ProcDataListGame"), m_procDataListGame.get());
     ctx->setContextProperty(QStringLiteral("MainView"), this);
 }
 
@@ -243,9 +324,8 @@ void BallViewer::HideBallView()
 void BallViewer::qmlShowMenu()
 {
     auto* menu = new MenuViewEx(this);
-    // No skin chooser exists yet, so its item is shown but cannot be picked.
     const vb::ball::BallMenuItems items =
-        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered(), false);
+        vb::ball::makeBallMenuItems(menu, m_hotKey.isRegistered());
     connect(items.openPanel, &MenuActions::triggered, this, &BallViewer::onOpenPanel);
     connect(items.screenCapture, &MenuActions::triggered, this, &BallViewer::onShowScreenCapture);
     connect(items.changeSkin, &MenuActions::triggered, this, &BallViewer::onShowSkinsViewer);
@@ -285,12 +365,25 @@ void BallViewer::onScreenCaptureProcessClosed(int exitCode)
 
 void BallViewer::onShowSkinsViewer()
 {
-    qCDebug(lcBall) << "BallViewer: no skin chooser in this build";
+    if (!skinChooser) {
+        skinChooser = new SkinViewer([this](QQmlContext* ctx) {
+            ctx->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
+        });
+        skinChooser->setDeleteOnClose(true);
+        connect(skinChooser, &BaseView::closed, this, &BallViewer::onSkinViewerClosed);
+        // Each new chooser reads the skin folders again, so skins added meanwhile are listed.
+        skinsList->loadSkins();
+        skinChooser->setTopMost(false);
+        // On the ball's screen, where the user who asked for it is looking.
+        skinChooser->setScreen(screen());
+        skinChooser->setMainQmlFile(SkinViewer::kDocument);
+    }
+    skinChooser->doShow(false);
 }
 
 void BallViewer::onSkinViewerClosed()
 {
-    // There is no skin chooser window to forget yet.
+    skinChooser = nullptr;
 }
 
 // --- memory release ---
@@ -339,16 +432,77 @@ void BallViewer::onTipClosed()
         m_note->windowClosed();
 }
 
-// --- fix results (they join with their subsystem) ---
+// --- the boost lists and fix results ---
 
-void BallViewer::fixCurrent(bool) {}
+void BallViewer::createProcLists()
+{
+    // Each list holds the only reference to its judge.
+    m_procDataListOffice =
+        std::make_shared<ProcDataList>(std::make_shared<JudgeUserOffice>(), nullptr, m_backends);
+    m_procDataListGame =
+        std::make_shared<ProcDataList>(std::make_shared<JudgeUserGame>(), nullptr, m_backends);
+}
+
+void BallViewer::connectProcLists()
+{
+    ProcDataList* office = m_procDataListOffice.get();
+    ProcDataList* game = m_procDataListGame.get();
+    connect(m_flowDataList.get(), &FlowDataList::processChanged, office,
+            &ProcDataList::onProcNeedUpdate);
+    connect(m_flowDataList.get(), &FlowDataList::processChanged, game,
+            &ProcDataList::onProcNeedUpdate);
+    connect(office, &ProcDataList::isFixingChanged, this, &BallViewer::onOfficeIsFixingChanged);
+    connect(game, &ProcDataList::isFixingChanged, this, &BallViewer::onGameIsFixingChanged);
+    connect(office, &ProcDataList::fixResultChanged, this, &BallViewer::onFixResultChanged);
+    connect(game, &ProcDataList::fixResultChanged, this, &BallViewer::onFixResultChanged);
+}
+
+ProcDataList* BallViewer::currentProcList() const
+{
+    switch (m_currentProcPage) {
+    case PP_Office:
+        return m_procDataListOffice.get();
+    case PP_Game:
+        return m_procDataListGame.get();
+    default:
+        return nullptr;
+    }
+}
+
+void BallViewer::needEnumCurrent()
+{
+    if (ProcDataList* list = currentProcList())
+        list->beginEnum();
+}
+
+void BallViewer::fixCurrent(bool ram)
+{
+    if (ProcDataList* list = currentProcList())
+        list->beginFix(ram);
+}
+
 void BallViewer::fixCurrent()
 {
     fixCurrent(false);
 }
-void BallViewer::onOfficeIsFixingChanged(bool) {}
-void BallViewer::onGameIsFixingChanged(bool) {}
-void BallViewer::onFixResultChanged(uint, quint64) {}
+
+// A fix in one list closes processes: the other list is stale and enumerates when next shown.
+void BallViewer::onOfficeIsFixingChanged(bool)
+{
+    m_procDataListGame->onProcNeedUpdate();
+}
+
+void BallViewer::onGameIsFixingChanged(bool)
+{
+    m_procDataListOffice->onProcNeedUpdate();
+}
+
+void BallViewer::onFixResultChanged(uint count, quint64 bytes)
+{
+    m_lastFixCount = count;
+    m_lastFixMemory = bytes;
+    Q_EMIT lastFixInfoChanged(count, bytes);
+}
 
 QString BallViewer::lastFixMemoryStr() const
 {

@@ -7,12 +7,16 @@
 #include "helper/baseview.h"
 #include "platform/platform.h"
 
+#include <QPointer>
+
 #include <memory>
 
 class QmlApplicationViewer;
 class FlowDataList;
 class QQmlContext;
 class SkinsList;
+class ProcDataList;
+class SkinViewer;
 
 namespace vb::ball {
 class BallPosition;
@@ -20,6 +24,7 @@ class CaptureLauncher;
 class PopupController;
 class ReleaseNote;
 class ShapeMask;
+class SkinGuard;
 } // namespace vb::ball
 
 class VERDANTBALL_EXPORT BallViewer : public BaseView
@@ -47,6 +52,10 @@ public:
     static constexpr unsigned kHotKeyVirtualKey = vb::ball::CaptureHotKey::kVirtualKey;
     // The delay that lets a double click withdraw the opening its first click asked for.
     static constexpr int kPopupDelayMs = 200;
+    // Bounds of a side of the ball, whatever size a skin asks for: never a window over the
+    // whole desktop, never one too small to find and grab.
+    static constexpr int kMinSide = 24;
+    static constexpr int kMaxSide = 512;
 
     explicit BallViewer(QWindow* parent = nullptr);
     // The ball and everything it creates use these backends (tests pass fakes here).
@@ -75,12 +84,17 @@ public:
 
     bool hotKeyIsRegistered() const { return m_hotKey.isRegistered(); }
     QmlApplicationViewer* popupWindow() const;
+    // The skin chooser while one exists (shown or hidden), else null.
+    SkinViewer* skinChooserWindow() const;
     // The Boost Panel's document (tests give a stand-in); takes effect when the panel is made.
     void setPopupDocument(const QString& url);
     // The skin catalogue the ball wears its skin from (published as "SkinsList").
     std::shared_ptr<SkinsList> skinCatalogue() const { return skinsList; }
     // The traffic model, the source of the ball's RAM and CPU figures ("FlowDataList").
     std::shared_ptr<FlowDataList> flowDataList() const { return m_flowDataList; }
+    // The boost lists of the two modes; a host may share them.
+    std::shared_ptr<ProcDataList> procDataListOffice() const { return m_procDataListOffice; }
+    std::shared_ptr<ProcDataList> procDataListGame() const { return m_procDataListGame; }
 
 Q_SIGNALS:
     void toCleanPage();
@@ -126,12 +140,20 @@ protected:
     void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void exportObject() override;
+    void init() override;
 
 private:
     void moveMemoryNoteWindow();
+    void placeAgain();
+    void watchScreens();
+    void onSkinLoadCutOff(const QString& skin, int boundMs);
     void setEmptingMemorySet(bool running);
     void showScreenCaptureView();
     void publishToPopup(QQmlContext* ctx);
+    void createProcLists();
+    void connectProcLists();
+    // The list of the Boost page shown; null for no page.
+    ProcDataList* currentProcList() const;
 
     bool emptyingMemory = false;
     ModulePages m_currentPage = MP_Procgram;
@@ -140,12 +162,16 @@ private:
     quint64 m_lastFixMemory = 0;
     std::shared_ptr<SkinsList> skinsList;
     std::shared_ptr<FlowDataList> m_flowDataList;
+    std::shared_ptr<ProcDataList> m_procDataListOffice;
+    std::shared_ptr<ProcDataList> m_procDataListGame;
     vb::platform::Platform m_backends;
     std::unique_ptr<vb::ball::BallPosition> m_position;
     vb::ball::CaptureHotKey m_hotKey;
     vb::ball::CaptureLauncher* m_capture;
     vb::ball::PopupController* m_popup;
+    QPointer<SkinViewer> skinChooser;
     std::unique_ptr<vb::ball::ReleaseNote> m_note;
     // Only without a compositing manager.
     std::unique_ptr<vb::ball::ShapeMask> m_shape;
+    std::unique_ptr<vb::ball::SkinGuard> m_skinGuard;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/popupcontroller.h"
 
+#include "ball/ballposition.h"
 #include "core/logging.h"
 
 #include <QFile>
@@ -38,9 +39,14 @@ PopupController::~PopupController()
 
 void PopupController::closeWindow()
 {
-    if (m_view)
-        m_view->close();
+    QPointer<QmlApplicationViewer> view = m_view;
     m_view = nullptr;
+    if (!view)
+        return;
+    view->close();
+    // A panel that was never shown has no native window, so close() sends it no close event
+    // and it would never delete itself; its context would keep pointing at the ball.
+    delete view.data();
 }
 
 bool PopupController::ensureWindow()
@@ -56,9 +62,9 @@ bool PopupController::ensureWindow()
     connect(m_view, &QmlApplicationViewer::focusOut, this, &PopupController::panelLostFocus);
     connect(m_view, &QmlApplicationViewer::showSkinsView, this,
             &PopupController::skinsViewRequested);
+    connect(m_view, &BaseView::closed, this, &PopupController::windowClosed);
     connect(m_view, &QmlApplicationViewer::showScreenCapture, this,
             &PopupController::screenCaptureRequested);
-    connect(m_view, &BaseView::closed, this, &PopupController::windowClosed);
     m_view->setMainQmlFile(m_document);
     return true;
 }
@@ -82,8 +88,10 @@ void PopupController::showUnlessCancelled()
     if (m_cancelled || !m_view)
         return;
     follow();
-    m_view->requestActivate();
+    // Activation asked for before the window is mapped is lost on most window managers; the
+    // panel would then not be active and its focus-loss hiding would never fire.
     m_view->show();
+    m_view->requestActivate();
     Q_EMIT shown();
 }
 
@@ -109,13 +117,11 @@ void PopupController::follow()
 {
     if (!m_view)
         return;
-    QRect area;
-    if (m_screens) {
-        const platform::Rect r = m_screens->primaryAvailableGeometry();
-        area = QRect(r.x, r.y, r.width, r.height);
-    }
-    m_view->setPosition(BaseView::calcPos(area, m_view->geometry(), m_ball->position(),
-                                          QRect(QPoint(), m_ball->size())));
+    // The work area of the screen the ball is on, as the ball's own placement uses.
+    const QRect ball(m_ball->position(), m_ball->size());
+    const QRect area = BallPosition(m_screens).areaUnder(ball);
+    m_view->setPosition(
+        BaseView::calcPos(area, m_view->geometry(), ball.topLeft(), QRect(QPoint(), ball.size())));
 }
 
 void PopupController::setPinRequested(bool pinned)

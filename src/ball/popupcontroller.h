@@ -45,7 +45,7 @@ public:
     // Withdraws a pending delayed show and hides the panel unless it is pinned.
     void cancel();
     void hide();
-    // Closes the panel for good (it deletes itself).
+    // Closes the panel for good and deletes it, shown or not.
     void closeWindow();
     void hideUnlessPinned();
     // Keeps the panel beside the ball as the ball moves.

@@ -1,7 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/qmlapplicationviewer.h"
 
+#include <QDesktopServices>
 #include <QQmlContext>
+#include <QUrl>
+
+const QString QmlApplicationViewer::kShareServer = QStringLiteral("https://share.verdantsuite.org");
+
+QUrl QmlApplicationViewer::shareUrl()
+{
+    QUrl url(kShareServer);
+    url.setPath(QStringLiteral("/api/vdsshare.php"));
+    // The doubled ampersand is what the share service expects; kept verbatim.
+    url.setQuery(QStringLiteral("act=facebook&&from=pulsar"), QUrl::StrictMode);
+    return url;
+}
 
 QmlApplicationViewer::QmlApplicationViewer(QWindow* owner, Publisher publish)
     : BaseView(owner), m_publish(std::move(publish))
@@ -12,12 +25,34 @@ QmlApplicationViewer::QmlApplicationViewer(QWindow* owner, Publisher publish)
 void QmlApplicationViewer::exportObject()
 {
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
-    if (m_publish)
-        m_publish(rootContext());
+    m_publish(rootContext());
 }
 
-void QmlApplicationViewer::focusOutEvent(QFocusEvent* e)
+void QmlApplicationViewer::focusInEvent(QFocusEvent*) {}
+
+void QmlApplicationViewer::focusOutEvent(QFocusEvent*)
 {
-    BaseView::focusOutEvent(e);
     Q_EMIT focusOut();
+}
+
+void QmlApplicationViewer::onDelayHide() {}
+
+void QmlApplicationViewer::qmlHide()
+{
+    hide();
+}
+
+void QmlApplicationViewer::qmlShowSkinsView()
+{
+    Q_EMIT showSkinsView();
+}
+
+void QmlApplicationViewer::qmlShowScreenCapture()
+{
+    Q_EMIT showScreenCapture();
+}
+
+void QmlApplicationViewer::qmlFacebook()
+{
+    QDesktopServices::openUrl(shareUrl());
 }

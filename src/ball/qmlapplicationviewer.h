@@ -15,6 +15,11 @@ class VERDANTBALL_EXPORT QmlApplicationViewer : public BaseView
     Q_OBJECT
 public:
     using Publisher = std::function<void(QQmlContext*)>;
+    // Where the share page lives; the page's path and query are fixed by the service.
+    static const QString kShareServer;
+    // The page the panel's share button opens.
+    static QUrl shareUrl();
+
     QmlApplicationViewer(QWindow* owner, Publisher publish);
 
 Q_SIGNALS:
@@ -22,8 +27,22 @@ Q_SIGNALS:
     void showSkinsView();
     void showScreenCapture();
 
+private Q_SLOTS:
+    void onDelayHide();
+
+public:
+    Q_INVOKABLE void qmlHide();
+    Q_INVOKABLE void qmlShowSkinsView();
+    Q_INVOKABLE void qmlShowScreenCapture();
+    Q_INVOKABLE void qmlFacebook();
+
 protected:
+    // Publishes the window as "EP", then whatever the publishing function adds; a panel made
+    // without one is a programming error and throws std::bad_function_call.
     void exportObject() override;
+    // Focus changes are the ball's business (it decides whether the panel goes); the base
+    // view's handling is left out on purpose.
+    void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
 
 private:

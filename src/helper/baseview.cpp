@@ -126,7 +126,8 @@ void BaseView::qmlWindowResize(int w, int h)
 {
     if (w <= 0 || h <= 0)
         return;
-    resize(w, h);
+    // The view's own bounds hold whatever size a document asks for.
+    resize(QSize(w, h).expandedTo(minimumSize()).boundedTo(maximumSize()));
     onQmlWindowResized();
 }
 

@@ -14,6 +14,9 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace {
 QString localPath(const QUrl& u)
 {
@@ -115,11 +118,31 @@ ImageDesktop::ImageDesktop(QQuickItem* parent) : QQuickPaintedItem(parent)
 
 void ImageDesktop::grabDesktop()
 {
-    QScreen* s = QGuiApplication::primaryScreen();
-    if (!s)
+    // Every screen at its place in the virtual desktop, which the capture window covers.
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    QRect all;
+    for (QScreen* s : screens)
+        all |= s->geometry();
+    if (all.isEmpty()) {
+        qCWarning(lcHelper) << "ImageDesktop: no screen to capture";
         return;
-    m_desktop = s->grabWindow(0).toImage();
-    if (m_desktop.isNull())
+    }
+    QImage desktop(all.size(), QImage::Format_ARGB32_Premultiplied);
+    desktop.fill(Qt::black);
+    QPainter p(&desktop);
+    bool any = false;
+    for (QScreen* s : screens) {
+        const QImage shot = s->grabWindow(0).toImage();
+        if (shot.isNull())
+            continue;
+        any = true;
+        const QRect g = s->geometry();
+        p.drawImage(QRect(g.topLeft() - all.topLeft(), g.size()), shot);
+    }
+    p.end();
+    if (any)
+        m_desktop = desktop;
+    else
         qCWarning(lcHelper) << "ImageDesktop: the desktop could not be captured";
 }
 
@@ -191,7 +214,11 @@ void ImageDesktop::mousePressEvent(QMouseEvent* e)
 
 void ImageDesktop::mouseMoveEvent(QMouseEvent* e)
 {
-    m_selection = QRect(m_anchor, e->position().toPoint()).normalized();
+    // From the press to the pointer, both edges on pixel boundaries: QRect(p1, p2) would take
+    // p2 as the last pixel inside and make the picture one pixel wider and taller.
+    const QPoint to = e->position().toPoint();
+    m_selection = QRect(QPoint(std::min(m_anchor.x(), to.x()), std::min(m_anchor.y(), to.y())),
+                        QSize(std::abs(to.x() - m_anchor.x()), std::abs(to.y() - m_anchor.y())));
     Q_EMIT selectionChanged();
     update();
 }

@@ -6,15 +6,39 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <memory>
 
 namespace {
 QString g_appPathOverride;
 
-QSettings& store()
+struct Store
 {
-    static QSettings s(SetsManager::userFilePath(), QSettings::IniFormat);
+    // Null when the settings path is no regular file (a FIFO would block every read).
+    std::unique_ptr<QSettings> file;
+    // What was saved in this session, consulted once the file cannot take it (or is unusable),
+    // so choices hold until the program ends.
+    QVariantMap session;
+    bool saveFailed = false;
+};
+
+Store& store()
+{
+    static Store s = [] {
+        Store st;
+        const QString path = SetsManager::userFilePath();
+        const QFileInfo fi(path);
+        if (fi.exists() && !fi.isFile())
+            qCWarning(lcHelper).noquote() << "SetsManager:" << path
+                                          << "is not a regular file; settings are defaults and"
+                                             " choices last until the program ends";
+        else
+            st.file = std::make_unique<QSettings>(path, QSettings::IniFormat);
+        return st;
+    }();
     return s;
 }
 } // namespace
@@ -51,25 +75,45 @@ QString SetsManager::userFilePath()
 
 QVariant SetsManager::readValueUser(const QString& key, const QVariant& def)
 {
-    QSettings& s = store();
-    if (s.status() != QSettings::NoError) {
+    Store& s = store();
+    if (!s.file || s.saveFailed) {
+        const auto saved = s.session.constFind(key);
+        if (saved != s.session.cend())
+            return saved->isValid() ? *saved : def;
+    }
+    if (!s.file)
+        return def;
+    // A failed write (AccessError) leaves what was read usable; only an unparsable file is not.
+    if (s.file->status() == QSettings::FormatError) {
         qCWarning(lcHelper).noquote()
             << "SetsManager: settings unreadable, using defaults:" << userFilePath();
         return def;
     }
-    return s.value(key, def);
+    return s.file->value(key, def);
 }
 
 void SetsManager::saveValueUser(const QString& key, const QVariant& value)
 {
-    QSettings& s = store();
-    s.setValue(key, value);
-    s.sync();
+    Store& s = store();
+    s.session.insert(key, value);
+    if (!s.file)
+        return;
+    s.file->setValue(key, value);
+    s.file->sync();
+    if (s.file->status() == QSettings::AccessError && !s.saveFailed) {
+        s.saveFailed = true;
+        qCWarning(lcHelper).noquote() << "SetsManager: cannot write" << userFilePath()
+                                      << "; choices last until the program ends";
+    }
 }
 
 void SetsManager::removeValueUser(const QString& key)
 {
-    QSettings& s = store();
-    s.remove(key);
-    s.sync();
+    Store& s = store();
+    // An invalid value stands for "removed" in this session, over whatever the file holds.
+    s.session.insert(key, QVariant());
+    if (!s.file)
+        return;
+    s.file->remove(key);
+    s.file->sync();
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ball/ballviewer.h"
+#include "flow/flowdatalist.h"
 #include "lib/verdantball.h"
+#include "procs/procdatalist.h"
 #include "procs/procenum.h"
 
 #include <QTranslator>
@@ -45,9 +47,78 @@ void destroyBall(BaseView* v)
 {
     delete asBall(v);
 }
+void memoryStartEmptyMemorySet(BaseView* v)
+{
+    if (BallViewer* b = asBall(v))
+        b->MemoryStartEmptyMemorySet();
+}
+void fixCurrent(BaseView* v, bool releaseMemory)
+{
+    if (BallViewer* b = asBall(v))
+        b->fixCurrent(releaseMemory);
+}
+void needEnumCurrent(BaseView* v)
+{
+    if (BallViewer* b = asBall(v))
+        b->needEnumCurrent();
+}
+std::shared_ptr<ProcDataList> procDataList(BaseView* v, int page)
+{
+    BallViewer* b = asBall(v);
+    if (!b)
+        return nullptr;
+    switch (page) {
+    case BallViewer::PP_Office:
+        return b->procDataListOffice();
+    case BallViewer::PP_Game:
+        return b->procDataListGame();
+    default:
+        return nullptr;
+    }
+}
+void beginEnum(ProcDataList* list)
+{
+    if (list)
+        list->beginEnum();
+}
+void beginFix(ProcDataList* list, bool releaseMemory)
+{
+    if (list)
+        list->beginFix(releaseMemory);
+}
+std::shared_ptr<FlowDataList> flowDataList(BaseView* v)
+{
+    BallViewer* b = asBall(v);
+    return b ? b->flowDataList() : nullptr;
+}
+void setLastFixCount(BaseView* v, uint count)
+{
+    if (BallViewer* b = asBall(v))
+        b->setLastFixCount(count);
+}
+void setLastFixMemory(BaseView* v, quint64 bytes)
+{
+    if (BallViewer* b = asBall(v))
+        b->setLastFixMemory(bytes);
+}
 
-const VerdantBallApi kApi{kVerdantBallAbi, createBall, showAtPos,
-                          hideBallView,    showPopup,  destroyBall};
+// clang-format off
+const VerdantBallApi kApi{kVerdantBallAbi,
+                          createBall,
+                          showAtPos,
+                          hideBallView,
+                          showPopup,
+                          destroyBall,
+                          memoryStartEmptyMemorySet,
+                          fixCurrent,
+                          needEnumCurrent,
+                          procDataList,
+                          beginEnum,
+                          beginFix,
+                          flowDataList,
+                          setLastFixCount,
+                          setLastFixMemory};
+// clang-format on
 } // namespace
 
 extern "C" Q_DECL_EXPORT const VerdantBallApi* verdantball_api()

@@ -37,8 +37,13 @@ public:
     // number of the failed open (5 no access, 87 no such process).
     virtual uint32_t queryAccess(ProcessId pid) = 0;
     bool canOpen(ProcessId pid) { return queryAccess(pid) == ErrSuccess; }
-    // Ends the process; false when it may not or could not be ended.
-    virtual bool terminate(ProcessId pid) = 0;
+    // When the process started, in the system's own units: with the id it names one process,
+    // since ids are handed out again. 0 when the process cannot be read.
+    virtual uint64_t startTime(ProcessId pid) = 0;
+    // Ends the process, asking it to close first so that it may save its state, and forcing
+    // it once it has not ended within waitMs. startTime (when not 0) must still match: an id
+    // that another process has taken since is left alone. True only when the process ended.
+    virtual bool terminate(ProcessId pid, uint64_t startTime, uint32_t waitMs) = 0;
     // The process id of this very process.
     virtual ProcessId currentProcessId() = 0;
 };

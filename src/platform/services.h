@@ -4,6 +4,8 @@
 
 #include "platform/types.h"
 
+#include <memory>
+
 namespace vb::platform {
 
 // The service states with Windows' numbers (SERVICE_STOPPED ... SERVICE_PAUSED).
@@ -27,6 +29,21 @@ struct ServiceInfo
     uint32_t waitHintMs = 0; // how long to wait before asking again while pending
 };
 
+// One connection to the service manager for a series of requests (one fix), closed when
+// destroyed. Error numbers as in IServices.
+class IServiceManager
+{
+public:
+    virtual ~IServiceManager() = default;
+    virtual uint32_t queryService(const std::string& keyName, ServiceInfo& out) = 0;
+    virtual bool activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out) = 0;
+    // Sends the stop request; out is the status right after it.
+    virtual uint32_t sendStop(const std::string& keyName, ServiceInfo& out) = 0;
+    // Waits until the service's stop has made progress (its stop job ended, its state changed)
+    // or maxMs have passed, whichever is first, then reads its status into out.
+    virtual uint32_t waitForStop(const std::string& keyName, uint32_t maxMs, ServiceInfo& out) = 0;
+};
+
 class IServices
 {
 public:
@@ -41,6 +58,8 @@ public:
     // Asks the service to stop without waiting; a Windows error number (0 when the request
     // was taken, 1062 when it is not running, 5 when this user may not).
     virtual uint32_t stopService(const std::string& keyName) = 0;
+    // A connection of its own to the manager, on the calling thread; null when unreachable.
+    virtual std::unique_ptr<IServiceManager> openManager() = 0;
 };
 
 } // namespace vb::platform

@@ -94,6 +94,9 @@ void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t*
         qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
         return;
     }
+    // Read first: should the id pass to another process during the reads below, the fix
+    // then finds a different start and leaves it alone.
+    const uint64_t started = procs->startTime(pid);
     // The process may end at any point from here on: every step that fails drops it.
     const std::optional<uint64_t> memory = procs->workingSetBytes(pid);
     if (!memory)
@@ -107,6 +110,7 @@ void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t*
         return; // a volume without a drive, a network path
 
     ProcInfo info(pid, path, *memory, serviceName, displayName);
+    info.startTime = started;
     JudgeResult verdict = JR_NONE;
     if (m_judges)
         for (const auto& j : *m_judges) {

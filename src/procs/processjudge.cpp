@@ -186,7 +186,8 @@ boost::shared_ptr<JudgeUserConfig> loadUserConfig()
     QFile f(SetsGeneral::userConfigPath(QStringLiteral("pulsar.app")));
     if (!QFileInfo(f.fileName()).isFile() || !f.open(QIODevice::ReadOnly | QIODevice::Text)) {
         f.setFileName(QStringLiteral("%1/pulsar.app").arg(SetsGeneral::appPath()));
-        if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        // Only a regular file: opening a FIFO would block the sampling worker for good.
+        if (!QFileInfo(f.fileName()).isFile() || !f.open(QIODevice::ReadOnly | QIODevice::Text))
             return boost::shared_ptr<JudgeUserConfig>();
     }
     int skipped = 0;

@@ -34,6 +34,9 @@ struct ProcInfo
     bool isService = false;
     std::wstring serviceName; // key name; empty for processes
     std::wstring displayName; // empty for processes and services without one
+    // When the process started (0: unknown): with pid it names the one process that was
+    // listed, so a fix never hits a later process that was given the same id.
+    quint64 startTime = 0;
 
     ProcInfo() = default;
     // A candidate: a service exactly when serviceName is given; its display name is kept only

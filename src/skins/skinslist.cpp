@@ -24,12 +24,11 @@ bool isResourceValue(const QString& value)
     return value.startsWith(QLatin1String("qrc:/"), Qt::CaseInsensitive);
 }
 
-// "file:///" plus the path names a Windows drive path; a POSIX path already brings its own
-// leading slash, and a fourth one would make QML resolve the skin's images against "//...".
+// Built by QUrl rather than glued from strings: a folder named "a#b", "x?y" or "%41" must
+// stay part of the path instead of becoming a fragment, a query or a decoded "A".
 QString fileUrl(const QString& path)
 {
-    return path.startsWith(QLatin1Char('/')) ? QStringLiteral("file://") + path
-                                             : QStringLiteral("file:///") + path;
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 }
 } // namespace
 

@@ -87,12 +87,12 @@ if [ -n "$MENU" ]; then
 fi
 check "Hide hides the ball" bash -c "! xwininfo -id $BALL | grep -q IsViewable"
 check "hidden flag saved" grep -q 'BallViewerHide=true' "$INI"
-check "host shows its main window" quiet vb_window_of "$HOST_PID" 420 240
+check "host shows its main window" quiet vb_window_of "$HOST_PID" 780 240
 stop_host
 
 # --- the host respects the hidden flag, and its button brings the ball back ---
 vb_bg "$VB_TMP/host3.log" "$HOST"; HOST_PID=$VB_LAST_PID
-MAIN=$(vb_window_of "$HOST_PID" 420 240 || true)
+MAIN=$(vb_window_of "$HOST_PID" 780 240 || true)
 check "hidden ball: main window at start instead" [ -n "$MAIN" ]
 if [ -n "$MAIN" ]; then
   read -r wx wy < <(vb_geometry "$MAIN")

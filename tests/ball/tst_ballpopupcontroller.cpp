@@ -20,10 +20,13 @@ private Q_SLOTS:
     void init();
     void withoutDocumentNoPanel();
     void madeOnceBesideTheBall();
+    void besideTheBall_data();
+    void besideTheBall();
     void delayedShowAndCancel();
     void pin_data();
     void pin();
     void closedPanelIsForgotten();
+    void neverShownPanelIsDeleted();
 
 private:
     std::unique_ptr<PopupController> makeController();
@@ -101,6 +104,40 @@ void TestBallPopupController::madeOnceBesideTheBall()
     QVERIFY(!panel->isVisible());
 }
 
+using Areas = std::vector<vb::platform::Rect>;
+Q_DECLARE_METATYPE(Areas)
+
+void TestBallPopupController::besideTheBall_data()
+{
+    // The panel is 330 x 480, the ball 120 x 48.
+    QTest::addColumn<Areas>("areas");
+    QTest::addColumn<QPoint>("ball");
+    QTest::addColumn<QPoint>("panel");
+    const vb::platform::Rect primary{0, 0, 1920, 1040};
+    QTest::newRow("left edge") << Areas{primary} << QPoint(0, 100) << QPoint(120, 100);
+    QTest::newRow("top edge") << Areas{primary} << QPoint(900, 0) << QPoint(570, 0);
+    QTest::newRow("bottom edge") << Areas{primary} << QPoint(900, 992) << QPoint(570, 560);
+    QTest::newRow("right edge") << Areas{primary} << QPoint(1800, 500) << QPoint(1470, 500);
+    QTest::newRow("second screen on the right, its left edge")
+        << Areas{primary, {1920, 0, 1280, 1024}} << QPoint(1925, 500) << QPoint(2045, 500);
+    QTest::newRow("second screen on the left, its bottom edge")
+        << Areas{primary, {-1280, 0, 1280, 1024}} << QPoint(-130, 976) << QPoint(-460, 544);
+    QTest::newRow("second screen above, its bottom right corner")
+        << Areas{primary, {0, -1080, 1920, 1040}} << QPoint(1790, -100) << QPoint(1460, -520);
+}
+
+void TestBallPopupController::besideTheBall()
+{
+    QFETCH(Areas, areas);
+    QFETCH(QPoint, ball);
+    QFETCH(QPoint, panel);
+    m_fakes.screens->areas = areas;
+    m_ball->setPosition(ball);
+    auto c = makeController();
+    c->showNow();
+    QCOMPARE(c->window()->position(), panel);
+}
+
 void TestBallPopupController::delayedShowAndCancel()
 {
     auto c = makeController();
@@ -170,6 +207,17 @@ void TestBallPopupController::closedPanelIsForgotten()
     c->showNow();
     QVERIFY(c->window());
     QVERIFY(c->window()->isVisible());
+}
+
+void TestBallPopupController::neverShownPanelIsDeleted()
+{
+    // A panel that was never shown gets no close event from close(); it must go all the same.
+    auto c = makeController();
+    QVERIFY(c->ensureWindow());
+    QPointer<QmlApplicationViewer> panel = c->window();
+    c->closeWindow();
+    QVERIFY(!c->window());
+    QVERIFY(!panel);
 }
 
 QTEST_MAIN(TestBallPopupController)

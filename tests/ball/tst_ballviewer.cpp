@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The ball's own rules: its meta-object table, what it publishes before its document exists,
-// placement from the saved position, the hot key, hiding and its property setters.
+// The ball's own rules: the meta-object tables of its windows, what it publishes before a
+// document exists, placement from the saved position, the hot key, hiding, its property
+// setters and the requests the Boost Panel sends it.
 #include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "ball/qmlapplicationviewer.h"
+#include "flow/flowdatalist.h"
 #include "helper/setsmanager.h"
 #include "platform/fake/fakeplatform.h"
+#include "skins/skinviewer.h"
 
+#include <QDesktopServices>
 #include <QProcess>
 #include <QQmlContext>
 #include <QQuickItem>
@@ -21,7 +25,10 @@ class TestBallViewer : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
+    void memberTable_data();
     void memberTable();
+    void pageEnums();
+    void panelWithoutPublisher();
     void publishesBeforeTheDocument();
     void placement_data();
     void placement();
@@ -32,6 +39,7 @@ private Q_SLOTS:
     void pinSwitch();
     void fixSettersEmitNothing();
     void recordPosition();
+    void panelRequests();
 
 private:
     void loadBall(BallViewer& b);
@@ -54,8 +62,8 @@ void TestBallViewer::initTestCase()
     // A stand-in Boost Panel that shows what the ball publishes to it.
     QFile panel(m_dir.filePath(QStringLiteral("panel.qml")));
     QVERIFY(panel.open(QIODevice::WriteOnly));
-    panel.write(
-        "import QtQuick\nItem { width: 330; height: 480; property var mainView: MainView }\n");
+    panel.write("import QtQuick\nItem { width: 330; height: 480; property var mainView: MainView\n"
+                "  property var ep: EP; property var flow: FlowDataList }\n");
 }
 
 void TestBallViewer::init()
@@ -72,53 +80,87 @@ void TestBallViewer::loadBall(BallViewer& b)
     QVERIFY(b.rootObject());
 }
 
-void TestBallViewer::memberTable()
+void TestBallViewer::memberTable_data()
 {
     // Hosts and documents reach these members by index and name; their order is the interface.
-    const QStringList expected{QStringLiteral("toCleanPage()"),
-                               QStringLiteral("isEmptingMemorySetChanged(bool)"),
-                               QStringLiteral("isPopupPinedChanged(bool)"),
-                               QStringLiteral("hided()"),
-                               QStringLiteral("currentPageChanged(ModulePages)"),
-                               QStringLiteral("currentProcPageChanged(ProcsPages)"),
-                               QStringLiteral("lastFixInfoChanged(uint,qulonglong)"),
-                               QStringLiteral("tryOpenVDS()"),
-                               QStringLiteral("tryDelayShowPopup()"),
-                               QStringLiteral("onEmptingMemorySetFinished(qulonglong)"),
-                               QStringLiteral("onPopupFocusOut()"),
-                               QStringLiteral("onShowSkinsViewer()"),
-                               QStringLiteral("onPopupClosed()"),
-                               QStringLiteral("onTipClosed()"),
-                               QStringLiteral("onSkinViewerClosed()"),
-                               QStringLiteral("onOpenPanel()"),
-                               QStringLiteral("onHideBall()"),
-                               QStringLiteral("onOpenVDS()"),
-                               QStringLiteral("onScreenCaptureProcessClosed(int)"),
-                               QStringLiteral("onShowScreenCapture()"),
-                               QStringLiteral("onOfficeIsFixingChanged(bool)"),
-                               QStringLiteral("onGameIsFixingChanged(bool)"),
-                               QStringLiteral("onFixResultChanged(uint,qulonglong)"),
-                               QStringLiteral("fixCurrent(bool)"),
-                               QStringLiteral("fixCurrent()"),
-                               QStringLiteral("qmlDelayShowPopup()"),
-                               QStringLiteral("qmlCancelDelayShowPopup()"),
-                               QStringLiteral("qmlReleaseMemory()"),
-                               QStringLiteral("qmlShowMenu()"),
-                               QStringLiteral("qmlShowPopup()"),
-                               QStringLiteral("qmlRecordPos()"),
-                               QStringLiteral("qmlHidePopup()"),
-                               QStringLiteral("qmlToCleanPage()")};
+    QTest::addColumn<const QMetaObject*>("mo");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("BallViewer") << &BallViewer::staticMetaObject
+                                << QStringList{
+                                       QStringLiteral("toCleanPage()"),
+                                       QStringLiteral("isEmptingMemorySetChanged(bool)"),
+                                       QStringLiteral("isPopupPinedChanged(bool)"),
+                                       QStringLiteral("hided()"),
+                                       QStringLiteral("currentPageChanged(ModulePages)"),
+                                       QStringLiteral("currentProcPageChanged(ProcsPages)"),
+                                       QStringLiteral("lastFixInfoChanged(uint,qulonglong)"),
+                                       QStringLiteral("tryOpenVDS()"),
+                                       QStringLiteral("tryDelayShowPopup()"),
+                                       QStringLiteral("onEmptingMemorySetFinished(qulonglong)"),
+                                       QStringLiteral("onPopupFocusOut()"),
+                                       QStringLiteral("onShowSkinsViewer()"),
+                                       QStringLiteral("onPopupClosed()"),
+                                       QStringLiteral("onTipClosed()"),
+                                       QStringLiteral("onSkinViewerClosed()"),
+                                       QStringLiteral("onOpenPanel()"),
+                                       QStringLiteral("onHideBall()"),
+                                       QStringLiteral("onOpenVDS()"),
+                                       QStringLiteral("onScreenCaptureProcessClosed(int)"),
+                                       QStringLiteral("onShowScreenCapture()"),
+                                       QStringLiteral("onOfficeIsFixingChanged(bool)"),
+                                       QStringLiteral("onGameIsFixingChanged(bool)"),
+                                       QStringLiteral("onFixResultChanged(uint,qulonglong)"),
+                                       QStringLiteral("fixCurrent(bool)"),
+                                       QStringLiteral("fixCurrent()"),
+                                       QStringLiteral("qmlDelayShowPopup()"),
+                                       QStringLiteral("qmlCancelDelayShowPopup()"),
+                                       QStringLiteral("qmlReleaseMemory()"),
+                                       QStringLiteral("qmlShowMenu()"),
+                                       QStringLiteral("qmlShowPopup()"),
+                                       QStringLiteral("qmlRecordPos()"),
+                                       QStringLiteral("qmlHidePopup()"),
+                                       QStringLiteral("qmlToCleanPage()")};
+    QTest::newRow("QmlApplicationViewer") << &QmlApplicationViewer::staticMetaObject
+                                          << QStringList{QStringLiteral("focusOut()"),
+                                                         QStringLiteral("showSkinsView()"),
+                                                         QStringLiteral("showScreenCapture()"),
+                                                         QStringLiteral("onDelayHide()"),
+                                                         QStringLiteral("qmlHide()"),
+                                                         QStringLiteral("qmlShowSkinsView()"),
+                                                         QStringLiteral("qmlShowScreenCapture()"),
+                                                         QStringLiteral("qmlFacebook()")};
+    QTest::newRow("SkinViewer") << &SkinViewer::staticMetaObject
+                                << QStringList{QStringLiteral("qmlHide()")};
+}
+
+void TestBallViewer::memberTable()
+{
+    QFETCH(const QMetaObject*, mo);
+    QFETCH(QStringList, expected);
+    QStringList actual;
+    for (int i = mo->methodOffset(); i < mo->methodCount(); ++i)
+        actual << QString::fromLatin1(mo->method(i).methodSignature());
+    QCOMPARE(actual, expected);
+    QCOMPARE(QString::fromLatin1(mo->className()), QString::fromLatin1(QTest::currentDataTag()));
+}
+
+void TestBallViewer::pageEnums()
+{
     const QMetaObject& mo = BallViewer::staticMetaObject;
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), expected.size());
-    for (int i = 0; i < expected.size(); ++i)
-        QCOMPARE(QString::fromLatin1(mo.method(mo.methodOffset() + i).methodSignature()),
-                 expected[i]);
-    QCOMPARE(QString::fromLatin1(mo.className()), QStringLiteral("BallViewer"));
     const QMetaEnum pages = mo.enumerator(mo.indexOfEnumerator("ModulePages"));
     QCOMPARE(pages.keyToValue("MP_NONE"), -1);
     QCOMPARE(pages.keyToValue("MP_Network"), 1);
     const QMetaEnum procPages = mo.enumerator(mo.indexOfEnumerator("ProcsPages"));
     QCOMPARE(procPages.keyToValue("PP_Game"), 1);
+}
+
+void TestBallViewer::panelWithoutPublisher()
+{
+    // A panel made without its publishing function is a programming error, not a silent panel
+    // whose document finds none of the ball's objects.
+    QmlApplicationViewer panel(nullptr, {});
+    QVERIFY_THROWS_EXCEPTION(std::bad_function_call,
+                             panel.setMainQmlFile(m_dir.filePath(QStringLiteral("panel.qml"))));
 }
 
 void TestBallViewer::publishesBeforeTheDocument()
@@ -292,6 +334,57 @@ void TestBallViewer::recordPosition()
     loadBall(again);
     again.showAtPos();
     QCOMPARE(again.position(), QPoint(333, 444));
+}
+
+// Receives what the panel's share button opens instead of a browser.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl& url) { opened << url; }
+};
+
+void TestBallViewer::panelRequests()
+{
+    BallViewer b(nullptr, m_backends);
+    b.setPopupDocument(m_dir.filePath(QStringLiteral("panel.qml")));
+    loadBall(b);
+    QmlApplicationViewer* panel = b.popupWindow();
+    QVERIFY(panel);
+    QObject* root = panel->rootObject();
+    QCOMPARE(root->property("ep").value<QObject*>(), panel);
+    QCOMPARE(root->property("flow").value<QObject*>(), b.flowDataList().get());
+    QCOMPARE(root->property("mainView").value<QObject*>(), &b);
+
+    UrlSink sink;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
+    QMetaObject::invokeMethod(panel, "qmlFacebook");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(sink.opened.size(), 1);
+    const QUrl share = sink.opened.first();
+    QCOMPARE(share.path(), QStringLiteral("/api/vdsshare.php"));
+    QCOMPARE(share.query(QUrl::FullyEncoded), QStringLiteral("act=facebook&&from=pulsar"));
+    QCOMPARE(share.toString(QUrl::RemovePath | QUrl::RemoveQuery),
+             QmlApplicationViewer::kShareServer);
+
+    // The panel's skin button reaches the ball's chooser; a second request reuses it.
+    QVERIFY(!b.skinChooserWindow());
+    QMetaObject::invokeMethod(panel, "qmlShowSkinsView");
+    QPointer<SkinViewer> chooser = b.skinChooserWindow();
+    QVERIFY(chooser);
+    QVERIFY(chooser->isVisible());
+    QVERIFY(!chooser->isTopMost());
+    QMetaObject::invokeMethod(panel, "qmlShowSkinsView");
+    QCOMPARE(b.skinChooserWindow(), chooser.data());
+
+    // The panel's hide button hides; it does not close.
+    b.showPopup(false);
+    QVERIFY(panel->isVisible());
+    QMetaObject::invokeMethod(panel, "qmlHide");
+    QVERIFY(!panel->isVisible());
+    QCOMPARE(b.popupWindow(), panel);
 }
 
 QTEST_MAIN(TestBallViewer)

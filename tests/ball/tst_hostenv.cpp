@@ -6,11 +6,15 @@
 #include "helper/kestui.h"
 #include "helper/menuviewex.h"
 #include "lib/verdantball.h"
+#include "procs/procdatalist.h"
 
 #include <QLibrary>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QtTest>
 
 class TestHostEnv : public QObject
@@ -19,6 +23,7 @@ class TestHostEnv : public QObject
 private Q_SLOTS:
     void resourcesFollowTheLibrary();
     void languageSwitch();
+    void entryTableReachesTheBall();
     void sizeText_data();
     void sizeText();
     void menuKeyboard();
@@ -26,6 +31,8 @@ private Q_SLOTS:
     void menuDisabledItemIsSkipped();
     void digitCells_data();
     void digitCells();
+    void captureKeepsExactlyTheSelection_data();
+    void captureKeepsExactlyTheSelection();
 };
 
 void TestHostEnv::resourcesFollowTheLibrary()
@@ -42,6 +49,37 @@ void TestHostEnv::resourcesFollowTheLibrary()
     QVERIFY(!QFile::exists(doc));
 }
 
+void TestHostEnv::entryTableReachesTheBall()
+{
+    QLibrary lib(QStringLiteral(VB_BALL_LIBRARY));
+    QVERIFY(lib.load());
+    const VerdantBallApi* api =
+        reinterpret_cast<VerdantBallEntry>(lib.resolve(kVerdantBallEntry))();
+    BaseView host;
+    BaseView* ball = api->createBall(&host);
+    QVERIFY(ball);
+    const auto office = api->procDataList(ball, 0);
+    const auto game = api->procDataList(ball, 1);
+    QVERIFY(office && game && office != game);
+    QVERIFY(!api->procDataList(ball, -1));
+    QVERIFY(!api->procDataList(nullptr, 0));
+    QVERIFY(api->flowDataList(ball));
+    api->setLastFixCount(ball, 7);
+    api->setLastFixMemory(ball, 1572864);
+    QCOMPARE(ball->property("lastFixCount").toUInt(), 7u);
+    QCOMPARE(ball->property("lastFixMemoryStr").toString(), QStringLiteral("1.50 MB"));
+    // No page shown: neither list is touched (nothing on this machine is closed here).
+    QVERIFY(ball->setProperty("currentProcPage", -1));
+    QSignalSpy fixing(office.get(), SIGNAL(isFixingChanged(bool)));
+    api->fixCurrent(ball, true);
+    api->needEnumCurrent(ball);
+    QCOMPARE(fixing.size(), 0);
+    QCOMPARE(office->rowCount(), 0);
+    api->destroyBall(ball);
+    // The host's share keeps the list alive past the ball.
+    QCOMPARE(office->rowCount(), 0);
+}
+
 void TestHostEnv::languageSwitch()
 {
     QLibrary lib(QStringLiteral(VB_BALL_LIBRARY)); // the catalogues live in its resources
@@ -54,6 +92,7 @@ void TestHostEnv::languageSwitch()
     QCOMPARE(QCoreApplication::translate("QObject", "Hide"), QStringLiteral("Ausblenden"));
     QCOMPARE(QCoreApplication::translate("BallViewer", "Boosted. Your PC performance is good."),
              QStringLiteral("Beschleunigt. Ihr PC läuft gut."));
+    QCOMPARE(QCoreApplication::translate("ProcDataList", "Advice"), QStringLiteral("Empfohlen"));
     // A document that appends nulstr re-evaluates on the switch.
     QQmlEngine engine;
     HostEnvironment::instance().attach(&engine);
@@ -183,6 +222,44 @@ void TestHostEnv::digitCells()
     d.setDigitStart(start);
     d.setSource(QUrl::fromLocalFile(strip));
     QCOMPARE(d.cellFor(digit), cell);
+}
+
+void TestHostEnv::captureKeepsExactlyTheSelection_data()
+{
+    QTest::addColumn<QPoint>("from");
+    QTest::addColumn<QPoint>("to");
+    QTest::addColumn<QRect>("kept");
+    QTest::newRow("down and right") << QPoint(10, 20) << QPoint(110, 70) << QRect(10, 20, 100, 50);
+    QTest::newRow("up and left") << QPoint(110, 70) << QPoint(10, 20) << QRect(10, 20, 100, 50);
+    QTest::newRow("one pixel") << QPoint(5, 5) << QPoint(6, 6) << QRect(5, 5, 1, 1);
+}
+
+void TestHostEnv::captureKeepsExactlyTheSelection()
+{
+    QFETCH(QPoint, from);
+    QFETCH(QPoint, to);
+    QFETCH(QRect, kept);
+    QQuickWindow w;
+    w.resize(300, 200);
+    auto* desk = new ImageDesktop(w.contentItem());
+    desk->setSize(QSizeF(w.size()));
+    desk->setFocus(true);
+    QRect everyScreen;
+    for (QScreen* s : QGuiApplication::screens())
+        everyScreen |= s->geometry();
+    QCOMPARE(desk->capturedImage().size(), everyScreen.size());
+    QSignalSpy captured(desk, &ImageDesktop::captured);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::mousePress(&w, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&w, to);
+    QTest::mouseRelease(&w, Qt::LeftButton, {}, to);
+    QCOMPARE(desk->selection(), kept);
+    QTest::keyClick(&w, Qt::Key_Return);
+    QCOMPARE(captured.size(), 1);
+    QCOMPARE(captured.first().first().value<QImage>().size(), kept.size());
 }
 
 QTEST_MAIN(TestHostEnv)

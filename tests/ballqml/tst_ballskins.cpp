@@ -54,7 +54,7 @@ private Q_SLOTS:
 
     void unwearableSkin_data();
     void unwearableSkin();
-    void userSkinWithBrokenPicture();
+    void userSkinWithBrokenPictureIsNotWorn();
     void secondPressOfDoubleClickDoesNotDrag();
     void readoutFollowsLanguage();
     void noteShowsAndCloses();
@@ -173,7 +173,7 @@ void TestBallSkins::unwearableSkin()
 }
 
 // A user skin whose picture is garbage still works: the face has its size and its figures.
-void TestBallSkins::userSkinWithBrokenPicture()
+void TestBallSkins::userSkinWithBrokenPictureIsNotWorn()
 {
     const QString dir = m_dir->path() + QStringLiteral("/BallSkins/Odd");
     QDir().mkpath(dir);
@@ -192,10 +192,11 @@ void TestBallSkins::userSkinWithBrokenPicture()
     loadBall();
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("bg.png")));
     m_ball->wearSkin(dir + QStringLiteral("/main.qml"));
-    QTRY_COMPARE(m_view->rootObject()->width(), 90.0);
-    QCOMPARE(m_ball->lastResize(), QStringLiteral("90x70"));
-    QCOMPARE(findItem(skin(), QStringLiteral("ramText"))->property("text").toString(),
-             QStringLiteral("RAM: 7%"));
+    // Without its picture the skin is loose text that can hardly be grabbed: the default face.
+    QTRY_COMPARE(m_view->rootObject()->width(), 120.0);
+    QCOMPARE(m_ball->lastResize(), QStringLiteral("120x48"));
+    QQuickItem* loader = m_view->rootObject()->childItems().value(0)->childItems().value(0);
+    QCOMPARE(loader->property("source").toUrl(), QUrl(kDef));
 }
 
 // The rest of a double click's second press never drags the window.

@@ -96,10 +96,15 @@ fds_at_most() { [ "$(fd_count "$FD_PID")" -le "$1" ]; }
 fds_at_least() { [ "$(fd_count "$FD_PID")" -ge "$1" ]; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
+# The sockets of a killed service are still there: wait for this start's own ready line.
+starts() { grep -c "filterd: ready" "$T/filterd.log" 2>/dev/null; }
+started_after() { [ "$(starts)" -gt "$1" ] && socket_up; }
 start_filterd() {
-    "$FILTERD" --socket-dir "$SOCK" "$@" 2>>"$T/filterd.log" &
+    local before
+    before=$(starts)
+    "$FILTERD" --socket-dir "$SOCK" --state-dir "$T/state" "$@" 2>>"$T/filterd.log" &
     FD_PID=$!
-    wait_for socket_up
+    wait_for started_after "${before:-0}"
 }
 stop_filterd() {
     [ -n "$FD_PID" ] && kill "$1" "$FD_PID" 2>/dev/null

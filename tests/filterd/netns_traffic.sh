@@ -370,9 +370,156 @@ scenario_diag() {
     stop_filterd -TERM
 }
 
+# blocked_client PORT [IMAGE]: a new process of the image (blocked-tgen) is refused its
+# connection; free_client PORT [IMAGE]: it connects and sends.
+blocked_client() {
+    $Bn "$T/${2:-blocked-tgen}" tcp-client 10.77.0.1 "$1" 10 0 0 >"$T/try.txt" 2>&1
+    in_file "Operation not permitted" "$T/try.txt"
+}
+free_client() {
+    $Bn "$T/${2:-blocked-tgen}" tcp-client 10.77.0.1 "$1" 10 0 0 >"$T/try.txt" 2>&1
+    in_file "^sent=10 " "$T/try.txt"
+}
+
+# Blocks that last: across a crash and a restart, and across an upgrade of the program.
+scenario_persist() {
+    start_filterd
+    cp "$TGEN" "$T/blocked-tgen"
+    $A "$TGEN" tcp-sink 6002 12 >"$T/sink.txt" & SINK=$!; PIDS+=($SINK)
+    wait_for in_file listening "$T/sink.txt"
+    check "block request accepted" says block=1 "$CTL" "$SOCK" block "$T/blocked-tgen"
+    stop_filterd -KILL
+    check "with the service dead the image runs free" not blocked_client 6002
+    start_filterd
+    # No waiting: the block is in force as soon as clients are served.
+    check "after kill -9 and a new start the image is blocked again" blocked_client 6002
+    cp "$TGEN" "$T/new-tgen"
+    mv -f "$T/new-tgen" "$T/blocked-tgen"
+    eventually "the program replaced on disk is blocked under its path" blocked_client 6002
+    check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
+    check "after unblock the new program connects" not blocked_client 6002
+    stop_filterd -TERM
+    start_filterd
+    check "and an unblock lasts across a restart too" not blocked_client 6002
+    check "a stale temporary file is never left" not [ -e "$T/state/blocks.new" ]
+    stop_filterd -TERM
+}
+
+# Blocking cuts the blocked process's sockets only: not a listener it shares with another.
+scenario_shared() {
+    start_filterd
+    cp "$TGEN" "$T/blocked-tgen"
+    $A "$TGEN" share-listen 6003 "$T/blocked-tgen" 10 >"$T/share.txt" & SH=$!; PIDS+=($SH)
+    wait_for in_file holding "$T/share.txt"
+    check "block request accepted" says block=1 "$CTL" "$SOCK" block "$T/blocked-tgen"
+    $Bn "$TGEN" tcp-client 10.77.0.1 6003 5000 0 0 >"$T/c.txt" 2>&1
+    check "the listener shared with the blocked process still accepts" in_file "sent=5000 " "$T/c.txt"
+    eventually "and its other holder is served" in_file "served=1 received=5000" "$T/share.txt"
+    check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
+}
+
+# A path named from inside a mount namespace blocks the caller's file, not the host's.
+scenario_mountns() {
+    start_filterd
+    cp "$TGEN" "$T/blocked-tgen"
+    cp "$TGEN" "$T/other-tgen"
+    $A "$TGEN" tcp-sink 6004 10 >"$T/sink.txt" & SINK=$!; PIDS+=($SINK)
+    wait_for in_file listening "$T/sink.txt"
+    # In the caller's own mounts the name holds the other file.
+    check "block request from a mount namespace accepted" says block=1 unshare -m sh -c \
+        "mount --bind '$T/other-tgen' '$T/blocked-tgen' && exec '$CTL' '$SOCK' block '$T/blocked-tgen'"
+    check "the file the caller named is blocked" blocked_client 6004 other-tgen
+    check "the host's file of that name is not" free_client 6004 blocked-tgen
+    check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
+    check "after unblock the caller's file connects again" free_client 6004 other-tgen
+}
+
+# Bytes belong to the process that moves them. Loopback traffic is counted at both ends: the
+# sender really sent it and the receiver really received it.
+scenario_attribution() {
+    start_filterd
+    $A "$TGEN" tcp-server 5008 20000 >"$T/s8.txt" & S8=$!; PIDS+=($S8)
+    wait_for in_file listening "$T/s8.txt"
+    $A "$TGEN" tcp-client 127.0.0.1 5008 100000 20000 0 >/dev/null & C8=$!; PIDS+=($C8)
+    wait "$C8" "$S8"
+    eventually "loopback: the client's upload is 100000" sum_within $C8 out 100000
+    check "loopback: its download 20000" sum_within $C8 in 20000
+    check "loopback: the server's download 100000" sum_within $S8 in 100000
+    check "loopback: its upload 20000" sum_within $S8 out 20000
+    $A "$TGEN" udp-server 5009 40 1 >"$T/us9.txt" & US9=$!; PIDS+=($US9)
+    wait_for in_file listening "$T/us9.txt"
+    $Bn "$TGEN" udp-shared 10.77.0.1 5009 20 1000 >"$T/shared.txt" & SHP=$!; PIDS+=($SHP)
+    wait "$SHP"
+    local child
+    child=$(sed -n 's/^child=//p' "$T/shared.txt")
+    check "both took their turns" in_file "child sent=20" "$T/shared.txt"
+    eventually "a shared UDP socket: the parent moved 20000" sum_is $SHP out 20000
+    check "and the child 40000" sum_is "$child" out 40000
+}
+
+# A process gone before anyone read its traffic, forked without exec so its image was never
+# learned, is still forgotten after the 30 s a dead process's history stays readable.
+scenario_forget() {
+    start_filterd
+    $A "$TGEN" udp-server 5010 4 1 >"$T/us10.txt" & US10=$!; PIDS+=($US10)
+    wait_for in_file listening "$T/us10.txt"
+    $Bn "$TGEN" udp-shared 10.77.0.1 5010 2 500 >"$T/f.txt" & FP=$!; PIDS+=($FP)
+    wait "$FP"
+    local child i
+    child=$(sed -n 's/^child=//p' "$T/f.txt")
+    check "the unnamed dead process is shown first" sum_is "$child" out 2000
+    for i in $(seq 45); do
+        [ -z "$(sum_of "$child" out)" ] && break
+        sleep 1
+    done
+    check "and forgotten within 45 s" [ -z "$(sum_of "$child" out)" ]
+}
+
+# A reused pid shows its new process's bytes only.
+scenario_pidreuse() {
+    start_filterd
+    $A "$TGEN" udp-server 5006 1000 10 >"$T/us.txt" & US=$!; PIDS+=($US)
+    wait_for in_file listening "$T/us.txt"
+    $Bn "$TGEN" udp-client 10.77.0.1 5006 4 1000 >/dev/null & OLD=$!
+    wait "$OLD"
+    eventually "the first process's 4000 bytes are shown" sum_is $OLD out 4000
+    # Hand the same pid to a new process: the kernel gives out the pid after ns_last_pid
+    # (bounded retries, as other processes may fork meanwhile).
+    local try NEW=
+    for try in $(seq 50); do
+        echo $((OLD - 1)) >/proc/sys/kernel/ns_last_pid
+        $Bn "$TGEN" udp-client 10.77.0.1 5006 3 1000 >/dev/null & NEW=$!
+        wait "$NEW"
+        [ "$NEW" = "$OLD" ] && break
+    done
+    check "a new process got the same pid" [ "$NEW" = "$OLD" ]
+    eventually "it shows its own 3000 bytes, not the dead one's too" sum_is $OLD out 3000
+}
+
+# Destroy notifications forged by a user in a user and network namespace of their own
+# (the sock_diag fallback listens in every namespace that holds sockets).
+scenario_forged() {
+    start_filterd --mechanism diag
+    $A "$TGEN" tcp-answer 5007 600000 200000 >"$T/s7.txt" & S7=$!; PIDS+=($S7)
+    wait_for in_file listening "$T/s7.txt"
+    $Bn "$TGEN" tcp-hold 10.77.0.1 5007 600000 200000 8000 >"$T/c7.txt" & C7=$!; PIDS+=($C7)
+    wait_for in_file holding "$T/c7.txt"
+    eventually "the victim's connection is measured" sum_within $C7 in 200000
+    local cookie
+    cookie=$($Bn ss -tnie dst 10.77.0.1 | sed -n 's/.* sk:\([0-9a-f]*\).*/\1/p' | head -1)
+    check "its cookie is known" [ -n "$cookie" ]
+    setpriv --reuid=65534 --regid=65534 --clear-groups unshare -Urn \
+        "$TGEN" forge-destroy "$cookie" 1000000000000 3 >"$T/forge.txt" 2>&1
+    check "the forger sent its notifications" in_file "forged=[1-9]" "$T/forge.txt"
+    check "they added nothing to the victim" sum_within $C7 in 200000
+    check "and did not end its connection" sum_is $C7 count 1
+    stop_filterd -TERM
+}
+
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
-    lockout | pacing | stalled | fuse | descriptors)
+    lockout | pacing | stalled | fuse | descriptors | \
+    persist | shared | mountns | attribution | forget | pidreuse | forged)
     "scenario_$SCENARIO"
     ;;
 *)

@@ -9,13 +9,27 @@
 //   tgen tcp-loop HOST PORT CHUNK STEPS STEPMS   send CHUNK every STEPMS, report each step
 //   tgen udp-server PORT COUNT SIZE          receive COUNT datagrams, echo each with SIZE bytes
 //   tgen udp-client HOST PORT COUNT SIZE     send COUNT datagrams of SIZE, read the echoes
+//   tgen share-listen PORT EXE SECONDS       listen, start "EXE hold SECONDS" holding the
+//                                            listener too, and serve clients until SECONDS pass
+//   tgen udp-shared HOST PORT COUNT SIZE     one UDP socket shared across fork: parent and child
+//                                            take turns, COUNT datagrams each, the child's twice
+//                                            SIZE; prints the child's pid
+//   tgen hold SECONDS                        keep the inherited descriptors, then end
+//   tgen forge-destroy COOKIE BYTES SECONDS  multicast TCP destroy notifications naming the
+//                                            socket COOKIE (hex) with BYTES received, 10 a second
 #include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -291,6 +305,115 @@ int main(int argc, char** argv)
         std::printf("sent=%d received=%zu\n", sent, got);
         close(fd);
         return 0;
+    }
+    if (mode == "share-listen" && argc == 5) {
+        alarm(static_cast<unsigned>(arg(4)) + 5);
+        const int l = listener(static_cast<int>(arg(2))); // inherited: no close-on-exec
+        const pid_t child = fork();
+        if (child == 0) {
+            const std::string seconds = std::to_string(arg(4));
+            execl(argv[3], argv[3], "hold", seconds.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::printf("sharer=%d\n", static_cast<int>(child));
+        const time_t deadline = time(nullptr) + static_cast<time_t>(arg(4));
+        for (int served = 0; served < 100 && time(nullptr) < deadline;) {
+            pollfd p{l, POLLIN, 0};
+            const int r = poll(&p, 1, 100);
+            if (r < 0 || (r > 0 && !(p.revents & POLLIN))) {
+                std::printf("listener=gone\n");
+                break;
+            }
+            if (r == 0)
+                continue;
+            const int c = accept(l, nullptr, nullptr);
+            if (c < 0) {
+                std::printf("accept=-1 %s\n", std::strerror(errno));
+                break;
+            }
+            std::printf("served=%d received=%zu\n", ++served, readToEnd(c));
+            close(c);
+        }
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+        return 0;
+    }
+    if (mode == "udp-shared" && argc == 6) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const int fd = socket(a.family(), SOCK_DGRAM, 0);
+        int toChild[2], toParent[2];
+        if (fd < 0 || pipe(toChild) != 0 || pipe(toParent) != 0)
+            return 1;
+        const pid_t child = fork();
+        const bool isChild = child == 0;
+        const int in = isChild ? toChild[0] : toParent[0];
+        const int out = isChild ? toParent[1] : toChild[1];
+        const size_t size = static_cast<size_t>(arg(5)) * (isChild ? 2 : 1);
+        std::vector<char> buf(size, 's');
+        int sent = 0;
+        char token = 't';
+        if (!isChild)
+            std::printf("child=%d\n", static_cast<int>(child));
+        // Strict turns, so each datagram leaves while its sender holds the socket.
+        for (long long i = 0; i < arg(4); ++i) {
+            if ((isChild || i > 0) && read(in, &token, 1) != 1)
+                break;
+            if (sendto(fd, buf.data(), size, 0, asAddr(a), a.length) == static_cast<ssize_t>(size))
+                ++sent;
+            if (write(out, &token, 1) != 1)
+                break;
+        }
+        std::printf("%s sent=%d\n", isChild ? "child" : "parent", sent);
+        if (isChild)
+            _exit(0);
+        waitpid(child, nullptr, 0);
+        return 0;
+    }
+    if (mode == "hold" && argc == 3) {
+        std::printf("holding\n");
+        sleep(static_cast<unsigned>(arg(2)));
+        return 0;
+    }
+    if (mode == "forge-destroy" && argc == 5) {
+        const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        sockaddr_nl self{};
+        self.nl_family = AF_NETLINK;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+            std::printf("netlink=-1 %s\n", std::strerror(errno));
+            return 1;
+        }
+        const uint64_t cookie = std::strtoull(argv[2], nullptr, 16);
+        struct
+        {
+            nlmsghdr h;
+            inet_diag_msg m;
+            nlattr a;
+            tcp_info info;
+        } msg{};
+        msg.h.nlmsg_len = sizeof msg;
+        msg.h.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        msg.m.idiag_family = AF_INET;
+        msg.m.idiag_state = 7; // closed
+        msg.m.id.idiag_cookie[0] = static_cast<uint32_t>(cookie);
+        msg.m.id.idiag_cookie[1] = static_cast<uint32_t>(cookie >> 32);
+        msg.a.nla_len = sizeof msg.a + sizeof msg.info;
+        msg.a.nla_type = INET_DIAG_INFO;
+        msg.info.tcpi_bytes_received = static_cast<uint64_t>(arg(3));
+        msg.info.tcpi_bytes_sent = static_cast<uint64_t>(arg(3));
+        sockaddr_nl to{};
+        to.nl_family = AF_NETLINK;
+        to.nl_groups = 1u << (SKNLGRP_INET_TCP_DESTROY - 1);
+        int sent = 0;
+        for (long long i = 0; i < arg(4) * 10; ++i) {
+            if (sendto(fd, &msg, sizeof msg, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+                static_cast<ssize_t>(sizeof msg))
+                ++sent;
+            else if (i == 0)
+                std::printf("sendto=-1 %s\n", std::strerror(errno));
+            usleep(100000);
+        }
+        std::printf("forged=%d\n", sent);
+        return sent > 0 ? 0 : 1;
     }
     std::fprintf(stderr, "tgen: bad arguments\n");
     return 2;

@@ -82,6 +82,44 @@ TimeoutStopSec=30"
 Description=Verdant test never started
 [Service]
 ExecStart=/bin/sleep infinity"
+  # The fix: a chain (a requires b, b requires c) whose stops log their order; the slower
+  # to stop sits higher, so stops run side by side would log the chain bottom up.
+  _box_unit vbt-chain-c.service "[Unit]
+Description=Verdant chain bottom
+[Service]
+ExecStart=/bin/sleep infinity
+ExecStopPost=/bin/sh -c 'echo %n >>/run/vbt-stops'"
+  _box_unit vbt-chain-b.service "[Unit]
+Description=Verdant chain middle
+Requires=vbt-chain-c.service
+[Service]
+ExecStart=/bin/sleep infinity
+ExecStop=/bin/sleep 0.3
+ExecStopPost=/bin/sh -c 'echo %n >>/run/vbt-stops'"
+  _box_unit vbt-chain-a.service "[Unit]
+Description=Verdant chain top
+Requires=vbt-chain-b.service
+[Service]
+ExecStart=/bin/sleep infinity
+ExecStop=/bin/sleep 0.6
+ExecStopPost=/bin/sh -c 'echo %n >>/run/vbt-stops'"
+  for i in 1 2; do
+    _box_unit "vbt-fix-slow$i.service" "[Unit]
+Description=Verdant fix slow to stop $i
+[Service]
+Type=notify
+NotifyAccess=all
+ExecStart=/bin/sh -c 'trap \"\" TERM; systemd-notify --ready; while :; do sleep 1; done'
+TimeoutStopSec=30"
+  done
+  for i in 1 2 3 user; do
+    _box_unit "vbt-fix-$i.service" "[Unit]
+Description=Verdant fix plain $i
+[Service]
+ExecStart=/bin/sleep infinity"
+  done
+  wants="$wants vbt-chain-a.service vbt-fix-slow1.service vbt-fix-slow2.service"
+  wants="$wants vbt-fix-1.service vbt-fix-2.service vbt-fix-3.service vbt-fix-user.service"
   for i in $(seq 1 "$bulk"); do
     _box_unit "vbt-bulk-$i.service" "[Unit]
 Description=Verdant bulk unit $i

@@ -4,4 +4,9 @@
 source "$VB_SOURCE_DIR/tests/procs/systemd_box.sh"
 trap box_teardown EXIT
 box_boot 0 || exit 1
-box_exec "$VB_BIN_DIR/tst_systemdservices"
+box_exec "$VB_BIN_DIR/tst_systemdservices" || rc=1
+# The fix, as an ordinary user (whose stops are refused) first, then as root.
+box_exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+  env HOME=/tmp "$VB_BIN_DIR/tst_systemdfix" || rc=1
+box_exec "$VB_BIN_DIR/tst_systemdfix" || rc=1
+exit "${rc:-0}"

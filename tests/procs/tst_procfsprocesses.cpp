@@ -54,6 +54,27 @@ private Q_SLOTS:
             QCOMPARE(qint64(got.value_or(~0ull)), bytes);
     }
 
+    void startTime_data()
+    {
+        QTest::addColumn<QByteArray>("stat");
+        QTest::addColumn<qint64>("start"); // 0: none
+        const QByteArray tail = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 98765 4096 12\n";
+        QTest::newRow("usual") << QByteArray("4242 (sleep)") + tail << qint64(98765);
+        // A name may hold spaces and parentheses: the fields count from the last ')'.
+        QTest::newRow("tricky name") << QByteArray("4242 (a) S 1 (b c)") + tail << qint64(98765);
+        QTest::newRow("cut short") << QByteArray("4242 (sleep) S 1 2 3\n") << qint64(0);
+        QTest::newRow("no name") << QByteArray("4242 sleep S 1 2 3") + tail << qint64(0);
+        QTest::newRow("not a number")
+            << QByteArray("1 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 9x 1\n")
+            << qint64(0);
+    }
+    void startTime()
+    {
+        QFETCH(QByteArray, stat);
+        QFETCH(qint64, start);
+        QCOMPARE(qint64(ProcfsProcesses::parseStartTime(stat.toStdString())), start);
+    }
+
     void idsOfACapturedTree()
     {
         QTemporaryDir root;
@@ -83,13 +104,13 @@ private Q_SLOTS:
         QVERIFY(rss.has_value());
         QVERIFY(*rss > 0);
         QCOMPARE(p.currentProcessId(), static_cast<ProcessId>(::getpid()));
-        QVERIFY(p.terminate(pid));
+        QVERIFY(p.terminate(pid, p.startTime(pid), 2000));
         QVERIFY(child.waitForFinished(5000));
         // Gone: every query says so instead of reading a stranger's entry.
         QCOMPARE(p.queryAccess(pid), uint32_t(vb::platform::ErrInvalidParameter));
         QVERIFY(p.imagePath(pid).empty());
         QVERIFY(!p.workingSetBytes(pid));
-        QVERIFY(!p.terminate(0));
+        QVERIFY(!p.terminate(0, 0, 0));
     }
 
     void anImageDeletedWhileRunningKeepsItsPath()

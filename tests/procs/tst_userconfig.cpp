@@ -11,6 +11,8 @@
 
 #include <boost/thread.hpp>
 
+#include <sys/stat.h>
+
 using Entries = QMap<QString, uint>;
 
 namespace {
@@ -205,12 +207,25 @@ private Q_SLOTS:
         QCOMPARE(boost::atomic_load(&currentUserConfig).get(), first.get());
     }
 
-    void aFolderInPlaceOfTheFileIsNoConfiguration()
+    // Opening a FIFO would block the sampling worker that loads the file: never opened.
+    void notARegularFileIsNoConfiguration_data()
     {
-        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("pulsar.app")));
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("folder") << false;
+        QTest::newRow("FIFO") << true;
+    }
+    void notARegularFileIsNoConfiguration()
+    {
+        QFETCH(bool, fifo);
+        const QString path = m_dir.filePath(QStringLiteral("pulsar.app"));
+        if (fifo)
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("pulsar.app")));
         QVERIFY(!loadUserConfig());
         QVERIFY(!boost::atomic_load(&currentUserConfig));
-        QVERIFY(QDir(m_dir.path()).rmdir(QStringLiteral("pulsar.app")));
+        QVERIFY(fifo ? QFile::remove(path)
+                     : QDir(m_dir.path()).rmdir(QStringLiteral("pulsar.app")));
     }
 
     void publishedOnAWorkerThreadReadOnThisOne()

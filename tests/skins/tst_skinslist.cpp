@@ -70,6 +70,8 @@ private Q_SLOTS:
     void shippedList();
     void userSkins();
     void userFolderBadInput();
+    void oddFolderNames_data();
+    void oddFolderNames();
     void usersOwnFolderFirst();
     void iconPreference();
     void sameNamesAsBuiltIn();
@@ -214,6 +216,32 @@ void TestSkinsList::userSkins()
 
 // Installed, users keep their skins in their own data folder; a skin there hides the
 // application folder's skin of the same folder name.
+void TestSkinsList::oddFolderNames_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("hash") << QStringLiteral("a#b");
+    QTest::newRow("question mark") << QStringLiteral("q?x=1");
+    QTest::newRow("percent escape") << QStringLiteral("%41");
+    QTest::newRow("space and ampersand") << QStringLiteral("my & skin");
+}
+
+void TestSkinsList::oddFolderNames()
+{
+    // The URLs the chooser and the ball load must name these very files, whatever the folder
+    // name holds.
+    QFETCH(QString, folder);
+    makeSkin(folder);
+    SkinsList l;
+    l.loadSkins();
+    const int row = int(names(l).indexOf(folder));
+    QVERIFY2(row > 0, qPrintable(names(l).join(QLatin1Char(','))));
+    const QUrl icon(l.data(l.index(row), SkinsList::role_icon).toString());
+    QCOMPARE(icon.toLocalFile(), userSkin(folder) + QStringLiteral("/icon.png"));
+    QVERIFY(l.qmlSelectIndex(row));
+    QCOMPARE(QUrl(l.currentSkinUrl()).toLocalFile(),
+             userSkin(folder) + QStringLiteral("/main.qml"));
+}
+
 void TestSkinsList::usersOwnFolderFirst()
 {
     makeSkin(QStringLiteral("Night.Sky"));

@@ -64,10 +64,32 @@
     </message>
 </context>
 <context>
+    <name>ProcDataList</name>
+    <message>
+        <source>Advice</source>
+        <translation>Empfohlen</translation>
+    </message>
+    <message>
+        <source>Optional</source>
+        <translation>Optional</translation>
+    </message>
+</context>
+<context>
     <name>SkinsList</name>
     <message>
         <source>Default</source>
         <translation>Standard</translation>
+    </message>
+</context>
+<context>
+    <name>SkinView</name>
+    <message>
+        <source>Kest Lumen - </source>
+        <translation>Kest Lumen - </translation>
+    </message>
+    <message>
+        <source>Skin Center</source>
+        <translation>Skin-Center</translation>
     </message>
 </context>
 </TS>

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 namespace vb::platform::fake {
 
@@ -20,6 +21,8 @@ public:
         std::string path;
         std::optional<uint64_t> rss = 0;
         uint32_t access = ErrSuccess; // what opening the process answers
+        uint64_t start = 0;
+        bool endable = true; // false: terminating it fails
     };
     std::map<ProcessId, Proc> procs;
     std::vector<ProcessId> order; // the id order to report; empty: ascending
@@ -64,7 +67,21 @@ public:
         auto it = procs.find(pid);
         return it == procs.end() ? uint32_t(ErrInvalidParameter) : it->second.access;
     }
-    bool terminate(ProcessId pid) override { return procs.erase(pid) > 0; }
+    uint64_t startTime(ProcessId pid) override
+    {
+        auto it = procs.find(pid);
+        return it == procs.end() ? 0 : it->second.start;
+    }
+    std::vector<ProcessId> terminated; // in order
+    bool terminate(ProcessId pid, uint64_t start, uint32_t) override
+    {
+        auto it = procs.find(pid);
+        if (it == procs.end() || !it->second.endable || (start && it->second.start != start))
+            return false;
+        procs.erase(it);
+        terminated.push_back(pid);
+        return true;
+    }
     ProcessId currentProcessId() override { return self; }
 };
 
@@ -75,6 +92,8 @@ public:
     std::vector<ServiceInfo> services; // in the manager's order, any state
     std::map<std::string, std::vector<std::string>> dependents;
     std::vector<std::string> stopped; // stop requests, in order
+    std::set<std::string> refused;    // their stop is refused (access denied)
+    int managersOpened = 0;
 
     bool activeServices(std::vector<ServiceInfo>& out) override
     {
@@ -113,11 +132,49 @@ public:
             if (s.keyName == keyName) {
                 if (s.state == SvcStopped)
                     return ErrServiceNotActive;
+                if (refused.count(keyName))
+                    return ErrAccessDenied;
                 stopped.push_back(keyName);
                 s.state = SvcStopped;
                 return ErrSuccess;
             }
         return ErrServiceDoesNotExist;
+    }
+
+    // Stops take effect at once, so waiting never blocks.
+    class Manager : public IServiceManager
+    {
+    public:
+        explicit Manager(FakeServices& s) : m_s(s) {}
+        uint32_t queryService(const std::string& k, ServiceInfo& out) override
+        {
+            return m_s.queryService(k, out);
+        }
+        bool activeDependents(const std::string& k, std::vector<ServiceInfo>& out) override
+        {
+            return m_s.activeDependents(k, out);
+        }
+        uint32_t sendStop(const std::string& k, ServiceInfo& out) override
+        {
+            const uint32_t e = m_s.stopService(k);
+            if (e == ErrSuccess)
+                m_s.queryService(k, out);
+            return e;
+        }
+        uint32_t waitForStop(const std::string& k, uint32_t, ServiceInfo& out) override
+        {
+            return m_s.queryService(k, out);
+        }
+
+    private:
+        FakeServices& m_s;
+    };
+    std::unique_ptr<IServiceManager> openManager() override
+    {
+        if (!reachable)
+            return nullptr;
+        ++managersOpened;
+        return std::make_unique<Manager>(*this);
     }
 };
 

@@ -235,9 +235,9 @@ std::string ownUnitBinary(const std::string& path)
             continue;
         std::string word;
         for (size_t i = 11; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] == '\\' && i + 1 < line.size())
-                ++i;
-            else if ((line[i] == '%' || line[i] == '$') && i + 1 < line.size())
+            // A backslash escapes the next character; "%%" and "$$" stand for one.
+            const bool escape = line[i] == '\\' || line[i] == '%' || line[i] == '$';
+            if (escape && i + 1 < line.size())
                 ++i;
             word += line[i];
         }

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/procfsprocesses.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace vb::platform::linux_ {
@@ -94,11 +98,103 @@ uint32_t ProcfsProcesses::queryAccess(ProcessId pid)
     return ErrAccessDenied;
 }
 
-bool ProcfsProcesses::terminate(ProcessId pid)
+uint64_t ProcfsProcesses::parseStartTime(const std::string& statText)
+{
+    // The name in parentheses may hold anything, spaces and ')' included: count from the last.
+    const size_t close = statText.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream in(statText.substr(close + 1));
+    std::string field;
+    // Fields 3 (state) to 22 (starttime) follow the name.
+    for (int n = 3; n <= 22; ++n)
+        if (!(in >> field))
+            return 0;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(field.c_str(), &end, 10);
+    return (*end != '\0' || errno == ERANGE) ? 0 : static_cast<uint64_t>(v);
+}
+
+uint64_t ProcfsProcesses::startTime(ProcessId pid)
+{
+    if (pid == 0)
+        return 0;
+    std::ifstream f(m_root + "/" + std::to_string(pid) + "/stat");
+    if (!f)
+        return 0;
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return parseStartTime(ss.str());
+}
+
+namespace {
+
+class PidFd
+{
+public:
+    explicit PidFd(ProcessId pid)
+        : m_fd(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)))
+    {}
+    ~PidFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    PidFd(const PidFd&) = delete;
+    PidFd& operator=(const PidFd&) = delete;
+    bool isOpen() const { return m_fd >= 0; }
+    bool signal(int sig) const
+    {
+        return ::syscall(SYS_pidfd_send_signal, m_fd, sig, nullptr, 0) == 0;
+    }
+    // Whether the process has ended within waitMs (0: right now).
+    bool ended(uint32_t waitMs) const
+    {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{m_fd, POLLIN, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+            if (r > 0)
+                return true;
+            if (r == 0 || errno != EINTR)
+                return false;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+bool ProcfsProcesses::terminate(ProcessId pid, uint64_t expectedStart, uint32_t waitMs)
 {
     if (pid == 0)
         return false;
-    return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+    // The descriptor holds one process for good: whatever happens to the id from here on,
+    // the signals below reach that process or none.
+    const PidFd proc(pid);
+    if (!proc.isOpen())
+        return false;
+    // While the held process exists (unreaped included) its id is not handed out, so its
+    // entry read now is its own; if it ended meanwhile the start time read is a newcomer's
+    // (or none) and differs, and the process is left alone.
+    if (expectedStart != 0 && startTime(pid) != expectedStart)
+        return false;
+    if (proc.ended(0))
+        return false; // it was gone before we came: not ours to count
+    if (!proc.signal(SIGTERM))
+        return false;
+    if (proc.ended(waitMs))
+        return true;
+    // Still there: it ignores or takes too long over the request to close.
+    if (!proc.signal(SIGKILL))
+        return proc.ended(0);
+    return proc.ended(waitMs);
 }
 
 ProcessId ProcfsProcesses::currentProcessId()

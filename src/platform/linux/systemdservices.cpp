@@ -9,8 +9,12 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QEventLoop>
+#include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 
 namespace vb::platform::linux_ {
 
@@ -129,6 +133,114 @@ bool isServiceUnit(const QString& name)
 {
     return name.endsWith(QLatin1String(".service"));
 }
+uint32_t queryOn(QDBusConnection& bus, const std::string& keyName, ServiceInfo& out)
+{
+    const QString unit = unitNameOf(keyName);
+    QDBusMessage m = managerCall(QStringLiteral("GetUnit"));
+    m << unit;
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        // Not loaded: a unit that exists on disk but never ran is simply stopped.
+        if (reply.errorName() != QLatin1String("org.freedesktop.systemd1.NoSuchUnit"))
+            return errorNumberOf(reply);
+        QDBusMessage load = managerCall(QStringLiteral("LoadUnit"));
+        load << unit;
+        const QDBusMessage lr = bus.call(load, QDBus::Block, kTimeoutMs);
+        if (lr.type() != QDBusMessage::ReplyMessage)
+            return errorNumberOf(lr);
+        const QString path = lr.arguments().value(0).value<QDBusObjectPath>().path();
+        const QString ls =
+            replyValue(bus.call(propertyGet(path, kUnitIface, QStringLiteral("LoadState")),
+                                QDBus::Block, kTimeoutMs))
+                .toString();
+        if (ls == QLatin1String("not-found"))
+            return ErrServiceDoesNotExist;
+        out = ServiceInfo{};
+        out.keyName = keyOf(unit);
+        out.state = SvcStopped;
+        return ErrSuccess;
+    }
+    const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
+    QDBusPendingCall active =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("ActiveState")), kTimeoutMs);
+    QDBusPendingCall sub =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("SubState")), kTimeoutMs);
+    QDBusPendingCall desc =
+        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("Description")), kTimeoutMs);
+    QDBusPendingCall pid =
+        bus.asyncCall(propertyGet(path, kServiceIface, QStringLiteral("MainPID")), kTimeoutMs);
+    active.waitForFinished();
+    sub.waitForFinished();
+    desc.waitForFinished();
+    pid.waitForFinished();
+    if (active.isError())
+        return errorNumberOf(active.reply());
+    UnitRow r;
+    r.name = unit;
+    r.activeState = replyValue(active.reply()).toString();
+    r.subState = replyValue(sub.reply()).toString();
+    r.description = replyValue(desc.reply()).toString();
+    if (r.description.isEmpty())
+        r.description = unit;
+    out = infoOf(r);
+    out.processId = replyValue(pid.reply()).toUInt();
+    return ErrSuccess;
+}
+
+bool dependentsOn(QDBusConnection& bus, const std::string& keyName, std::vector<ServiceInfo>& out)
+{
+    out.clear();
+    QDBusMessage m = managerCall(QStringLiteral("GetUnit"));
+    m << unitNameOf(keyName);
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return false;
+    const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
+    // The units systemd stops along with this one: those that require it, are bound to it or
+    // are part of it. Units that merely want it keep running, so they are no dependents.
+    QStringList names;
+    for (const char* prop : {"RequiredBy", "BoundBy", "ConsistsOf"}) {
+        const QStringList l =
+            replyValue(bus.call(propertyGet(path, kUnitIface, QLatin1String(prop)), QDBus::Block,
+                                kTimeoutMs))
+                .toStringList();
+        for (const QString& n : l)
+            if (isServiceUnit(n) && !names.contains(n))
+                names << n;
+    }
+    for (const QString& n : names) {
+        ServiceInfo s;
+        if (queryOn(bus, keyOf(n), s) == ErrSuccess && s.state != SvcStopped)
+            out.push_back(std::move(s));
+    }
+    return true;
+}
+
+// Asks the manager to stop the unit; the job's object path into job when given.
+uint32_t stopOn(QDBusConnection& bus, const std::string& keyName, QString* job)
+{
+    QDBusMessage m = managerCall(QStringLiteral("StopUnit"));
+    // "replace" also stops the units that require this one, as stopping a Windows service's
+    // dependents first would.
+    m << unitNameOf(keyName) << QStringLiteral("replace");
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return errorNumberOf(reply);
+    if (job)
+        *job = reply.arguments().value(0).value<QDBusObjectPath>().path();
+    return ErrSuccess;
+}
+
+// The unit's object path, loading the unit when it is not; empty when there is none.
+QString unitPathOn(QDBusConnection& bus, const std::string& keyName)
+{
+    QDBusMessage m = managerCall(QStringLiteral("LoadUnit"));
+    m << unitNameOf(keyName);
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage
+               ? reply.arguments().value(0).value<QDBusObjectPath>().path()
+               : QString();
+}
 } // namespace
 
 SystemdServices::SystemdServices(std::string busAddress)
@@ -219,56 +331,7 @@ uint32_t SystemdServices::queryService(const std::string& keyName, ServiceInfo& 
     QDBusConnection bus(QString{});
     if (!connect(bus))
         return ErrInvalidHandle;
-    const QString unit = unitNameOf(keyName);
-    QDBusMessage m = managerCall(QStringLiteral("GetUnit"));
-    m << unit;
-    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        // Not loaded: a unit that exists on disk but never ran is simply stopped.
-        if (reply.errorName() != QLatin1String("org.freedesktop.systemd1.NoSuchUnit"))
-            return errorNumberOf(reply);
-        QDBusMessage load = managerCall(QStringLiteral("LoadUnit"));
-        load << unit;
-        const QDBusMessage lr = bus.call(load, QDBus::Block, kTimeoutMs);
-        if (lr.type() != QDBusMessage::ReplyMessage)
-            return errorNumberOf(lr);
-        const QString path = lr.arguments().value(0).value<QDBusObjectPath>().path();
-        const QString ls =
-            replyValue(bus.call(propertyGet(path, kUnitIface, QStringLiteral("LoadState")),
-                                QDBus::Block, kTimeoutMs))
-                .toString();
-        if (ls == QLatin1String("not-found"))
-            return ErrServiceDoesNotExist;
-        out = ServiceInfo{};
-        out.keyName = keyOf(unit);
-        out.state = SvcStopped;
-        return ErrSuccess;
-    }
-    const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
-    QDBusPendingCall active =
-        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("ActiveState")), kTimeoutMs);
-    QDBusPendingCall sub =
-        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("SubState")), kTimeoutMs);
-    QDBusPendingCall desc =
-        bus.asyncCall(propertyGet(path, kUnitIface, QStringLiteral("Description")), kTimeoutMs);
-    QDBusPendingCall pid =
-        bus.asyncCall(propertyGet(path, kServiceIface, QStringLiteral("MainPID")), kTimeoutMs);
-    active.waitForFinished();
-    sub.waitForFinished();
-    desc.waitForFinished();
-    pid.waitForFinished();
-    if (active.isError())
-        return errorNumberOf(active.reply());
-    UnitRow r;
-    r.name = unit;
-    r.activeState = replyValue(active.reply()).toString();
-    r.subState = replyValue(sub.reply()).toString();
-    r.description = replyValue(desc.reply()).toString();
-    if (r.description.isEmpty())
-        r.description = unit;
-    out = infoOf(r);
-    out.processId = replyValue(pid.reply()).toUInt();
-    return ErrSuccess;
+    return queryOn(bus, keyName, out);
 }
 
 bool SystemdServices::activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out)
@@ -277,51 +340,138 @@ bool SystemdServices::activeDependents(const std::string& keyName, std::vector<S
     QDBusConnection bus(QString{});
     if (!connect(bus))
         return false;
-    QDBusMessage m = managerCall(QStringLiteral("GetUnit"));
-    m << unitNameOf(keyName);
-    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return false;
-    const QString path = reply.arguments().value(0).value<QDBusObjectPath>().path();
-    // The units systemd stops along with this one: those that require it, are bound to it or
-    // are part of it. Units that merely want it keep running, so they are no dependents.
-    QStringList names;
-    for (const char* prop : {"RequiredBy", "BoundBy", "ConsistsOf"}) {
-        const QStringList l =
-            replyValue(bus.call(propertyGet(path, kUnitIface, QLatin1String(prop)), QDBus::Block,
-                                kTimeoutMs))
-                .toStringList();
-        for (const QString& n : l)
-            if (isServiceUnit(n) && !names.contains(n))
-                names << n;
-    }
-    for (const QString& n : names) {
-        ServiceInfo s;
-        if (queryService(keyOf(n), s) == ErrSuccess && s.state != SvcStopped)
-            out.push_back(std::move(s));
-    }
-    return true;
+    return dependentsOn(bus, keyName, out);
 }
 
 uint32_t SystemdServices::stopService(const std::string& keyName)
 {
+    QDBusConnection bus(QString{});
+    if (!connect(bus))
+        return ErrInvalidHandle;
     ServiceInfo now;
-    const uint32_t q = queryService(keyName, now);
+    const uint32_t q = queryOn(bus, keyName, now);
     if (q != ErrSuccess)
         return q;
     if (now.state == SvcStopped)
         return ErrServiceNotActive;
-    QDBusConnection bus(QString{});
-    if (!connect(bus))
-        return ErrInvalidHandle;
-    QDBusMessage m = managerCall(QStringLiteral("StopUnit"));
-    // "replace" also stops the units that require this one, as stopping a Windows service's
-    // dependents first would.
-    m << unitNameOf(keyName) << QStringLiteral("replace");
-    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return errorNumberOf(reply);
-    return ErrSuccess;
+    return stopOn(bus, keyName, nullptr);
+}
+
+std::unique_ptr<IServiceManager> SystemdServices::openManager()
+{
+    auto m = std::make_unique<SystemdServiceManager>(m_address);
+    if (!m->isConnected())
+        return nullptr;
+    return m;
+}
+
+// --- one connection per series of stops ---
+
+SystemdServiceManager::SystemdServiceManager(const std::string& busAddress)
+    : m_name(QStringLiteral("vb-systemd-stop-%1").arg(g_connections.fetch_add(1)))
+{
+    m_bus = std::make_unique<QDBusConnection>(
+        busAddress.empty()
+            ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, m_name)
+            : QDBusConnection::connectToBus(QString::fromStdString(busAddress), m_name));
+    if (!m_bus->isConnected()) {
+        qCWarning(lcPlatform) << "[services] system bus unavailable:"
+                              << m_bus->lastError().message();
+        return;
+    }
+    // The manager sends its job and unit signals only while some client has subscribed;
+    // the subscription ends with this connection.
+    m_bus->call(managerCall(QStringLiteral("Subscribe")), QDBus::Block, kTimeoutMs);
+    m_watcher = std::make_unique<StopWatcher>();
+    m_bus->connect(kService, kPath, kManager, QStringLiteral("JobRemoved"), m_watcher.get(),
+                   SLOT(onJobRemoved(QDBusMessage)));
+}
+
+SystemdServiceManager::~SystemdServiceManager()
+{
+    m_watcher.reset();
+    m_bus.reset();
+    QDBusConnection::disconnectFromBus(m_name);
+}
+
+bool SystemdServiceManager::isConnected() const
+{
+    return m_bus && m_bus->isConnected() && m_watcher;
+}
+
+uint32_t SystemdServiceManager::queryService(const std::string& keyName, ServiceInfo& out)
+{
+    return queryOn(*m_bus, keyName, out);
+}
+
+bool SystemdServiceManager::activeDependents(const std::string& keyName,
+                                             std::vector<ServiceInfo>& out)
+{
+    return dependentsOn(*m_bus, keyName, out);
+}
+
+uint32_t SystemdServiceManager::sendStop(const std::string& keyName, ServiceInfo& out)
+{
+    // Listen to the unit before asking, so that no change between the request and the wait
+    // goes unheard.
+    const QString path = unitPathOn(*m_bus, keyName);
+    if (path.isEmpty())
+        return ErrServiceDoesNotExist;
+    if (!m_watchedUnits.contains(path)) {
+        m_bus->connect(kService, path, kProps, QStringLiteral("PropertiesChanged"), m_watcher.get(),
+                       SLOT(onUnitChanged(QDBusMessage)));
+        m_watchedUnits << path;
+    }
+    QString job;
+    const uint32_t e = stopOn(*m_bus, keyName, &job);
+    if (e != ErrSuccess)
+        return e;
+    m_watcher->watchJob(job);
+    return queryOn(*m_bus, keyName, out);
+}
+
+uint32_t SystemdServiceManager::waitForStop(const std::string& keyName, uint32_t maxMs,
+                                            ServiceInfo& out)
+{
+    if (maxMs > 0)
+        m_watcher->waitForProgress(maxMs);
+    return queryOn(*m_bus, keyName, out);
+}
+
+void StopWatcher::watchJob(const QString& job)
+{
+    m_job = job;
+}
+
+void StopWatcher::waitForProgress(uint32_t maxMs)
+{
+    // Signals that came in while we were busy are queued for this thread and wake the loop at
+    // once; the timer bounds the wait.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(static_cast<int>(std::min<uint32_t>(maxMs, INT_MAX)));
+    m_loop = &loop;
+    loop.exec();
+    m_loop = nullptr;
+}
+
+void StopWatcher::onJobRemoved(const QDBusMessage& m)
+{
+    if (m.arguments().value(1).value<QDBusObjectPath>().path() == m_job)
+        wake();
+}
+
+void StopWatcher::onUnitChanged(const QDBusMessage&)
+{
+    wake();
+}
+
+void StopWatcher::wake()
+{
+    if (m_loop)
+        m_loop->quit();
 }
 
 } // namespace vb::platform::linux_

@@ -4,11 +4,16 @@
 
 #include "platform/services.h"
 
+#include <QObject>
+#include <QSet>
 #include <QString>
 
+#include <memory>
 #include <mutex>
 
 class QDBusConnection;
+class QDBusMessage;
+class QEventLoop;
 
 namespace vb::platform::linux_ {
 
@@ -23,6 +28,7 @@ public:
     bool activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out) override;
     uint32_t queryService(const std::string& keyName, ServiceInfo& out) override;
     uint32_t stopService(const std::string& keyName) override;
+    std::unique_ptr<IServiceManager> openManager() override;
 
     // systemd's ActiveState/SubState as a Windows service state.
     static ServiceRunState stateOf(const QString& activeState, const QString& subState);
@@ -32,6 +38,44 @@ private:
     std::string m_address;
     QString m_name;
     std::mutex m_mutex;
+};
+
+// Wakes a stop's wait when its job ends or its unit changes. Lives on the stopping thread.
+class StopWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    void watchJob(const QString& job);
+    // Runs this thread's events until a wake-up or maxMs, whichever is first.
+    void waitForProgress(uint32_t maxMs);
+public Q_SLOTS:
+    void onJobRemoved(const QDBusMessage& m);
+    void onUnitChanged(const QDBusMessage& m);
+
+private:
+    void wake();
+    QString m_job;
+    QEventLoop* m_loop = nullptr;
+};
+
+// A bus connection of its own for one series of stops, subscribed to the manager's signals,
+// so that a stop is followed to its end instead of polled.
+class SystemdServiceManager : public IServiceManager
+{
+public:
+    explicit SystemdServiceManager(const std::string& busAddress);
+    ~SystemdServiceManager() override;
+    bool isConnected() const;
+    uint32_t queryService(const std::string& keyName, ServiceInfo& out) override;
+    bool activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out) override;
+    uint32_t sendStop(const std::string& keyName, ServiceInfo& out) override;
+    uint32_t waitForStop(const std::string& keyName, uint32_t maxMs, ServiceInfo& out) override;
+
+private:
+    QString m_name;
+    std::unique_ptr<QDBusConnection> m_bus;
+    std::unique_ptr<StopWatcher> m_watcher;
+    QSet<QString> m_watchedUnits;
 };
 
 } // namespace vb::platform::linux_

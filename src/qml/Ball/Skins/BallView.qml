@@ -10,6 +10,24 @@ Item {
 
     readonly property string defaultFace: "qrc:/Ball/Skins/BallSkinDef.qml"
 
+    // A skin sets the ball's size itself; the window's bounds hold it, so a skin can neither
+    // cover the desktop with an invisible window nor shrink the ball out of reach.
+    function bounded(v, lo, hi) {
+        if (typeof lo !== "number" || typeof hi !== "number" || lo > hi)
+            return v
+        return isNaN(v) ? lo : Math.max(lo, Math.min(hi, v))
+    }
+    onWidthChanged: {
+        const w = bounded(width, Bv.minimumWidth, Bv.maximumWidth)
+        if (w !== width)
+            width = w
+    }
+    onHeightChanged: {
+        const h = bounded(height, Bv.minimumHeight, Bv.maximumHeight)
+        if (h !== height)
+            height = h
+    }
+
     TitleDrag {
         id: title_drag
         anchors.fill: parent
@@ -31,9 +49,21 @@ Item {
             // the Loader has settled.
             onStatusChanged: Qt.callLater(checkSkin)
             onItemChanged: Qt.callLater(checkSkin)
+            // An image that could not be read (too large for the image reader, not a regular
+            // file) leaves a skin without its face: only loose text that can hardly be grabbed.
+            function hasBrokenImage(it) {
+                if (it instanceof Image && it.status === Image.Error)
+                    return true
+                for (let i = 0; i < it.children.length; ++i) {
+                    if (hasBrokenImage(it.children[i]))
+                        return true
+                }
+                return false
+            }
             function checkSkin() {
                 const failed = status === Loader.Error
                                || (status === Loader.Ready && !(item instanceof Item))
+                               || (status === Loader.Ready && hasBrokenImage(item))
                 const wanted = wantedSkin
                 if (failed && wanted !== ball_main.defaultFace && brokenSkin !== wanted) {
                     console.log("BallView: the skin " + wanted
