@@ -64,6 +64,8 @@ typedef void (*vb_diag_cb)(const struct vb_diag_entry* e, void* ctx);
 
 /* A bound sock_diag socket in the network namespace nsFd (-1: this thread's own). */
 int vb_diag_open(int nsFd);
+/* n of them at once (fds[i] is -errno for one that failed); 0 or -errno. */
+int vb_diag_open_n(int nsFd, int* fds, int n);
 /* Dumps TCP and UDP sockets of both families; 0 or -errno. */
 int vb_diag_dump(int fd, vb_diag_cb cb, void* ctx);
 int vb_diag_destroy(int fd, const struct vb_diag_entry* e);

@@ -10,10 +10,12 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -34,7 +36,7 @@ void usage()
     std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
                          "auto|bpf|diag]\n"
                          "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n"
-                         "               [--state-dir DIR]\n");
+                         "               [--idle-timeout SECONDS] [--state-dir DIR]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -116,6 +118,7 @@ int main(int argc, char** argv)
     std::string mechanism = "auto";
     std::string cgroupDir;
     std::string pidFile;
+    std::string idleSeconds = "30";
     std::string stateDir = "/var/lib/filterd";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
@@ -138,6 +141,8 @@ int main(int argc, char** argv)
             ok = value(mechanism);
         else if (a == "--cgroup")
             ok = value(cgroupDir);
+        else if (a == "--idle-timeout")
+            ok = value(idleSeconds) && std::atoi(idleSeconds.c_str()) > 0;
         else if (a == "--state-dir")
             ok = value(stateDir);
         else if (a == "--pidfile") {
@@ -159,6 +164,12 @@ int main(int argc, char** argv)
     }
     if (superviseMode)
         return supervise(childArgs, pidFile);
+    // Sessions are budgeted far below this; the rest is for the kernel interfaces.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::max(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 65536));
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     gid_t adminGid = 0;
     if (!adminGroup.empty()) {
@@ -196,7 +207,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "filterd: no state folder %s: %s\n", stateDir.c_str(),
                      std::strerror(errno));
     backend->keepBlocksIn(stateDir + "/blocks");
-    Server server(*backend, ServerOptions{socketDir, adminGid, 128});
+    ServerOptions options;
+    options.socketDir = socketDir;
+    options.adminGroup = adminGid;
+    options.idleTimeout = std::chrono::seconds(std::atoi(idleSeconds.c_str()));
+    Server server(*backend, options);
     if (!server.listen(why)) {
         std::fprintf(stderr, "filterd: %s\n", why.c_str());
         return 1;

@@ -87,10 +87,14 @@ static void keyOf(const struct stat& st, ExeKey& key)
 
 bool exeKeyOfProcess(uint32_t pid, ExeKey& key)
 {
-    struct stat st;
-    if (stat(procPath(pid, "exe").c_str(), &st) != 0)
+    // The image may live on a user's FUSE mount whose server never answers: the cached
+    // attributes are enough for inode and device, and asking the file system could freeze the
+    // whole service.
+    struct statx stx;
+    if (statx(AT_FDCWD, procPath(pid, "exe").c_str(), AT_STATX_DONT_SYNC, STATX_INO, &stx) != 0)
         return false;
-    keyOf(st, key);
+    key.ino = stx.stx_ino;
+    key.dev = (stx.stx_dev_major << 20) | stx.stx_dev_minor;
     return true;
 }
 

@@ -1,9 +1,51 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol.h"
 
+#include <algorithm>
 #include <unistd.h>
 
 namespace filterd {
+
+namespace {
+
+// Hands out the next chunk; once the reader has the last one, the list's memory goes back.
+uint32_t nextChunk(ChunkedList& list, ChunkedList::Kind kind, size_t capacity,
+                   std::vector<uint8_t>& out)
+{
+    const uint32_t error = list.next(capacity, out);
+    if (error == ErrSuccess)
+        list = ChunkedList(kind);
+    return error;
+}
+
+} // namespace
+
+bool Session::rebuilds(uint32_t code) const
+{
+    switch (code) {
+    case CodeProcessPathsFirst:
+    case CodeConnectionsFirst:
+        return true;
+    case CodeProcessPathsNext:
+        return !m_paths.active();
+    case CodeConnectionsNext:
+        return !m_connections.active();
+    default:
+        return false;
+    }
+}
+
+bool Session::visible(U64 pid)
+{
+    if (!m_visible)
+        return true;
+    auto it = std::lower_bound(m_seen.begin(), m_seen.end(), std::make_pair(pid, false));
+    if (it != m_seen.end() && it->first == pid)
+        return it->second;
+    const bool yes = m_visible(pid);
+    m_seen.insert(it, {pid, yes});
+    return yes;
+}
 
 Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, size_t capacity)
 {
@@ -13,21 +55,28 @@ Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, s
     case CodeProcessPathsNext:
         // A continued read with nothing pending starts over, so a confused caller still gets
         // a consistent list.
-        if (code == CodeProcessPathsFirst || !m_paths.active()) {
+        if (rebuilds(code)) {
             std::vector<ProcessPath> paths;
             m_backend.processPaths(paths);
             m_paths.reset();
+            m_seen.clear();
+            size_t bytes = 0;
             for (const ProcessPath& p : paths) {
+                if (!visible(p.pid))
+                    continue;
                 const auto rec = encodePathRecord(p.pid, p.path);
-                if (rec.size() <= MaxPathRecordSize)
-                    m_paths.add(rec.data(), rec.size());
+                if (rec.size() > MaxPathRecordSize || bytes + rec.size() > MaxSessionListBytes)
+                    continue;
+                bytes += rec.size();
+                m_paths.add(rec.data(), rec.size());
             }
+            m_seen.clear();
         }
-        reply.error = m_paths.next(capacity, reply.bytes);
+        reply.error = nextChunk(m_paths, ChunkedList::Paths, capacity, reply.bytes);
         return reply;
     case CodeConnectionsFirst:
     case CodeConnectionsNext:
-        if (code == CodeConnectionsFirst || !m_connections.active()) {
+        if (rebuilds(code)) {
             std::vector<ConnectionDataItem> live;
             std::vector<ConnectionDataHistoryItem> history;
             if (!m_backend.connections(live, history)) {
@@ -35,25 +84,32 @@ Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, s
                 return reply;
             }
             m_connections.reset();
+            m_seen.clear();
+            constexpr size_t MaxItems = MaxSessionListBytes / ConnectionItemSize;
+            size_t items = 0;
             std::vector<uint8_t> item;
             item.reserve(ConnectionItemSize);
-            for (const ConnectionDataItem& s : live) {
+            auto add = [&](const ConnectionItem& entry) {
+                if (items >= MaxItems || !visible(entry.live.processId))
+                    return;
                 item.clear();
-                appendConnectionItem(item, ConnectionItem{s, false});
+                appendConnectionItem(item, entry);
                 m_connections.add(item.data(), item.size());
-            }
+                ++items;
+            };
+            for (const ConnectionDataItem& s : live)
+                add(ConnectionItem{s, false});
             for (const ConnectionDataHistoryItem& h : history) {
                 ConnectionItem entry;
                 entry.live.processId = h.processId;
                 entry.live.bytesIn = h.bytesIn;
                 entry.live.bytesOut = h.bytesOut;
                 entry.history = true;
-                item.clear();
-                appendConnectionItem(item, entry);
-                m_connections.add(item.data(), item.size());
+                add(entry);
             }
+            m_seen.clear();
         }
-        reply.error = m_connections.next(capacity, reply.bytes);
+        reply.error = nextChunk(m_connections, ChunkedList::Connections, capacity, reply.bytes);
         return reply;
     case CodeBlock:
     case CodeUnblock: {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,19 @@ struct Reply
     std::vector<uint8_t> bytes;
 };
 
+// Which processes a session may see; empty means all of them.
+using Visibility = std::function<bool(U64 pid)>;
+
+// A list a session holds for its reader never grows past this; the service's memory is then
+// bounded by its session budget.
+constexpr size_t MaxSessionListBytes = 2 * 1024 * 1024;
+
 class Session
 {
 public:
-    Session(Backend& backend, Access access) : m_backend(backend), m_access(access) {}
+    Session(Backend& backend, Access access, Visibility visible = {})
+        : m_backend(backend), m_access(access), m_visible(std::move(visible))
+    {}
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -55,10 +65,16 @@ public:
     void setCallerRoot(int fd);
     Reply handle(uint32_t code, const uint8_t* input, size_t inputLength, size_t capacity);
     Access access() const { return m_access; }
+    // Whether handling this code builds a list anew (the costly part of a request).
+    bool rebuilds(uint32_t code) const;
 
 private:
+    bool visible(U64 pid);
     Backend& m_backend;
     Access m_access;
+    Visibility m_visible;
+    // One answer per process while a list is built.
+    std::vector<std::pair<U64, bool>> m_seen;
     int m_callerRoot = -1;
     ChunkedList m_paths{ChunkedList::Paths};
     ChunkedList m_connections{ChunkedList::Connections};

@@ -13,9 +13,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace filterd {
@@ -143,14 +145,8 @@ bool Server::listen(std::string& error)
     return m_signal >= 0 && m_timer >= 0 && m_epoll >= 0;
 }
 
-bool Server::peerMayWrite(int fd)
+bool Server::peerIsAdmin(int fd, const ucred& cred)
 {
-    ucred cred{};
-    socklen_t len = sizeof cred;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
-        return false;
-    if (cred.uid == 0)
-        return true;
     if (m_options.adminGroup == 0)
         return false;
     if (cred.gid == m_options.adminGroup)
@@ -174,28 +170,91 @@ bool Server::peerMayWrite(int fd)
     return false;
 }
 
+bool Server::admit(uid_t uid, bool writable) const
+{
+    size_t mine = 0;
+    size_t onSocket = 0;
+    for (const auto& [fd, c] : m_clients) {
+        (void)fd;
+        if (uid == 0) {
+            mine += c.uid == 0;
+            continue;
+        }
+        if (c.uid == 0 || c.writable != writable)
+            continue;
+        ++onSocket;
+        mine += c.uid == uid;
+    }
+    if (uid == 0)
+        return mine < m_options.maxRoot;
+    return mine < m_options.maxPerUser &&
+           onSocket < (writable ? m_options.maxReadWrite : m_options.maxReadOnly);
+}
+
+void Server::pauseAccepting(bool on)
+{
+    if (m_acceptPaused == on)
+        return;
+    m_acceptPaused = on;
+    for (int fd : {m_rwListen, m_roListen}) {
+        epoll_event ev{};
+        ev.events = on ? 0u : uint32_t{EPOLLIN};
+        ev.data.fd = fd;
+        epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev);
+    }
+}
+
 void Server::accept(int listenFd, bool writable)
 {
     for (int round = 0; round < 64; ++round) {
         const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors the connection stays queued and the socket stays readable:
+            // waiting for it again at once would spin, so listening rests until the upkeep.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                std::fprintf(stderr, "filterd: accept: %s; accepting paused\n",
+                             std::strerror(errno));
+                pauseAccepting(true);
+            }
             return;
-        if (m_clients.size() >= m_options.maxClients) {
-            sendHello(fd, ErrNotEnoughMemory, 0);
+        }
+        // Who asks, before anything is counted: a full budget of others never refuses root.
+        ucred cred{};
+        socklen_t len = sizeof cred;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) {
             close(fd);
             continue;
         }
-        if (writable && !peerMayWrite(fd)) {
+        const bool admin = cred.uid == 0 || peerIsAdmin(fd, cred);
+        if (writable && !admin) {
             sendHello(fd, ErrAccessDenied, 0);
+            close(fd);
+            continue;
+        }
+        if (!admit(cred.uid, writable)) {
+            sendHello(fd, ErrNotEnoughMemory, 0);
             close(fd);
             continue;
         }
         int size = 512 * 1024;
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
         const Access access = writable ? Access::ReadWrite : Access::ReadOnly;
+        // An ordinary user sees the paths and connections of that user's own processes only.
+        Visibility visible;
+        if (!admin) {
+            const uid_t uid = cred.uid;
+            visible = [uid](U64 pid) {
+                struct stat st;
+                const std::string dir = "/proc/" + std::to_string(pid);
+                return pid <= 0x7FFFFFFFu && stat(dir.c_str(), &st) == 0 && st.st_uid == uid;
+            };
+        }
         Client c;
         c.fd = fd;
-        c.session = std::make_unique<Session>(m_backend, access);
+        c.uid = cred.uid;
+        c.writable = writable;
+        c.session = std::make_unique<Session>(m_backend, access, std::move(visible));
+        c.lastRequest = Clock::now();
         if (writable) // paths to block are the caller's, maybe in a mount namespace of its own
             c.session->setCallerRoot(openPeerRoot(fd));
         epoll_event ev{};
@@ -207,6 +266,8 @@ void Server::accept(int listenFd, bool writable)
         }
         sendHello(fd, ErrSuccess, static_cast<uint32_t>(access));
         m_clients.emplace(fd, std::move(c));
+        if (cred.uid != 0 && !m_buckets.count(cred.uid))
+            m_buckets[cred.uid] = Bucket{m_options.tokenBurst, Clock::now()};
     }
 }
 
@@ -217,10 +278,65 @@ void Server::drop(int fd)
     m_clients.erase(fd);
 }
 
+bool Server::pay(Client& client, double cost)
+{
+    if (client.uid == 0)
+        return true;
+    Bucket& b = m_buckets[client.uid];
+    const auto now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - b.refilled).count();
+    b.tokens = std::min(m_options.tokenBurst, b.tokens + seconds * m_options.tokensPerSecond);
+    b.refilled = now;
+    if (b.tokens < cost)
+        return false;
+    b.tokens -= cost;
+    return true;
+}
+
+void Server::park(Client& client, bool on)
+{
+    if (client.parked == on)
+        return;
+    client.parked = on;
+    // A parked client is not read from; only its hang-up is still noticed.
+    epoll_event ev{};
+    ev.events = on ? uint32_t{EPOLLRDHUP} : uint32_t{EPOLLIN | EPOLLRDHUP};
+    ev.data.fd = client.fd;
+    epoll_ctl(m_epoll, EPOLL_CTL_MOD, client.fd, &ev);
+}
+
+bool Server::answer(Client& client, const uint8_t* msg, size_t length)
+{
+    const auto req = fs::decodeRequest(msg, length);
+    const double cost =
+        1 + (req && client.session->rebuilds(req->code) ? m_options.rebuildCost : 0);
+    if (!pay(client, cost)) {
+        client.pending.assign(msg, msg + length);
+        park(client, true);
+        return true;
+    }
+    client.lastRequest = Clock::now();
+    std::vector<uint8_t> out;
+    if (!req) {
+        out = fs::encodeReply(ErrInvalidParameter, nullptr, 0);
+    } else {
+        const size_t capacity = std::min<size_t>(req->capacity, fs::MaxReplyOutput);
+        Reply r = client.session->handle(req->code, req->input, req->inputLength, capacity);
+        out = fs::encodeReply(r.error, r.bytes.data(), r.bytes.size());
+    }
+    // A client that does not read its replies is not waited for.
+    if (send(client.fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(out.size())) {
+        drop(client.fd);
+        return false;
+    }
+    return true;
+}
+
 void Server::serve(Client& client)
 {
     static std::vector<uint8_t> buf(fs::RequestHeadSize + fs::MaxRequestInput + 1);
-    for (int round = 0; round < 16; ++round) {
+    for (int round = 0; round < 16 && !client.parked; ++round) {
         const ssize_t n = recv(client.fd, buf.data(), buf.size(), MSG_DONTWAIT | MSG_TRUNC);
         if (n == 0) {
             drop(client.fd);
@@ -231,24 +347,47 @@ void Server::serve(Client& client)
                 drop(client.fd);
             return;
         }
-        std::vector<uint8_t> msg;
-        const auto req = static_cast<size_t>(n) <= buf.size()
-                             ? fs::decodeRequest(buf.data(), static_cast<size_t>(n))
-                             : std::nullopt;
-        if (!req) {
-            msg = fs::encodeReply(ErrInvalidParameter, nullptr, 0);
-        } else {
-            const size_t capacity = std::min<size_t>(req->capacity, fs::MaxReplyOutput);
-            Reply r = client.session->handle(req->code, req->input, req->inputLength, capacity);
-            msg = fs::encodeReply(r.error, r.bytes.data(), r.bytes.size());
-        }
-        // A client that does not read its replies is not waited for.
-        if (send(client.fd, msg.data(), msg.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
-            static_cast<ssize_t>(msg.size())) {
-            drop(client.fd);
+        // An oversized message was cut by the kernel: answered as the malformed request it is.
+        const size_t length = static_cast<size_t>(n) <= buf.size() ? static_cast<size_t>(n) : 0;
+        if (!answer(client, buf.data(), length))
             return;
-        }
     }
+}
+
+void Server::upkeep()
+{
+    const auto now = Clock::now();
+    std::vector<int> idle;
+    for (auto& [fd, c] : m_clients)
+        if (!c.parked && now - c.lastRequest > m_options.idleTimeout)
+            idle.push_back(fd);
+    for (int fd : idle)
+        drop(fd);
+    std::vector<int> parked;
+    for (auto& [fd, c] : m_clients)
+        if (c.parked)
+            parked.push_back(fd);
+    for (int fd : parked) {
+        auto it = m_clients.find(fd);
+        if (it == m_clients.end())
+            continue;
+        Client& c = it->second;
+        const std::vector<uint8_t> msg = std::move(c.pending);
+        c.pending.clear();
+        // Still short of tokens, answer() parks it again.
+        c.parked = false;
+        if (!answer(c, msg.data(), msg.size()) || c.parked)
+            continue;
+        c.parked = true;
+        park(c, false);
+    }
+    for (auto it = m_buckets.begin(); it != m_buckets.end();) {
+        bool used = false;
+        for (const auto& [fd, c] : m_clients)
+            used = used || c.uid == it->first;
+        it = used ? std::next(it) : m_buckets.erase(it);
+    }
+    pauseAccepting(false);
 }
 
 int Server::run()
@@ -269,8 +408,10 @@ int Server::run()
                     return 0;
             } else if (fd == m_timer) {
                 uint64_t expirations = 0;
-                if (read(m_timer, &expirations, sizeof expirations) > 0)
+                if (read(m_timer, &expirations, sizeof expirations) > 0) {
                     m_backend.tick();
+                    upkeep();
+                }
             } else if (fd == m_procEvents) {
                 m_backend.onProcessEvents();
             } else if (fd == m_rwListen || fd == m_roListen) {
@@ -279,7 +420,7 @@ int Server::run()
                 auto it = m_clients.find(fd);
                 if (it == m_clients.end())
                     continue;
-                if (events[static_cast<size_t>(i)].events & EPOLLIN)
+                if ((events[static_cast<size_t>(i)].events & EPOLLIN) && !it->second.parked)
                     serve(it->second);
                 else
                     drop(fd);

@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The service's two Unix sockets and its event loop. Every peer is checked when it connects:
 // the read-write socket serves root and members of the administrators' group, the read-only
-// socket any local user.
+// socket any local user. Local users are hostile here: each socket and each user has its own
+// session budget (root one of its own), idle sessions are dropped, and an ordinary user's
+// requests are paced and see only that user's own processes.
 #pragma once
 
 #include "protocol.h"
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace filterd {
 
@@ -20,7 +25,18 @@ struct ServerOptions
 {
     std::string socketDir;
     gid_t adminGroup = 0;
-    size_t maxClients = 128;
+    // Sessions of users other than root, per socket and per user on each socket.
+    size_t maxReadOnly = 96;
+    size_t maxReadWrite = 32;
+    size_t maxPerUser = 8;
+    // Root's own budget, which nobody else can use up.
+    size_t maxRoot = 32;
+    std::chrono::milliseconds idleTimeout{30000};
+    // Request pacing per user (root is not paced): a request costs one token, building a list
+    // anew costs rebuildCost; a user out of tokens is not read from until they come back.
+    double tokensPerSecond = 200;
+    double tokenBurst = 400;
+    double rebuildCost = 25;
 };
 
 class Server
@@ -34,14 +50,33 @@ public:
     int run();
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Client
     {
         int fd = -1;
+        uid_t uid = 0;
+        bool writable = false;
         std::unique_ptr<Session> session;
+        Clock::time_point lastRequest;
+        bool parked = false;
+        // A request read but not yet paid for.
+        std::vector<uint8_t> pending;
     };
-    bool peerMayWrite(int fd);
+    struct Bucket
+    {
+        double tokens = 0;
+        Clock::time_point refilled;
+    };
+    bool peerIsAdmin(int fd, const ucred& cred);
     void accept(int listenFd, bool writable);
+    bool admit(uid_t uid, bool writable) const;
     void serve(Client& client);
+    // Answers one request; false when the client was dropped.
+    bool answer(Client& client, const uint8_t* msg, size_t length);
+    bool pay(Client& client, double cost);
+    void park(Client& client, bool on);
+    void upkeep();
+    void pauseAccepting(bool on);
     void drop(int fd);
 
     TrafficBackend& m_backend;
@@ -53,6 +88,9 @@ private:
     int m_timer = -1;
     int m_procEvents = -1;
     std::map<int, Client> m_clients;
+    std::map<uid_t, Bucket> m_buckets;
+    // Out of descriptors: the listening sockets are left alone until the next upkeep.
+    bool m_acceptPaused = false;
 };
 
 } // namespace filterd

@@ -55,11 +55,16 @@ static int open_here(void)
     return fd;
 }
 
-int vb_diag_open(int nsFd)
+int vb_diag_open_n(int nsFd, int* fds, int n)
 {
-    if (nsFd < 0)
-        return open_here();
-    /* A netlink socket belongs to the namespace it was made in: step in, make it, step out. */
+    int i;
+    if (nsFd < 0) {
+        for (i = 0; i < n; ++i)
+            fds[i] = open_here();
+        return 0;
+    }
+    /* A netlink socket belongs to the namespace it was made in: step in, make them, step out
+     * (entering a namespace is the slow part, so once for all of them). */
     int self = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     if (self < 0)
         return -errno;
@@ -68,13 +73,21 @@ int vb_diag_open(int nsFd)
         close(self);
         return e;
     }
-    int fd = open_here();
+    for (i = 0; i < n; ++i)
+        fds[i] = open_here();
     if (setns(self, CLONE_NEWNET)) {
         /* Staying in a foreign namespace would be worse than failing hard. */
         _exit(70);
     }
     close(self);
-    return fd;
+    return 0;
+}
+
+int vb_diag_open(int nsFd)
+{
+    int fd = -1;
+    int e = vb_diag_open_n(nsFd, &fd, 1);
+    return e < 0 ? e : fd;
 }
 
 static uint32_t fold(int family, const uint32_t a[4])

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace filterd {
 
@@ -646,6 +648,85 @@ void BpfBackend::counters(uint64_t out[4])
 
 // ---- sock_diag ----
 
+NamespaceOpener::NamespaceOpener() : m_thread([this] { run(); }) {}
+
+NamespaceOpener::~NamespaceOpener()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+    for (const Opened& o : m_done) {
+        close(o.queryFd);
+        if (o.eventFd >= 0)
+            close(o.eventFd);
+    }
+}
+
+void NamespaceOpener::request(uint64_t nsId, uint32_t pid)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const Opened& o : m_done)
+            if (o.nsId == nsId)
+                return;
+        if (!m_wanted.emplace(nsId, pid).second)
+            return;
+    }
+    m_wake.notify_one();
+}
+
+size_t NamespaceOpener::pending()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_wanted.size() + m_done.size();
+}
+
+std::vector<NamespaceOpener::Opened> NamespaceOpener::take()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_done, {});
+}
+
+void NamespaceOpener::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_wanted.empty(); });
+        if (m_stop)
+            return;
+        const auto [nsId, pid] = *m_wanted.begin();
+        lock.unlock();
+        Opened o;
+        o.nsId = nsId;
+        // The process may be gone, or another one have taken its number: only a namespace that
+        // still has the id asked for is used.
+        const int nsFd = openNetns(pid);
+        int fds[2] = {-1, -1};
+        struct stat st;
+        const bool same = nsFd >= 0 && fstat(nsFd, &st) == 0 && st.st_ino == nsId;
+        if (same && vb_diag_open_n(nsFd, fds, 2) == 0) {
+            o.queryFd = fds[0];
+            o.eventFd = fds[1];
+            if (o.eventFd >= 0 && vb_diag_join_destroy(o.eventFd) != 0) {
+                close(o.eventFd);
+                o.eventFd = -1;
+            }
+        }
+        if (nsFd >= 0)
+            close(nsFd);
+        lock.lock();
+        m_wanted.erase(nsId);
+        if (o.queryFd >= 0) {
+            m_done.push_back(o);
+        } else if (o.eventFd >= 0) {
+            close(o.eventFd);
+        }
+    }
+}
+
 std::unique_ptr<DiagBackend> DiagBackend::start(std::string& error)
 {
     const int fd = vb_diag_open(-1);
@@ -655,6 +736,17 @@ std::unique_ptr<DiagBackend> DiagBackend::start(std::string& error)
     }
     close(fd);
     std::unique_ptr<DiagBackend> backend(new DiagBackend());
+    // The service's own namespace is watched from the start.
+    Namespace own;
+    own.queryFd = vb_diag_open(-1);
+    own.eventFd = vb_diag_open(-1);
+    if (own.eventFd >= 0 && vb_diag_join_destroy(own.eventFd) != 0) {
+        close(own.eventFd);
+        own.eventFd = -1;
+    }
+    backend->m_ownNamespace = netnsId(static_cast<uint32_t>(getpid()));
+    if (own.queryFd >= 0)
+        backend->m_namespaces.emplace(backend->m_ownNamespace, own);
     backend->refresh(nullptr);
     return backend;
 }
@@ -722,28 +814,37 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
         }
     }
     std::map<uint64_t, Seen> now;
+    // Namespaces the opener has made sockets for since the last refresh.
+    for (const NamespaceOpener::Opened& o : m_opener->take()) {
+        if (present.count(o.nsId) && !m_namespaces.count(o.nsId) &&
+            m_namespaces.size() < MaxWatchedNamespaces) {
+            m_namespaces.emplace(o.nsId, Namespace{o.queryFd, o.eventFd});
+            continue;
+        }
+        close(o.queryFd);
+        if (o.eventFd >= 0)
+            close(o.eventFd);
+    }
+    // A reader gets every namespace dumped; the upkeep between reads the others once a second.
+    const auto started = Clock::now();
+    const bool foreignDue = live || started - m_foreignDumped >= std::chrono::seconds(1);
+    if (foreignDue)
+        m_foreignDumped = started;
+    std::set<uint64_t> skipped;
     for (const auto& [nsId, pid] : present) {
         if (!nsId)
             continue;
         auto slot = m_namespaces.find(nsId);
         if (slot == m_namespaces.end()) {
-            const int nsFd = openNetns(pid);
-            if (nsFd < 0)
-                continue;
-            Namespace ns;
-            ns.queryFd = vb_diag_open(nsFd);
-            ns.eventFd = vb_diag_open(nsFd);
-            close(nsFd);
-            if (ns.queryFd < 0) {
-                if (ns.eventFd >= 0)
-                    close(ns.eventFd);
-                continue;
-            }
-            if (ns.eventFd >= 0 && vb_diag_join_destroy(ns.eventFd) != 0) {
-                close(ns.eventFd);
-                ns.eventFd = -1;
-            }
-            slot = m_namespaces.emplace(nsId, ns).first;
+            // Users make namespaces at will; two descriptors each must not run the service out
+            // of them, and entering them must not hold up its answers.
+            if (m_namespaces.size() + m_opener->pending() < MaxWatchedNamespaces + 1)
+                m_opener->request(nsId, pid);
+            continue;
+        }
+        if (!foreignDue && nsId != m_ownNamespace) {
+            skipped.insert(nsId);
+            continue;
         }
         Collected c;
         vb_diag_dump(slot->second.queryFd, collect, &c);
@@ -769,6 +870,10 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
             }
         }
     }
+    // Namespaces not dumped this time keep what was seen of them.
+    for (const auto& [cookie, seen] : m_sockets)
+        if (skipped.count(seen.ns))
+            now.emplace(cookie, seen);
     // Sockets gone without a notification (a lost event): keep what they had counted.
     collectEvents();
     for (const auto& [cookie, seen] : m_sockets) {

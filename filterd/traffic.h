@@ -15,10 +15,13 @@
 #include "protocol.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 struct vb_bpf;
 
@@ -116,6 +119,34 @@ private:
     uint64_t m_reportedLosses[4] = {0, 0, 0, 0};
 };
 
+// Opens the sock_diag sockets of network namespaces on a thread of its own: entering a
+// namespace takes tens of milliseconds, and users make namespaces at will.
+class NamespaceOpener
+{
+public:
+    struct Opened
+    {
+        uint64_t nsId = 0;
+        int queryFd = -1;
+        int eventFd = -1; // joined to the destroy notifications; -1 without them
+    };
+    NamespaceOpener();
+    ~NamespaceOpener();
+    // Asks for the namespace of pid (once; a request already waiting is not repeated).
+    void request(uint64_t nsId, uint32_t pid);
+    size_t pending();
+    std::vector<Opened> take();
+
+private:
+    void run();
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::map<uint64_t, uint32_t> m_wanted;
+    std::vector<Opened> m_done;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 class DiagBackend : public TrafficBackend
 {
 public:
@@ -148,7 +179,14 @@ private:
     };
     void refresh(std::vector<ConnectionDataItem>* live);
     void collectEvents();
+    // A dump walks the kernel's global socket tables, a few milliseconds each: the namespaces
+    // watched besides the service's own are bounded, and between reads they are dumped once a
+    // second only.
+    static constexpr size_t MaxWatchedNamespaces = 16;
+    uint64_t m_ownNamespace = 0;
+    std::chrono::steady_clock::time_point m_foreignDumped{};
     std::map<uint64_t, Namespace> m_namespaces;
+    std::unique_ptr<NamespaceOpener> m_opener = std::make_unique<NamespaceOpener>();
     std::map<uint64_t, Seen> m_sockets; // by cookie, from the last dump
     std::map<uint32_t, ConnectionDataHistoryItem> m_history;
     std::set<uint32_t> m_blockedPids;

@@ -1,18 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The filter service's reply cost: a connection-list read by the library (built by filterd and
 // sent over its socket) with 2000 open loopback sockets, and filterd's CPU use at one read per
-// second with 200 sockets. Starts its own filterd on a private socket folder; needs root.
+// second with 200 sockets, and the same read and a fresh open while 3000 hostile connections
+// (30 ordinary users, 100 each) are held on the read-only socket. Starts its own filterd on a
+// private socket folder; needs root.
 #include "flow/psfilter.h"
 #include "platform/linux/filterclient.h"
 #include "platform/platform.h"
 #include "protocol.h"
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,6 +88,56 @@ double cpuSeconds(pid_t pid)
            static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Processes of `users` ordinary users (uids from 61000) that each hold `each` connections to
+// the read-only socket until killed; returns their pids and how many sessions were granted.
+std::vector<pid_t> holdHostile(const std::string& socketPath, int users, int each, int& granted)
+{
+    std::vector<pid_t> pids;
+    granted = 0;
+    for (int u = 0; u < users; ++u) {
+        int ready[2];
+        if (pipe(ready) != 0)
+            break;
+        const pid_t child = fork();
+        if (child == 0) {
+            close(ready[0]);
+            const uid_t uid = static_cast<uid_t>(61000 + u);
+            if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+                setresuid(uid, uid, uid) != 0)
+                _exit(1);
+            int mine = 0;
+            std::vector<int> held;
+            for (int i = 0; i < each; ++i) {
+                sockaddr_un addr{};
+                addr.sun_family = AF_UNIX;
+                std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+                const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+                if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+                    continue;
+                held.push_back(fd);
+                uint8_t hello[8];
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 2000) > 0 && recv(fd, hello, sizeof hello, 0) == 8 &&
+                    hello[0] == 0 && hello[1] == 0 && hello[2] == 0 && hello[3] == 0)
+                    ++mine;
+            }
+            if (write(ready[1], &mine, sizeof mine) != sizeof mine)
+                _exit(1);
+            pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        int mine = 0;
+        if (child > 0) {
+            pids.push_back(child);
+            if (read(ready[0], &mine, sizeof mine) == sizeof mine)
+                granted += mine;
+        }
+        close(ready[0]);
+    }
+    return pids;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -100,6 +155,8 @@ int main(int argc, char** argv)
     const std::string binDir = argc > 1 ? argv[1] : VB_BIN_DIR;
     char dirTemplate[] = "/tmp/vbbench.XXXXXX";
     const std::string dir = mkdtemp(dirTemplate);
+    // Ordinary users must reach the read-only socket inside.
+    chmod(dir.c_str(), 0755);
     const std::string sockDir = dir + "/sock";
     rlimit lim{16384, 16384};
     setrlimit(RLIMIT_NOFILE, &lim);
@@ -192,6 +249,35 @@ int main(int argc, char** argv)
         }
         std::printf("sockets_listed_at_2000 %zu\n", seen);
         std::printf("connection_reply_2000_sockets_ms %.3f\n", median(times));
+    }
+    if (rc == 0) {
+        // The same reads by root while ordinary users hold 3000 connections.
+        int granted = 0;
+        const auto hostile = holdHostile(sockDir + "/readonly", 30, 100, granted);
+        std::vector<double> times;
+        for (int round = 0; round < 100; ++round) {
+            const auto t0 = Clock::now();
+            if (!filter->queryConnections(nullptr, nullptr))
+                rc = 1;
+            times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        std::vector<double> opens;
+        for (int round = 0; round < 20; ++round) {
+            const auto t0 = Clock::now();
+            PSFilter fresh(device);
+            if (fresh.accessMode() != 2)
+                rc = 1;
+            opens.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        std::printf("hostile_sessions_granted_of_3000 %d\n", granted);
+        std::printf("connection_reply_2000_sockets_3000_hostile_ms %.3f\n", median(times));
+        std::printf("connection_reply_2000_sockets_3000_hostile_max_ms %.3f\n",
+                    *std::max_element(times.begin(), times.end()));
+        std::printf("root_open_3000_hostile_ms %.3f\n", median(opens));
+        for (pid_t p : hostile) {
+            kill(p, SIGKILL);
+            waitpid(p, nullptr, 0);
+        }
     }
     for (int fd : fds)
         close(fd);

@@ -19,7 +19,11 @@ FD_PID=
 PIDS=()
 fails=0
 
+# Extra clean-up a scenario registers (run first, e.g. to release a stopped process).
+ON_EXIT=
 cleanup() {
+    [ -n "$ON_EXIT" ] && eval "$ON_EXIT"
+    [ -n "$FD_PID" ] && kill -CONT "$FD_PID" 2>/dev/null
     [ -n "$FD_PID" ] && kill "$FD_PID" 2>/dev/null
     for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
     wait 2>/dev/null
@@ -40,6 +44,16 @@ eventually() {
     local what=$1
     shift
     if wait_for "$@"; then echo "PASS $what"; else echo "FAIL $what"; fails=$((fails + 1)); fi
+}
+# wait_up_to SECONDS COMMAND...: polls the command, at most that long.
+wait_up_to() {
+    local n=$(($1 * 10)) i
+    shift
+    for i in $(seq "$n"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
 }
 # wait_for COMMAND...: polls the command, at most 5 s.
 wait_for() {
@@ -70,11 +84,17 @@ says() {
     shift
     [ "$("$@")" = "$want" ]
 }
-in_file() { grep -Eq "$1" "$2"; }
+in_file() { grep -Eqs "$1" "$2"; }
 # after_line MARK PATTERN FILE: PATTERN occurs on or after the first line matching MARK.
 after_line() { sed -n "/$1/,\$p" "$3" | grep -Eq "$2"; }
 not() { ! "$@"; }
 socket_up() { [ -S "$SOCK/readonly" ]; }
+# Descriptors and CPU ticks (user + system) of a process.
+fd_count() { ls "/proc/$1/fd" | wc -l; }
+# The service's descriptors, counted at each call.
+fds_at_most() { [ "$(fd_count "$FD_PID")" -le "$1" ]; }
+fds_at_least() { [ "$(fd_count "$FD_PID")" -ge "$1" ]; }
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 # The sockets of a killed service are still there: wait for this start's own ready line.
 starts() { grep -c "filterd: ready" "$T/filterd.log" 2>/dev/null; }

@@ -3,12 +3,22 @@
 # The filter service for real, one scenario per run: netns_traffic.sh SCENARIO. A server in one
 # of our own network namespaces and clients in the other exchange known byte counts over TCP
 # and UDP, read back through PSFilter; blocking by image path; the read-only socket; hostile
-# peers; the service killed and started again; the sock_diag fallback. Needs root; the set-up
-# and clean-up are in netns_common.sh.
+# peers; session budgets, idle sessions and pacing; a stalled service and its bounded callers;
+# a stalled file system and descriptor exhaustion; the service killed and started again; the
+# sock_diag fallback. Needs root; the set-up and clean-up are in netns_common.sh.
 SCENARIO=${1:?scenario}
 source "$(dirname "$0")/netns_common.sh"
 
 rw_mode() { says mode=2 "$CTL" "$SOCK" mode; }
+nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
+admin_gid=$(getent group sudo | cut -d: -f3)
+admin="setpriv --reuid=65534 --regid=65534 --groups=$admin_gid"
+# as_user UID COMMAND...: runs the command as a user of that number with no groups.
+as_user() {
+    local u=$1
+    shift
+    setpriv --reuid="$u" --regid="$u" --clear-groups "$@"
+}
 
 # The service's start: its programs, its sockets, and what it refuses.
 scenario_startup() {
@@ -137,14 +147,10 @@ scenario_blocking() {
 scenario_readonly() {
     start_filterd
     cp "$TGEN" "$T/blocked-tgen"
-    local nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
     check "another user gets access mode 1" says mode=1 $nobody "$CTL" "$SOCK" mode
     $nobody "$CTL" "$SOCK" sums >"$T/sums.txt"
     check "and may read the lists" in_file "^query=1" "$T/sums.txt"
     check "but block is refused" says block=0 $nobody "$CTL" "$SOCK" block "$T/blocked-tgen"
-    local admin_gid
-    admin_gid=$(getent group sudo | cut -d: -f3)
-    local admin="setpriv --reuid=65534 --regid=65534 --groups=$admin_gid"
     check "a member of the administrators' group gets mode 2" says mode=2 $admin "$CTL" "$SOCK" mode
     check "whose block request is served" says unblock=1 $admin "$CTL" "$SOCK" unblock "$T/blocked-tgen"
     local other="setpriv --reuid=65534 --regid=$admin_gid --clear-groups"
@@ -153,6 +159,152 @@ scenario_readonly() {
     chmod 666 "$SOCK/control"
     check "with the socket file open to all, another user still gets mode 1" \
         says mode=1 $nobody "$CTL" "$SOCK" mode
+    # Privacy: root's server and an ordinary user's client talk; the user sees only its own.
+    $A "$TGEN" tcp-answer 5010 300000 100000 >"$T/pr.txt" & PR=$!; PIDS+=($PR)
+    wait_for in_file listening "$T/pr.txt"
+    $Bn $nobody "$TGEN" tcp-hold 10.77.0.1 5010 300000 100000 3000 >"$T/pu.txt" & PU=$!; PIDS+=($PU)
+    wait_for in_file holding "$T/pu.txt"
+    $nobody "$CTL" "$SOCK" sums >"$T/usums.txt"
+    check "an ordinary user sees its own process's connection" in_file "^pid=$PU count=1 " "$T/usums.txt"
+    check "but not root's process" not in_file "^pid=$PR " "$T/usums.txt"
+    $nobody "$CTL" "$SOCK" paths >"$T/upaths.txt"
+    check "and its own process's path" in_file "^path pid=$PU $TGEN\$" "$T/upaths.txt"
+    check "but no path of root's processes" not in_file "^path pid=($PR|1) " "$T/upaths.txt"
+    "$CTL" "$SOCK" sums >"$T/rsums.txt"
+    check "root sees both" in_file "^pid=$PR " "$T/rsums.txt"
+    check "root sees the user's too" in_file "^pid=$PU " "$T/rsums.txt"
+    $admin "$CTL" "$SOCK" paths >"$T/apaths.txt"
+    check "an administrator sees every process's path" in_file "^path pid=$PR " "$T/apaths.txt"
+    wait "$PU" "$PR"
+}
+
+# Held sessions: each socket and each user has a budget, root is never locked out, idle
+# sessions go.
+scenario_lockout() {
+    start_filterd --idle-timeout 10
+    local u held=0 n
+    # 14 users asking 20 sessions each: 8 each, and no more than 96 in all for the read-only socket.
+    for u in $(seq 60001 60014); do
+        as_user "$u" "$POKE" hold "$SOCK" readonly 20 >"$T/hold$u.txt" & PIDS+=($!)
+    done
+    for u in $(seq 60001 60014); do
+        wait_for in_file "^held=" "$T/hold$u.txt"
+        n=$(sed -n 's/^held=\([0-9]*\).*/\1/p' "$T/hold$u.txt")
+        held=$((held + ${n:-0}))
+    done
+    check "one user gets at most 8 read-only sessions" in_file "^held=8 refused=12" "$T/hold60001.txt"
+    check "others get 96 read-only sessions in all" [ "$held" = 96 ]
+    check "a further user is refused while that budget is spent" says mode=0 as_user 60020 "$CTL" "$SOCK" mode
+    check "root still gets the read-write socket (mode 2)" rw_mode
+    check "an administrator still gets mode 2" says mode=2 $admin "$CTL" "$SOCK" mode
+    as_user 60021 "$POKE" hold "$SOCK" control 4 >"$T/holdrw.txt"
+    check "the read-write socket refuses ordinary users" in_file "^held=0 refused=4" "$T/holdrw.txt"
+    # The holders end once the service has dropped all their sessions as idle.
+    for u in $(seq 60001 60014); do wait "${PIDS[$((u - 60001))]}"; done
+    check "idle sessions are dropped" in_file "^dropped=8" "$T/hold60001.txt"
+    check "and the user after them is served" says mode=1 as_user 60020 "$CTL" "$SOCK" mode
+}
+
+# Request pacing: an ordinary user's list reads cost tokens that come back at a fixed rate.
+scenario_pacing() {
+    start_filterd
+    # 200 tokens a second with 400 at hand, 26 for each list built anew: 60 reads take at
+    # least (60 * 26 - 400) / 200 s.
+    $nobody "$POKE" hammer "$SOCK" 60 >"$T/paced.txt" & H=$!; PIDS+=($H)
+    wait_for in_file "^answered=" "$T/paced.txt" || wait "$H"
+    check "every paced read was answered" in_file "^answered=60 " "$T/paced.txt"
+    check "an ordinary user's reads are paced" [ "$(field elapsed_ms <<<" $(cat "$T/paced.txt")")" -ge 5800 ]
+    "$POKE" hammer "$SOCK" 60 >"$T/root.txt"
+    check "root's reads are not" in_file "^answered=60 " "$T/root.txt"
+    $nobody "$POKE" hammer "$SOCK" 200 >/dev/null & H=$!; PIDS+=($H)
+    check "root is served while a user hammers" rw_mode
+    check "and so is the user's own process list" says mode=1 $nobody "$CTL" "$SOCK" mode
+}
+
+# A stalled service (SIGSTOP) with its queues full: every caller returns.
+scenario_stalled() {
+    start_filterd
+    "$CTL" "$SOCK" watch 40 >"$T/watch.txt" & W=$!; PIDS+=($W)
+    wait_for in_file "read=1 " "$T/watch.txt"
+    kill -STOP "$FD_PID"
+    # Not root's own: root's sessions would then be spent by the fillers once it runs again.
+    $nobody "$POKE" fill "$SOCK" readonly 1000 >"$T/fillro.txt" & PIDS+=($!)
+    $admin "$POKE" fill "$SOCK" control 1000 >"$T/fillrw.txt" & PIDS+=($!)
+    wait_for in_file "^queued=" "$T/fillro.txt"
+    wait_for in_file "^queued=" "$T/fillrw.txt"
+    check "the stalled service's queues are full" in_file "full=1" "$T/fillro.txt"
+    check "both of them" in_file "full=1" "$T/fillrw.txt"
+    local rc
+    timeout -s KILL 60 "$CTL" "$SOCK" mode >"$T/mode.txt"
+    rc=$?
+    check "a new caller returns" [ $rc = 0 ]
+    check "finding no device (mode 0)" in_file "^mode=0" "$T/mode.txt"
+    timeout -s KILL 60 "$CTL" "$SOCK" block "$TGEN" >"$T/block.txt"
+    rc=$?
+    check "a block request returns, failed" [ $rc = 1 ]
+    eventually "the held filter's read returns too, failed" in_file "ok=0 mode=0" "$T/watch.txt"
+    kill -CONT "$FD_PID"
+    eventually "once the service runs again, root gets mode 2" rw_mode
+    wait "$W"
+    check "and the held filter is back" after_line "ok=0" "ok=1 mode=2" "$T/watch.txt"
+}
+
+# A process whose image lives on a FUSE mount that stops answering, while a block makes the
+# service look at every process's image.
+scenario_fuse() {
+    start_filterd
+    mkdir "$T/src" "$T/mnt"
+    cp "$TGEN" "$T/src/fuse-tgen"
+    cp "$TGEN" "$T/blocked-tgen"
+    # No attribute cache: a stopped server stalls every question at once.
+    bindfs -f -o attr_timeout=0,entry_timeout=0 "$T/src" "$T/mnt" 2>"$T/bindfs.log" & BF=$!
+    ON_EXIT="kill -CONT $BF; umount -l $T/mnt; kill $BF"
+    wait_for mountpoint -q "$T/mnt"
+    $A "$T/mnt/fuse-tgen" tcp-server 5011 1000 >"$T/fs.txt" & FS=$!; PIDS+=($FS)
+    wait_for in_file listening "$T/fs.txt"
+    check "block request accepted" says block=1 "$CTL" "$SOCK" block "$T/blocked-tgen"
+    kill -STOP "$BF"
+    local rc
+    rc=$( (timeout -s KILL 3 stat -L "/proc/$FS/exe" >/dev/null 2>&1); echo $?)
+    check "asking about the process's image now hangs" [ "$rc" = 137 ]
+    # Ten reads over three seconds span several of the service's once-a-second scans.
+    timeout -s KILL 60 "$CTL" "$SOCK" watch 10 >"$T/watch.txt"
+    check "the service answers every read meanwhile" [ "$(grep -c "ok=1 mode=2" "$T/watch.txt")" = 10 ]
+    check "and blocks still work" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
+}
+
+# Descriptors: namespaces made at will in the sock_diag fallback, and a service out of them.
+scenario_descriptors() {
+    start_filterd --mechanism diag
+    local base
+    base=$(fd_count "$FD_PID")
+    "$POKE" netns 300 >"$T/ns.txt" & N=$!; PIDS+=($N)
+    wait_up_to 60 in_file "^ready=" "$T/ns.txt"
+    check "300 network namespaces with a socket each" in_file "^ready=300" "$T/ns.txt"
+    # Two descriptors per watched namespace, 16 namespaces at most besides its own.
+    wait_up_to 30 fds_at_least $((base + 30))
+    check "the fallback watches a bounded number of namespaces" fds_at_most $((base + 34))
+    check "and still serves" rw_mode
+    kill "$N"
+    wait "$N" 2>/dev/null
+    # 300 namespaces take a while to be torn down.
+    check "namespaces that are gone are let go" wait_up_to 60 fds_at_most "$base"
+    # Out of descriptors: sessions cannot be accepted, and the service must not spin on them.
+    base=$(fd_count "$FD_PID")
+    prlimit --pid "$FD_PID" --nofile=$((base + 3)):
+    local u
+    for u in 60001 60002 60003; do
+        as_user "$u" "$POKE" hold "$SOCK" readonly 8 >"$T/hold$u.txt" & PIDS+=($!)
+    done
+    eventually "the service runs out of descriptors" in_file "accepting paused" "$T/filterd.log"
+    local t0 t1
+    t0=$(cpu_ticks "$FD_PID")
+    # A measuring window, not a wait for a condition: a spinning service uses all of it.
+    sleep 2
+    t1=$(cpu_ticks "$FD_PID")
+    check "without spinning (under half a core)" [ $((t1 - t0)) -lt "$(getconf CLK_TCK)" ]
+    prlimit --pid "$FD_PID" --nofile=4096:
+    eventually "with descriptors back, root is served" rw_mode
 }
 
 # Hostile peers.
@@ -366,6 +518,7 @@ scenario_forged() {
 
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
+    lockout | pacing | stalled | fuse | descriptors | \
     persist | shared | mountns | attribution | forget | pidreuse | forged)
     "scenario_$SCENARIO"
     ;;

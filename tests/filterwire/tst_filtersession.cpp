@@ -8,6 +8,7 @@
 
 #include <QTest>
 
+#include <map>
 #include <random>
 #include <set>
 
@@ -110,6 +111,39 @@ private slots:
         QCOMPARE(int(gotHistory.size()), history);
         QVERIFY(gotLive == backend.live);
         QVERIFY(gotHistory == backend.history);
+    }
+
+    // A session limited to some processes (an ordinary user's own) lists only those, in every
+    // chunk, and asks about each process once per list.
+    void visibilityFiltersBothLists()
+    {
+        TableBackend backend;
+        for (int i = 0; i < 400; ++i)
+            backend.live.push_back(
+                ConnectionDataItem{U64(1 + i % 10), uint32_t(i), 1, 2, 3, 6, U64(i), U64(i)});
+        for (int i = 0; i < 10; ++i) {
+            backend.history.push_back(ConnectionDataHistoryItem{U64(1 + i), 7, 9});
+            backend.paths.push_back(ProcessPath{U64(1 + i), "/bin/p" + std::to_string(i)});
+        }
+        std::map<U64, int> asked;
+        Session session(backend, Access::ReadOnly, [&](U64 pid) {
+            ++asked[pid];
+            return pid % 3 == 0;
+        });
+        std::vector<SessionCall> log;
+        PSFilter filter(std::make_shared<SessionDevice>(session, log));
+        std::set<quint64> seen;
+        QVERIFY(filter.queryConnections(
+            [&](const ConnectionDataItem& c) { seen.insert(c.processId); },
+            [&](const ConnectionDataHistoryItem& h) { seen.insert(h.processId); }));
+        QVERIFY(log.size() > 1);
+        checkChunks(log);
+        QCOMPARE(seen, (std::set<quint64>{3, 6, 9}));
+        for (const auto& [pid, n] : asked)
+            QCOMPARE(n, 1);
+        seen.clear();
+        filter.queryProcessPaths([&](quint64 pid, const std::wstring&) { seen.insert(pid); });
+        QCOMPARE(seen, (std::set<quint64>{3, 6, 9}));
     }
 
     void pathListRoundTrip()

@@ -39,7 +39,7 @@ for d in usr/share/applications/verdant-ball.desktop etc/xdg/autostart/verdant-b
 done
 check "the menu entry's icon is in the theme" grep -qx 'Icon=verdant-ball' "$STAGE/usr/share/applications/verdant-ball.desktop"
 check "unit runs the packaged service, path quoted" \
-  grep -qx "ExecStart=\"/$app/wfp/x64/filterd\"" "$STAGE/lib/systemd/system/pswfp.service"
+  grep -qx "ExecStart=\"/$app/wfp/x64/filterd\" --state-dir /var/lib/verdant-ball" "$STAGE/lib/systemd/system/pswfp.service"
 
 # Relocatable: run paths relative to the binary, and copies that work without their origin.
 for f in verdant-ball-host libvdshelper.so libverdantball.so; do

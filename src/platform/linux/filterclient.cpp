@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -29,6 +30,58 @@ namespace fs = vb::filterwire;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until the deadline, 0 once it has passed.
+int msLeft(Clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(std::min<long long>(left, INT_MAX)) : 0;
+}
+
+// Waits for the socket to become ready for events until the deadline; a stalled service never
+// holds its caller longer than that.
+bool waitReady(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, msLeft(deadline));
+        if (n > 0)
+            return (p.revents & events) != 0;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// One message out, on a non-blocking socket, within the deadline.
+bool sendWithin(int fd, const std::vector<uint8_t>& msg, Clock::time_point deadline)
+{
+    for (;;) {
+        const ssize_t n = send(fd, msg.data(), msg.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == static_cast<ssize_t>(msg.size()))
+            return true;
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            return false;
+        if (errno != EINTR && !waitReady(fd, POLLOUT, deadline))
+            return false;
+    }
+}
+
+// One message in, within the deadline; its full length (MSG_TRUNC) or -1.
+ssize_t recvWithin(int fd, uint8_t* buf, size_t size, Clock::time_point deadline)
+{
+    for (;;) {
+        const ssize_t n = recv(fd, buf, size, MSG_DONTWAIT | MSG_TRUNC);
+        if (n >= 0)
+            return n;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+        if (errno != EINTR && !waitReady(fd, POLLIN, deadline))
+            return -1;
+    }
+}
+
 class SocketHandle : public IFilterHandle
 {
 public:
@@ -44,15 +97,13 @@ public:
             return ErrDeviceNotConnected;
         if (in.size() > fs::MaxRequestInput)
             return ErrInvalidParameter;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
         const auto capacity = static_cast<uint32_t>(std::min<size_t>(outCapacity, 0xFFFFFFFFu));
         const auto msg = fs::encodeRequest(code, capacity, in.data(), in.size());
-        if (send(m_fd, msg.data(), msg.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(msg.size()))
-            return fail();
-        pollfd p{m_fd, POLLIN, 0};
-        if (poll(&p, 1, m_timeoutMs) <= 0)
+        if (!sendWithin(m_fd, msg, deadline))
             return fail();
         std::vector<uint8_t> reply(fs::ReplyHeadSize + fs::MaxReplyOutput + 1);
-        const ssize_t n = recv(m_fd, reply.data(), reply.size(), MSG_TRUNC);
+        const ssize_t n = recvWithin(m_fd, reply.data(), reply.size(), deadline);
         if (n < static_cast<ssize_t>(fs::ReplyHeadSize) || static_cast<size_t>(n) > reply.size())
             return fail();
         // A service that answers more than was asked for, or a length that does not match the
@@ -69,7 +120,8 @@ public:
     }
 
 private:
-    // The service went away or spoke nonsense: this handle is done for.
+    // The service went away, stalled or spoke nonsense: this handle is done for (a late reply
+    // would otherwise answer the next request).
     uint32_t fail()
     {
         m_broken = true;
@@ -202,6 +254,13 @@ SocketFilterDevice::SocketFilterDevice(std::string directory, int timeoutMs)
 
 std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t& error)
 {
+    // A service that just failed to greet us in time is not waited for again at once: a
+    // read-write open and the read-only one after it cost one timeout, not two.
+    const auto now = Clock::now().time_since_epoch().count();
+    if (now < m_stalledUntil.load()) {
+        error = ErrFileNotFound;
+        return nullptr;
+    }
     const std::string path =
         m_directory + "/" + (writable ? fs::ReadWriteSocketName : fs::ReadOnlySocketName);
     sockaddr_un addr{};
@@ -211,22 +270,29 @@ std::unique_ptr<IFilterHandle> SocketFilterDevice::open(bool writable, uint32_t&
         return nullptr;
     }
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         error = ErrNotEnoughMemory;
         return nullptr;
     }
+    // Non-blocking: a service whose queue of waiting connections is full answers EAGAIN at
+    // once instead of holding the caller until it accepts.
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         error = errno == EACCES || errno == EPERM ? ErrAccessDenied : ErrFileNotFound;
         close(fd);
         return nullptr;
     }
     // The service says whether it accepts this peer before anything is asked.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
     uint8_t raw[fs::HelloSize + 1];
-    pollfd p{fd, POLLIN, 0};
-    const ssize_t got = poll(&p, 1, m_timeoutMs) > 0 ? recv(fd, raw, sizeof raw, 0) : -1;
-    const auto hello = got > 0 ? fs::decodeHello(raw, static_cast<size_t>(got)) : std::nullopt;
+    const ssize_t got = recvWithin(fd, raw, sizeof raw, deadline);
+    const auto hello = got > 0 && static_cast<size_t>(got) <= sizeof raw
+                           ? fs::decodeHello(raw, static_cast<size_t>(got))
+                           : std::nullopt;
     if (!hello) {
+        if (got < 0 && msLeft(deadline) == 0)
+            m_stalledUntil.store(
+                (Clock::now() + std::chrono::milliseconds(m_timeoutMs)).time_since_epoch().count());
         error = ErrFileNotFound;
         close(fd);
         return nullptr;

@@ -6,21 +6,27 @@
 #include "platform/elevation.h"
 #include "platform/filterdevice.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 namespace vb::platform::linux_ {
 
+// Every call is bounded by timeoutMs: connecting (which never waits for a full queue), the
+// service's greeting, and each request with its reply.
 class SocketFilterDevice : public IFilterDevice
 {
 public:
-    explicit SocketFilterDevice(std::string directory = "/run/pswfp", int timeoutMs = 5000);
+    explicit SocketFilterDevice(std::string directory = "/run/pswfp", int timeoutMs = 2000);
     std::unique_ptr<IFilterHandle> open(bool writable, uint32_t& error) override;
     bool caseSensitivePaths() const override { return true; }
 
 private:
     std::string m_directory;
     int m_timeoutMs;
+    // Shared by the threads that open handles: until when (steady clock ticks) a service that
+    // did not greet in time is taken as absent.
+    std::atomic<long long> m_stalledUntil{0};
 };
 
 class FilterService : public IDriverService
