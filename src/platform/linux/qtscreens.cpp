@@ -39,7 +39,9 @@ std::vector<Rect> QtScreens::availableGeometries() const
 
 bool QtScreens::desktopComposited() const
 {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    // qGuiApp is a plain cast: in a program with only a QCoreApplication it names no GUI object.
+    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = gui ? gui->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
     if (!c)
         return true;

@@ -23,7 +23,9 @@ constexpr uint8_t kBadAccess = 10;
 
 xcb_connection_t* connection()
 {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    // qGuiApp is a plain cast: in a program with only a QCoreApplication it names no GUI object.
+    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = gui ? gui->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 ? x11->connection() : nullptr;
 }
 
