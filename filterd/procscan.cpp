@@ -193,6 +193,15 @@ bool processAlive(uint32_t pid)
     return stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0;
 }
 
+bool ownerOfProcess(uint32_t pid, uint32_t& uid)
+{
+    struct stat st;
+    if (stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0)
+        return false;
+    uid = st.st_uid;
+    return true;
+}
+
 uint64_t startTicks(uint32_t pid)
 {
     char buf[1024];

@@ -31,6 +31,8 @@ void socketInodes(uint32_t pid, std::vector<uint32_t>& out);
 // The inode of the process's network namespace, 0 when unknown.
 uint64_t netnsId(uint32_t pid);
 bool processAlive(uint32_t pid);
+// The user that owns a running process; false when it is gone.
+bool ownerOfProcess(uint32_t pid, uint32_t& uid);
 // When the process started, in clock ticks since boot; 0 when it is gone.
 uint64_t startTicks(uint32_t pid);
 // The kernel's boot-time nanoseconds in the same ticks.

@@ -37,6 +37,13 @@ public:
         (void)callerRoot;
         return block(path);
     }
+    // The owner of a process that has exited, as remembered while it ran; false when unknown.
+    virtual bool ownerOfGone(U64 pid, uint32_t& uid)
+    {
+        (void)pid;
+        (void)uid;
+        return false;
+    }
 };
 
 struct Reply

@@ -243,10 +243,15 @@ void Server::accept(int listenFd, bool writable)
         Visibility visible;
         if (!admin) {
             const uid_t uid = cred.uid;
-            visible = [uid](U64 pid) {
+            Backend* backend = &m_backend;
+            visible = [uid, backend](U64 pid) {
                 struct stat st;
                 const std::string dir = "/proc/" + std::to_string(pid);
-                return pid <= 0x7FFFFFFFu && stat(dir.c_str(), &st) == 0 && st.st_uid == uid;
+                if (pid <= 0x7FFFFFFFu && stat(dir.c_str(), &st) == 0)
+                    return st.st_uid == uid;
+                // Gone: the owner remembered while it ran, so users keep their own history.
+                uint32_t owner = 0;
+                return backend->ownerOfGone(pid, owner) && owner == uid;
             };
         }
         Client c;

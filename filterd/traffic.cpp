@@ -136,11 +136,17 @@ void TrafficBackend::onProcessEvents()
         if (!m_execPaths.count(pid))
             m_execOrder.push_back(pid);
         m_execPaths[pid] = std::move(path);
+        uint32_t uid = 0;
+        if (ownerOfProcess(pid, uid))
+            m_owners[pid] = uid;
     }
     if (m_execOrder.size() > MaxRemembered) {
         const size_t drop = m_execOrder.size() - MaxRemembered;
-        for (size_t i = 0; i < drop; ++i)
+        for (size_t i = 0; i < drop; ++i) {
             m_execPaths.erase(m_execOrder[i]);
+            if (!m_knownPaths.count(m_execOrder[i]))
+                m_owners.erase(m_execOrder[i]);
+        }
         m_execOrder.erase(m_execOrder.begin(), m_execOrder.begin() + static_cast<long>(drop));
     }
 }
@@ -157,6 +163,20 @@ void TrafficBackend::notePid(uint32_t pid)
     }
     if (!path.empty())
         m_knownPaths.emplace(pid, std::move(path));
+    uint32_t uid = 0;
+    if (ownerOfProcess(pid, uid))
+        m_owners[pid] = uid;
+}
+
+bool TrafficBackend::ownerOfGone(U64 pid, uint32_t& uid)
+{
+    if (pid > 0xFFFFFFFFu)
+        return false;
+    auto it = m_owners.find(static_cast<uint32_t>(pid));
+    if (it == m_owners.end())
+        return false;
+    uid = it->second;
+    return true;
 }
 
 void TrafficBackend::processPaths(std::vector<ProcessPath>& out)
@@ -444,6 +464,7 @@ void TrafficBackend::tick()
             forgetHistory(pid);
             m_deadSince.erase(dead);
             m_knownPaths.erase(pid);
+            m_owners.erase(pid);
         }
     }
     for (auto it = m_deadSince.begin(); it != m_deadSince.end();)

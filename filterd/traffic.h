@@ -33,6 +33,7 @@ public:
     void processPaths(std::vector<ProcessPath>& out) override;
     uint32_t block(const std::string& path) override;
     uint32_t blockAs(int callerRoot, const std::string& path) override;
+    bool ownerOfGone(U64 pid, uint32_t& uid) override;
     uint32_t unblock(const std::string& path) override;
     // Periodic upkeep (four times a second): forgets the history of processes gone for a
     // while, catches processes of blocked images started since the last look, and follows a
@@ -83,6 +84,8 @@ protected:
     std::set<std::string> m_pendingBlocks;
     std::string m_stateFile;
     std::map<uint32_t, std::string> m_knownPaths;
+    // Owners of named processes, so a user still sees their own after they exit.
+    std::map<uint32_t, uint32_t> m_owners;
     // Images of recent execs, bounded; consulted for processes that are gone when first seen.
     std::map<uint32_t, std::string> m_execPaths;
     std::vector<uint32_t> m_execOrder;

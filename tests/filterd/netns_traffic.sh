@@ -176,6 +176,13 @@ scenario_readonly() {
     $admin "$CTL" "$SOCK" paths >"$T/apaths.txt"
     check "an administrator sees every process's path" in_file "^path pid=$PR " "$T/apaths.txt"
     wait "$PU" "$PR"
+    # Gone, the user's process is still the user's: its history stays visible to its owner.
+    own_history() {
+        $nobody "$CTL" "$SOCK" sums >"$T/gsums.txt"
+        in_file "^pid=$PU " "$T/gsums.txt"
+    }
+    check "after it exits the user still sees its own process's history" wait_for own_history
+    check "and still nothing of root's" not in_file "^pid=$PR " "$T/gsums.txt"
 }
 
 # Held sessions: each socket and each user has a budget, root is never locked out, idle
