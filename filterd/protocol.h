@@ -57,7 +57,7 @@ using Visibility = std::function<bool(U64 pid)>;
 
 // A list a session holds for its reader never grows past this; the service's memory is then
 // bounded by its session budget.
-constexpr size_t MaxSessionListBytes = 2 * 1024 * 1024;
+constexpr size_t MaxSessionListBytes = size_t(2) * 1024 * 1024;
 
 class Session
 {
