@@ -39,10 +39,12 @@ PopupController::~PopupController()
 
 void PopupController::closeWindow()
 {
-    QPointer<QmlApplicationViewer> view = m_view;
-    m_view = nullptr;
-    if (!view)
+    QmlApplicationViewer* raw = m_view.data();
+    m_view.clear();
+    if (!raw)
         return;
+    // Guarded: a slot of its closed() signal may delete it.
+    const QPointer<QmlApplicationViewer> view(raw);
     view->close();
     // A panel that was never shown has no native window, so close() sends it no close event
     // and it would never delete itself; its context would keep pointing at the ball.
