@@ -431,6 +431,8 @@ private Q_SLOTS:
         std::shared_future<void> released = go.get_future().share();
         m_sets->onEmpty = [released](ProcessId) { released.wait(); };
         m_procs->procs[60] = {"/usr/bin/a", 1};
+        // The Game fix ends 60; the Office release still has 61 to wait in, whichever runs first.
+        m_procs->procs[61] = {"/usr/bin/b", 1};
         auto game = makeList();
         QList<ProcListItem> gameRows{row(PK_Process, L"/usr/bin/a", 7)};
         gameRows[0].pid = 60;
