@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <csignal>
 #include <functional>
 #include <grp.h>
 #include <memory>
@@ -157,19 +158,29 @@ public:
         }
     }
     // Waits (bounded) for "ready"; false when the child did not get there.
-    bool ready()
+    bool ready() { return waitFor("ready", 1); }
+    // Has the child read every page again and waits (bounded) until it says it has, so no
+    // late reading lands on what a test does next.
+    bool touch()
     {
-        for (int i = 0; i < 300 && !m_out.contains("ready"); ++i) {
-            if (!m_proc.waitForReadyRead(100) && m_proc.state() == QProcess::NotRunning)
-                break;
-            m_out += m_proc.readAllStandardOutput();
-        }
-        return m_out.contains("ready");
+        const int before = m_out.count("touched");
+        ::kill(static_cast<pid_t>(pid()), SIGUSR1);
+        return waitFor("touched", before + 1);
     }
     qint64 pid() const { return m_proc.processId(); }
     QProcess& process() { return m_proc; }
 
 private:
+    bool waitFor(const char* word, int times)
+    {
+        for (int i = 0; i < 300 && m_out.count(word) < times; ++i) {
+            if (!m_proc.waitForReadyRead(100) && m_proc.state() == QProcess::NotRunning)
+                break;
+            m_out += m_proc.readAllStandardOutput();
+        }
+        return m_out.count(word) >= times;
+    }
+
     QProcess m_proc;
     QByteArray m_out;
 };
