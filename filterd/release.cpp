@@ -84,6 +84,7 @@ uint32_t ReleaseJob::authorise(const ReleaseOptions& options, pid_t pid, uid_t u
     std::vector<std::string> args{options.authority, "--action-id", options.action,
                                   "--process",       subject,       "--allow-user-interaction"};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);

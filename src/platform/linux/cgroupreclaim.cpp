@@ -139,8 +139,12 @@ bool CgroupReclaim::reclaimIn(const std::string& dir, int depth, Result& r)
                 if (e->d_type == DT_DIR && e->d_name[0] != '.')
                     children.push_back(e->d_name);
             ::closedir(d);
-            for (const std::string& c : children)
-                any = reclaimIn(dir + "/" + c, depth + 1, r) || any;
+            for (const std::string& c : children) {
+                std::string child = dir;
+                child += '/';
+                child += c;
+                any = reclaimIn(child, depth + 1, r) || any;
+            }
         }
         return any;
     }
