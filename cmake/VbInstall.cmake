@@ -82,6 +82,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${_vb_changelog}
 
 # The filter service.
 install(FILES ${_vb_pkg}/pswfp.service DESTINATION ${VB_SYSTEMD_UNITDIR})
+# The action the service asks polkit about before it releases memory for a user.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.verdantsuite.ball.release-memory.policy
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 # The Debian package: cpack -G DEB in the build folder. lintian reports no errors or warnings;
 # its informational and pedantic tags are known: hardening-no-fortify-functions (the project

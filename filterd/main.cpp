@@ -36,7 +36,10 @@ void usage()
     std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
                          "auto|bpf|diag]\n"
                          "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n"
-                         "               [--idle-timeout SECONDS] [--state-dir DIR]\n");
+                         "               [--idle-timeout SECONDS] [--state-dir DIR]\n"
+                         "               [--release-authority PROGRAM] [--release-auth-timeout "
+                         "SECONDS]\n"
+                         "               [--release-pause SECONDS]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -120,6 +123,9 @@ int main(int argc, char** argv)
     std::string pidFile;
     std::string idleSeconds = "30";
     std::string stateDir = "/var/lib/filterd";
+    ReleaseOptions release;
+    std::string authSeconds = "25";
+    std::string pauseSeconds = "10";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
     for (int i = 1; i < argc; ++i) {
@@ -145,6 +151,13 @@ int main(int argc, char** argv)
             ok = value(idleSeconds) && std::atoi(idleSeconds.c_str()) > 0;
         else if (a == "--state-dir")
             ok = value(stateDir);
+        else if (a == "--release-authority")
+            ok = value(release.authority) && !release.authority.empty() &&
+                 release.authority[0] == '/';
+        else if (a == "--release-auth-timeout")
+            ok = value(authSeconds) && std::atoi(authSeconds.c_str()) > 0;
+        else if (a == "--release-pause")
+            ok = value(pauseSeconds) && std::atoi(pauseSeconds.c_str()) >= 0;
         else if (a == "--pidfile") {
             ok = i + 1 < argc;
             if (ok)
@@ -211,6 +224,9 @@ int main(int argc, char** argv)
     options.socketDir = socketDir;
     options.adminGroup = adminGid;
     options.idleTimeout = std::chrono::seconds(std::atoi(idleSeconds.c_str()));
+    release.authTimeout = std::chrono::seconds(std::atoi(authSeconds.c_str()));
+    release.userPause = std::chrono::seconds(std::atoi(pauseSeconds.c_str()));
+    options.release = release;
     Server server(*backend, options);
     if (!server.listen(why)) {
         std::fprintf(stderr, "filterd: %s\n", why.c_str());

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <system_error>
 #include <vector>
 
 namespace filterd {
@@ -85,7 +86,7 @@ void sendHello(int fd, uint32_t error, uint32_t mode)
 } // namespace
 
 Server::Server(TrafficBackend& backend, ServerOptions options)
-    : m_backend(backend), m_options(std::move(options))
+    : m_backend(backend), m_options(std::move(options)), m_releaseGate(m_options.release.userPause)
 {}
 
 Server::~Server()
@@ -257,6 +258,7 @@ void Server::accept(int listenFd, bool writable)
         Client c;
         c.fd = fd;
         c.uid = cred.uid;
+        c.pid = cred.pid;
         c.writable = writable;
         c.session = std::make_unique<Session>(m_backend, access, std::move(visible));
         c.lastRequest = Clock::now();
@@ -278,6 +280,8 @@ void Server::accept(int listenFd, bool writable)
 
 void Server::drop(int fd)
 {
+    if (fd == m_releaseFd)
+        m_releaseFd = -1; // the release goes on; its answer has nobody to go to
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
     close(fd);
     m_clients.erase(fd);
@@ -321,6 +325,8 @@ bool Server::answer(Client& client, const uint8_t* msg, size_t length)
         return true;
     }
     client.lastRequest = Clock::now();
+    if (req && req->code == fs::CodeReleaseMemory)
+        return startRelease(client, req->inputLength);
     std::vector<uint8_t> out;
     if (!req) {
         out = fs::encodeReply(ErrInvalidParameter, nullptr, 0);
@@ -374,7 +380,7 @@ void Server::upkeep()
             parked.push_back(fd);
     for (int fd : parked) {
         auto it = m_clients.find(fd);
-        if (it == m_clients.end())
+        if (it == m_clients.end() || it->second.releasing)
             continue;
         Client& c = it->second;
         const std::vector<uint8_t> msg = std::move(c.pending);
@@ -393,6 +399,73 @@ void Server::upkeep()
         it = used ? std::next(it) : m_buckets.erase(it);
     }
     pauseAccepting(false);
+}
+
+bool Server::startRelease(Client& client, size_t inputLength)
+{
+    uint32_t error = m_releaseGate.admit(client.uid, inputLength, Clock::now());
+    if (error == ErrSuccess) {
+        try {
+            m_release = std::make_unique<ReleaseJob>(m_options.release, client.pid, client.uid);
+            if (m_release->doneFd() < 0)
+                error = m_release->take().error;
+        } catch (const std::system_error&) {
+            error = ErrNotEnoughMemory; // no thread to run it on
+        }
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = m_release ? m_release->doneFd() : -1;
+        if (error == ErrSuccess && epoll_ctl(m_epoll, EPOLL_CTL_ADD, ev.data.fd, &ev) != 0)
+            error = ErrNotEnoughMemory;
+        if (error == ErrSuccess) {
+            m_releaseFd = client.fd;
+            m_releaseUid = client.uid;
+            client.releasing = true;
+            park(client, true);
+            return true;
+        }
+        m_release.reset();
+        m_releaseGate.finished(client.uid, Clock::now());
+    }
+    const std::vector<uint8_t> out = fs::encodeReply(error, nullptr, 0);
+    if (send(client.fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(out.size())) {
+        drop(client.fd);
+        return false;
+    }
+    return true;
+}
+
+void Server::endRelease()
+{
+    uint64_t ignored = 0;
+    [[maybe_unused]] const ssize_t n = read(m_release->doneFd(), &ignored, sizeof ignored);
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_release->doneFd(), nullptr);
+    const ReleaseJob::Result r = m_release->take();
+    m_release.reset();
+    m_releaseGate.finished(m_releaseUid, Clock::now());
+    std::fprintf(stderr,
+                 "filterd: memory release for uid %u: error %u, %llu bytes from %u of %u "
+                 "processes\n",
+                 static_cast<unsigned>(m_releaseUid), r.error,
+                 static_cast<unsigned long long>(r.releasedBytes), r.emptied, r.tried);
+    const auto it = m_clients.find(m_releaseFd);
+    m_releaseFd = -1;
+    if (it == m_clients.end())
+        return;
+    Client& c = it->second;
+    c.releasing = false;
+    std::vector<uint8_t> bytes;
+    if (r.error == ErrSuccess)
+        bytes = fs::encodeReleaseResult(fs::ReleaseResult{r.releasedBytes, r.emptied, r.tried});
+    const std::vector<uint8_t> out = fs::encodeReply(r.error, bytes.data(), bytes.size());
+    if (send(c.fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(out.size())) {
+        drop(c.fd);
+        return;
+    }
+    c.lastRequest = Clock::now();
+    park(c, false);
 }
 
 int Server::run()
@@ -419,6 +492,8 @@ int Server::run()
                 }
             } else if (fd == m_procEvents) {
                 m_backend.onProcessEvents();
+            } else if (m_release && fd == m_release->doneFd()) {
+                endRelease();
             } else if (fd == m_rwListen || fd == m_roListen) {
                 accept(fd, fd == m_rwListen);
             } else {

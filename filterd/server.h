@@ -7,6 +7,7 @@
 #pragma once
 
 #include "protocol.h"
+#include "release.h"
 
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -32,6 +33,7 @@ struct ServerOptions
     // Root's own budget, which nobody else can use up.
     size_t maxRoot = 32;
     std::chrono::milliseconds idleTimeout{30000};
+    ReleaseOptions release;
     // Request pacing per user (root is not paced): a request costs one token, building a list
     // anew costs rebuildCost; a user out of tokens is not read from until they come back.
     double tokensPerSecond = 200;
@@ -55,6 +57,9 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
+        pid_t pid = 0; // the process that connected
+        // Waits for the memory release it asked for; not read from meanwhile.
+        bool releasing = false;
         bool writable = false;
         std::unique_ptr<Session> session;
         Clock::time_point lastRequest;
@@ -78,6 +83,9 @@ private:
     void upkeep();
     void pauseAccepting(bool on);
     void drop(int fd);
+    // Starts a release for the client, or answers why not; false when the client was dropped.
+    bool startRelease(Client& client, size_t inputLength);
+    void endRelease();
 
     TrafficBackend& m_backend;
     ServerOptions m_options;
@@ -89,6 +97,10 @@ private:
     int m_procEvents = -1;
     std::map<int, Client> m_clients;
     std::map<uid_t, Bucket> m_buckets;
+    ReleaseGate m_releaseGate;
+    std::unique_ptr<ReleaseJob> m_release;
+    int m_releaseFd = -1; // the client the running release answers (-1: gone)
+    uid_t m_releaseUid = 0;
     // Out of descriptors: the listening sockets are left alone until the next upkeep.
     bool m_acceptPaused = false;
 };

@@ -57,27 +57,40 @@ void onQuitGraceOver(int)
 }
 
 // Qt aborts with a long story when it has no display; say it in one line and leave. The ball
-// is an X11 client (its hot key, shape and window list need X, XWayland on a Wayland desktop),
-// so without an explicit platform it needs DISPLAY, whatever WAYLAND_DISPLAY says.
-bool haveDisplay(QString& why)
+// is an X11 client: staying on top, its place on the screen, its shape, its hot key and the
+// window list all need X. On a Wayland desktop it therefore runs through XWayland, with the
+// xcb platform forced even where Qt would pick Wayland (or was told to), and says so once.
+// A platform asked for explicitly that is neither (offscreen, vnc, ...) is left to Qt.
+bool chooseDisplay(QString& why)
 {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (!platform.isEmpty() && !platform.startsWith("xcb"))
-        return true; // offscreen, wayland, ...: asked for explicitly, so Qt decides
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return true;
     const QByteArray display = qgetenv("DISPLAY");
     if (display.isEmpty()) {
-        why = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-                  ? QStringLiteral("no display: DISPLAY is not set")
-                  : QStringLiteral("no X display: DISPLAY is not set (XWayland is needed)");
+        why = wayland || platform.startsWith("wayland")
+                  ? QStringLiteral("Wayland session without XWayland (DISPLAY is not set): the "
+                                   "ball cannot stay on top, keep its place or take its hot "
+                                   "key there, so it does not start")
+                  : QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
         return false;
     }
     xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
     const bool ok = c && !xcb_connection_has_error(c);
     if (c)
         xcb_disconnect(c);
-    if (!ok)
+    if (!ok) {
         why = QStringLiteral("cannot open display %1").arg(QString::fromLocal8Bit(display));
-    return ok;
+        return false;
+    }
+    if (wayland || platform.startsWith("wayland")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qInfo("verdant-ball-host: Wayland session: running through XWayland on %s, which keeps "
+              "the ball on top and in its place",
+              display.constData());
+    }
+    return true;
 }
 
 void installSignalHandlers(QGuiApplication& app)
@@ -146,7 +159,7 @@ void logBoostList(QAbstractItemModel& list)
 int main(int argc, char** argv)
 {
     QString why;
-    if (!haveDisplay(why)) {
+    if (!chooseDisplay(why)) {
         std::fprintf(stderr, "verdant-ball-host: %s\n", qPrintable(why));
         return 2;
     }

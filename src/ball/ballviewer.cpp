@@ -74,6 +74,12 @@ BallViewer::BallViewer(QWindow* parent, vb::platform::Platform backends)
                 [this](bool running) { m_shape->setAnimating(running); });
     }
     connectProcLists();
+    // A host that runs the ball on Wayland itself (not through XWayland) gets a ball that
+    // works but floats where the compositor puts it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qCWarning(lcBall) << "BallViewer: on the Wayland platform the ball cannot stay on top, "
+                             "keep its place or take its hot key; run the host with "
+                             "QT_QPA_PLATFORM=xcb (XWayland)";
 }
 
 BallViewer::~BallViewer()

@@ -269,6 +269,26 @@ ListStatus decodeConnectionList(const uint8_t* data, size_t length,
     return ListStatus::Ok;
 }
 
+std::vector<uint8_t> encodeReleaseResult(const ReleaseResult& r)
+{
+    std::vector<uint8_t> out;
+    putLe<U64>(out, r.releasedBytes);
+    putLe<uint32_t>(out, r.processesEmptied);
+    putLe<uint32_t>(out, r.processesTried);
+    return out;
+}
+
+bool decodeReleaseResult(const uint8_t* data, size_t length, ReleaseResult& out)
+{
+    out = ReleaseResult{};
+    if (!data || length != ReleaseResultSize)
+        return false;
+    out.releasedBytes = readLe<U64>(data);
+    out.processesEmptied = readLe<uint32_t>(data + 8);
+    out.processesTried = readLe<uint32_t>(data + 12);
+    return out.processesEmptied <= out.processesTried;
+}
+
 std::string decodeRequestPath(const uint8_t* data, size_t length)
 {
     if (!data || length < 4 || length % 2 != 0)

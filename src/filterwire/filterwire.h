@@ -22,6 +22,9 @@ enum Code : uint32_t {
     CodeConnectionsNext = 0x127002,
     CodeBlock = 0x12A809,
     CodeUnblock = 0x12A80D,
+    // Empty the working set of every process of the machine; no input, ReleaseResult out.
+    // The service decides alone which processes it pages out: a caller names none.
+    CodeReleaseMemory = 0x12AC11,
 };
 
 // Windows error numbers, as replies carry them.
@@ -35,9 +38,13 @@ enum Error : uint32_t {
     ErrNotSupported = 50,
     ErrInvalidParameter = 87,
     ErrInsufficientBuffer = 122,
+    // Another release runs, or the same user asked a moment ago.
+    ErrBusy = 170,
     ErrMoreData = 234,
     // The device went away under an open handle.
     ErrDeviceNotConnected = 1167,
+    // The authorisation was not given in time.
+    ErrTimeout = 1460,
 };
 
 constexpr size_t PathRecordHeadSize = 12;
@@ -103,6 +110,18 @@ void appendConnectionItem(std::vector<uint8_t>& out, const ConnectionItem& item)
 std::vector<uint8_t> encodeConnectionList(const std::vector<ConnectionItem>& items);
 // A block or unblock request's input: UTF-16 code units of the path with the terminating NUL.
 std::vector<uint8_t> encodeRequestPath(const std::wstring& path);
+
+// What a memory release by the service did: bytes paged out of the processes it emptied.
+struct ReleaseResult
+{
+    U64 releasedBytes = 0;
+    uint32_t processesEmptied = 0;
+    uint32_t processesTried = 0;
+};
+constexpr size_t ReleaseResultSize = 16;
+std::vector<uint8_t> encodeReleaseResult(const ReleaseResult& r);
+// False unless the bytes are exactly one result.
+bool decodeReleaseResult(const uint8_t* data, size_t length, ReleaseResult& out);
 
 // Decoders. Nothing from the device or a peer is trusted: every length is checked.
 // One chunk of the process path list. Malformed chunks yield nothing; a record that runs past

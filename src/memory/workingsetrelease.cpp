@@ -9,41 +9,36 @@
 
 #include <thread>
 
-void emptyAllWorkingSets(const std::shared_ptr<vb::platform::IProcesses>& processes,
-                         const std::shared_ptr<vb::platform::IWorkingSets>& sets)
+quint64 emptyAllWorkingSets(const std::shared_ptr<vb::platform::IProcesses>& processes,
+                            const std::shared_ptr<vb::platform::IWorkingSets>& sets)
 {
     if (!sets)
-        return;
-    enumProcessIds(processes, [&sets](vb::platform::ProcessId pid) {
-        sets->emptyWorkingSet(pid); // a process that may not be touched is simply skipped
+        return 0;
+    std::vector<vb::platform::ProcessId> ids;
+    enumProcessIds(processes, [&ids](vb::platform::ProcessId pid) {
+        ids.push_back(pid);
         return true;
     });
+    const vb::platform::EmptiedSet r = sets->emptyWorkingSets(ids);
+    qCDebug(lcMemory) << "memory release:" << r.processesEmptied << "of" << ids.size()
+                      << "processes emptied," << r.releasedBytes << "bytes paged out";
+    if (!r.notReached.empty())
+        qCWarning(lcMemory).noquote()
+            << "memory release: not reached:" << QString::fromStdString(r.notReached);
+    return r.releasedBytes;
 }
 
 namespace vb::memory {
 
-quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void()>& emptyAll)
+quint64 releaseMemory(platform::ISystemMemory& clock, const std::function<quint64()>& emptyAll)
 {
-    const uint32_t start = memory.tickCountMs();
-    platform::MemoryStatus before;
-    const bool haveBefore = memory.memoryStatus(before);
-    if (emptyAll)
-        emptyAll();
-    platform::MemoryStatus after;
-    const bool haveAfter = memory.memoryStatus(after);
+    const uint32_t start = clock.tickCountMs();
+    const quint64 gain = emptyAll ? emptyAll() : 0;
     // Unsigned 32-bit difference: a wrap of the tick counter still gives the true duration.
-    const uint32_t elapsed = memory.tickCountMs() - start;
+    const uint32_t elapsed = clock.tickCountMs() - start;
     if (elapsed < kMinimumReleaseMs)
-        memory.sleepMs(kMinimumReleaseMs - elapsed);
-    // A snapshot that failed reads as zero; taking its difference would report all of memory
-    // (or nothing) as freed, so without both figures there is no gain to tell.
-    if (!haveBefore || !haveAfter) {
-        qCWarning(lcMemory) << "memory release: the memory figures could not be read";
-        return 0;
-    }
-    if (after.freePhysBytes <= before.freePhysBytes)
-        return 0;
-    return after.freePhysBytes - before.freePhysBytes;
+        clock.sleepMs(kMinimumReleaseMs - elapsed);
+    return gain;
 }
 
 void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
@@ -51,12 +46,12 @@ void runEmptingMemorySet(std::shared_ptr<EmptingMemorySetNotifyer> notifier,
 {
     quint64 gain = 0;
     const auto emptyAll = [&backends] {
-        emptyAllWorkingSets(backends.processes, backends.workingSets);
+        return emptyAllWorkingSets(backends.processes, backends.workingSets);
     };
     if (backends.memory) {
         gain = releaseMemory(*backends.memory, emptyAll);
     } else {
-        emptyAll();
+        gain = emptyAll();
         std::this_thread::sleep_for(std::chrono::milliseconds(kMinimumReleaseMs));
     }
     if (notifier)

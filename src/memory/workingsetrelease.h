@@ -14,19 +14,20 @@
 class EmptingMemorySetNotifyer;
 
 // Empties the working set of every process that may be touched (this one included); the
-// others are skipped. Keeps no state, so a release and a fix may run it at once.
-void emptyAllWorkingSets(const std::shared_ptr<vb::platform::IProcesses>& processes,
-                         const std::shared_ptr<vb::platform::IWorkingSets>& workingSets);
+// others are skipped, and what was not reached is said in one line. Keeps no state, so a
+// release and a fix may run it at once. What the emptied processes gave up, in bytes.
+quint64 emptyAllWorkingSets(const std::shared_ptr<vb::platform::IProcesses>& processes,
+                            const std::shared_ptr<vb::platform::IWorkingSets>& workingSets);
 
 namespace vb::memory {
 
 // A release never ends sooner: the ball's release animation runs this long.
 constexpr uint32_t kMinimumReleaseMs = 3000;
 
-// One release on the given clock and figures: snapshot, emptyAll, snapshot, then sleep until
-// kMinimumReleaseMs have passed since the start. The gain is the growth of free physical
-// memory between the snapshots, 0 when it did not grow or when either snapshot failed.
-quint64 releaseMemory(platform::ISystemMemory& memory, const std::function<void()>& emptyAll);
+// One release on the given clock: emptyAll, then sleep until kMinimumReleaseMs have passed
+// since the start. The gain is what emptyAll measured on the processes it emptied; the
+// machine's free memory is not asked, as other programs move it by megabytes a second.
+quint64 releaseMemory(platform::ISystemMemory& clock, const std::function<quint64()>& emptyAll);
 
 // What one release reads and empties.
 struct ReleaseBackends

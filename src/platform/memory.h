@@ -39,13 +39,45 @@ public:
     virtual void sleepMs(uint32_t ms) = 0;
 };
 
+// What emptying one process did, measured on that process: its resident pages before and
+// after, so that memory other programs take or give back meanwhile never counts.
+struct EmptiedProcess
+{
+    bool reached = false;       // the process could be advised at all
+    uint64_t releasedBytes = 0; // its pages that left memory
+    explicit operator bool() const { return reached; }
+};
+
+// What emptying a set of processes did, summed.
+struct EmptiedSet
+{
+    uint64_t releasedBytes = 0;
+    uint32_t processesEmptied = 0;
+    // One line on what could not be reached (empty when nothing was left out).
+    std::string notReached;
+};
+
 class IWorkingSets
 {
 public:
     virtual ~IWorkingSets() = default;
     // Asks the system to move as many of the process's pages out of memory as it can.
-    // Returns false when the process cannot be opened for that.
-    virtual bool emptyWorkingSet(ProcessId pid) = 0;
+    // Not reached when the process cannot be opened for that.
+    virtual EmptiedProcess emptyWorkingSet(ProcessId pid) = 0;
+    // Every process of ids that may be touched, each once. A backend with other ways to
+    // reach processes (a privileged helper, a control group's own reclaim) overrides this.
+    virtual EmptiedSet emptyWorkingSets(const std::vector<ProcessId>& ids)
+    {
+        EmptiedSet all;
+        for (const ProcessId pid : ids) {
+            const EmptiedProcess one = emptyWorkingSet(pid);
+            if (!one.reached)
+                continue; // one that may not be touched is simply skipped
+            ++all.processesEmptied;
+            all.releasedBytes += one.releasedBytes;
+        }
+        return all;
+    }
 };
 
 } // namespace vb::platform

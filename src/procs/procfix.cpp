@@ -92,18 +92,8 @@ bool stopDependentServices(ServiceManagerHandle& handle, const std::string& name
 
 namespace {
 
-// Empties the working set of every process the backends may touch.
-void emptyWorkingSets(const vb::platform::Platform& backends)
-{
-    const auto& sets = backends.workingSets;
-    if (!sets)
-        return;
-    enumProcessIds(backends.processes, [&sets](vb::platform::ProcessId pid) {
-        sets->emptyWorkingSet(pid); // one that may not be touched is simply skipped
-        return true;
-    });
-}
-
+// Empties the working set of every process the backends may touch; what those processes
+// gave up, measured on them (the machine's free memory drifts by megabytes meanwhile).
 quint64 releaseMemory(const vb::platform::Platform& backends)
 {
     const auto& memory = backends.memory;
@@ -111,14 +101,19 @@ quint64 releaseMemory(const vb::platform::Platform& backends)
         memory->sleepMs(kReleasePauseMs);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(kReleasePauseMs));
-    vb::platform::MemoryStatus before, after;
-    const bool haveBefore = memory && memory->memoryStatus(before);
-    emptyWorkingSets(backends);
-    const bool haveAfter = memory && memory->memoryStatus(after);
-    // Without both figures there is no gain to tell.
-    if (!haveBefore || !haveAfter || after.freePhysBytes <= before.freePhysBytes)
+    const auto& sets = backends.workingSets;
+    if (!sets)
         return 0;
-    return after.freePhysBytes - before.freePhysBytes;
+    std::vector<vb::platform::ProcessId> ids;
+    enumProcessIds(backends.processes, [&ids](vb::platform::ProcessId pid) {
+        ids.push_back(pid);
+        return true;
+    });
+    const vb::platform::EmptiedSet r = sets->emptyWorkingSets(ids);
+    if (!r.notReached.empty())
+        qCWarning(lcProcs).noquote()
+            << "fix: memory release did not reach" << QString::fromStdString(r.notReached);
+    return r.releasedBytes;
 }
 
 } // namespace

@@ -12,12 +12,30 @@ SKINS="$HOME/.local/share/verdant-ball/BallSkins"
 DEFAULT_FACE="qrc:/Ball/Skins/BallSkinDef.qml"
 export QT_LOGGING_RULES="vb.*.warning=true"
 
-# --- no X display in a Wayland session: one line, exit code 2 ---
-out=$(env -u DISPLAY WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM= "$HOST" 2>&1); rc=$?
-check "Wayland without DISPLAY: exit code 2" [ "$rc" -eq 2 ]
-check "Wayland without DISPLAY: one clear line" [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ]
+# --- no X display in a Wayland session, or no display at all: one line, exit code 2 ---
+for platform in "" wayland; do
+  out=$(env -u DISPLAY WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=$platform timeout 20 "$HOST" 2>&1); rc=$?
+  check "Wayland without DISPLAY (platform '$platform'): exit code 2" [ "$rc" -eq 2 ]
+  check "Wayland without DISPLAY (platform '$platform'): one clear line" [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ]
+  check "Wayland without DISPLAY (platform '$platform'): says what does not work" grep -q 'cannot stay on top' <<<"$out"
+done
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= timeout 20 "$HOST" 2>&1); rc=$?
+check "no display at all: exit code 2, one line" bash -c "[ $rc -eq 2 ] && [ $(printf '%s\n' "$out" | wc -l) -eq 1 ]"
 
 vb_start_x 1280x800
+
+# --- a Wayland session with XWayland: the ball runs on X, even when Wayland was asked for ---
+for platform in "" wayland; do
+  log="$VB_TMP/xwayland-$platform.log"
+  vb_bg "$log" env WAYLAND_DISPLAY=wayland-vb-none QT_QPA_PLATFORM=$platform "$HOST"
+  xw=$VB_LAST_PID
+  check "XWayland (platform '$platform'): the ball is shown" vb_wait_log "$log" "ball shown" 20
+  check "XWayland (platform '$platform'): says so in one line" \
+    test "$(grep -c 'running through XWayland' "$log")" -eq 1
+  check "XWayland (platform '$platform'): an X window of the host's" vb_window_of "$xw" 120 48
+  kill "$xw"
+  wait "$xw" 2>/dev/null || true
+done
 
 # make_skin NAME W H [EXTRA-QML]: a user skin folder whose main.qml sizes the ball W x H.
 make_skin() {

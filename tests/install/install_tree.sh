@@ -18,7 +18,8 @@ expected=(
   usr/share/applications/verdant-ball.desktop etc/xdg/autostart/verdant-ball.desktop
   usr/share/icons/hicolor/scalable/apps/verdant-ball.svg lib/systemd/system/pswfp.service
   usr/share/man/man1/verdant-ball.1.gz usr/share/doc/verdant-ball/copyright
-  usr/share/doc/verdant-ball/changelog.gz)
+  usr/share/doc/verdant-ball/changelog.gz
+  usr/share/polkit-1/actions/org.verdantsuite.ball.release-memory.policy)
 for f in "${expected[@]}"; do check "installs /$f" [ -e "$STAGE/$f" ]; done
 for s in 16 22 24 32 48 64 128 256; do
   png="$STAGE/usr/share/icons/hicolor/${s}x$s/apps/verdant-ball.png"
@@ -26,7 +27,7 @@ for s in 16 22 24 32 48 64 128 256; do
 done
 # Nothing beyond what the package means to ship (no headers, archives, build leftovers).
 stray=$(cd "$STAGE" && find . -type f -o -type l | sed 's|^\./||' | grep -Ev \
-  "^($app/|usr/bin/verdant-ball$|usr/share/(applications|man/man1|doc/verdant-ball)/|usr/share/icons/hicolor/[^/]+/apps/verdant-ball\.(png|svg)$|etc/xdg/autostart/verdant-ball\.desktop$|lib/systemd/system/pswfp\.service$)")
+  "^($app/|usr/bin/verdant-ball$|usr/share/(applications|man/man1|doc/verdant-ball)/|usr/share/icons/hicolor/[^/]+/apps/verdant-ball\.(png|svg)$|etc/xdg/autostart/verdant-ball\.desktop$|lib/systemd/system/pswfp\.service$|usr/share/polkit-1/actions/org\.verdantsuite\.ball\.release-memory\.policy$)")
 check "no stray files${stray:+: $stray}" [ -z "$stray" ]
 check "only the two libraries and two programs are binaries" [ "$(cd "$STAGE" && find . -type f -exec file {} + | grep -c ELF)" -eq 4 ]
 

@@ -3,7 +3,10 @@
  * every page, touches ANON_MB of private anonymous memory, prints "ready <pid>" and then waits
  * until its standard input closes (at most 120 s), so the test that started it decides when
  * it ends; with SECONDS it ignores its input and waits that long (or for a signal).
- * SIGUSR1 reads every page again and prints "touched". */
+ * SIGUSR1 reads every page again and prints "touched".
+ * memhold --churn MB: maps, touches and unmaps MB of anonymous memory over and over, the
+ * memory another program takes and gives back beside a release, until its input closes (at
+ * most 120 s); prints "ready <pid>" after the first round. */
 #define _GNU_SOURCE
 #include <fcntl.h>
 #include <poll.h>
@@ -32,8 +35,36 @@ static long touchAll(volatile char* file, size_t fileBytes, volatile char* anon,
     return sum;
 }
 
+static int churn(size_t bytes)
+{
+    const time_t until = time(NULL) + 120;
+    int rounds = 0;
+    while (time(NULL) < until) {
+        volatile char* p =
+            mmap(NULL, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) {
+            perror("memhold: churn");
+            return 1;
+        }
+        for (size_t i = 0; i < bytes; i += 4096)
+            p[i] = 1;
+        munmap((void*)p, bytes);
+        if (++rounds == 1) {
+            printf("ready %d churning\n", (int)getpid());
+            fflush(stdout);
+        }
+        struct pollfd in = {0, POLLIN, 0};
+        char c;
+        if (poll(&in, 1, 0) > 0 && read(0, &c, 1) <= 0)
+            break; /* the test closed our input */
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--churn") == 0)
+        return churn((size_t)atol(argv[2]) << 20);
     if (argc != 4 && argc != 5) {
         fprintf(stderr, "usage: memhold FILE FILE_MB ANON_MB [SECONDS]\n");
         return 2;

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -99,22 +100,27 @@ class FakeWorkingSets : public IWorkingSets
 {
 public:
     std::set<ProcessId> denied;             // these cannot be opened
+    std::map<ProcessId, uint64_t> released; // what each emptied process gives up (else 0)
     std::function<void(ProcessId)> onEmpty; // runs for each process that is emptied
 
-    bool emptyWorkingSet(ProcessId pid) override
+    EmptiedProcess emptyWorkingSet(ProcessId pid) override
     {
         std::function<void(ProcessId)> hook;
+        EmptiedProcess r;
         {
             std::lock_guard<std::mutex> l(m_mutex);
             m_tried.push_back(pid);
             if (denied.count(pid))
-                return false;
+                return r;
             m_emptied.push_back(pid);
             hook = onEmpty;
+            r.reached = true;
+            const auto it = released.find(pid);
+            r.releasedBytes = it == released.end() ? 0 : it->second;
         }
         if (hook)
             hook(pid);
-        return true;
+        return r;
     }
     std::vector<ProcessId> tried() const
     {

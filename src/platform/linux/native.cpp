@@ -7,6 +7,7 @@
 #include "platform/linux/procfsmemory.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/qtscreens.h"
+#include "platform/linux/releaseworkingsets.h"
 #include "platform/linux/systemdservices.h"
 #include "platform/linux/xcbhotkeys.h"
 #include "platform/linux/xcbwindows.h"
@@ -21,7 +22,7 @@ Platform makeNative()
     p.hotKeys = std::make_shared<linux_::XcbHotKeys>();
     p.processes = std::make_shared<linux_::ProcfsProcesses>();
     p.memory = std::make_shared<linux_::ProcfsMemory>();
-    p.workingSets = std::make_shared<linux_::PidfdWorkingSets>();
+    p.workingSets = std::make_shared<linux_::ReleaseWorkingSets>();
     p.services = std::make_shared<linux_::SystemdServices>();
     p.windows = std::make_shared<linux_::XcbWindows>();
     p.volumes = std::make_shared<linux_::IdentityVolumes>();

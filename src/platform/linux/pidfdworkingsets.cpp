@@ -95,6 +95,64 @@ std::vector<PidfdWorkingSets::Mapping> PidfdWorkingSets::parseMaps(const std::st
     return out;
 }
 
+PidfdWorkingSets::Resident PidfdWorkingSets::parseStatus(const std::string& status)
+{
+    Resident r;
+    std::istringstream in(status);
+    std::string line;
+    int seen = 0;
+    while (std::getline(in, line)) {
+        uint64_t* into = nullptr;
+        if (line.compare(0, 8, "RssAnon:") == 0)
+            into = &r.anon;
+        else if (line.compare(0, 8, "RssFile:") == 0)
+            into = &r.file;
+        else if (line.compare(0, 9, "RssShmem:") == 0)
+            into = &r.shmem;
+        else if (line.compare(0, 7, "VmSwap:") == 0)
+            into = &r.swap;
+        if (!into)
+            continue;
+        const char* p = line.c_str() + line.find(':') + 1;
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        if (*p < '0' || *p > '9')
+            return Resident{};
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long kb = std::strtoull(p, &end, 10);
+        if (errno == ERANGE || kb > (uint64_t(1) << 50))
+            return Resident{};
+        *into = static_cast<uint64_t>(kb) * 1024;
+        ++seen;
+    }
+    // Kernel threads have none of these lines; all four make a reading.
+    r.ok = seen == 4;
+    if (!r.ok)
+        r = Resident{};
+    return r;
+}
+
+uint64_t PidfdWorkingSets::pagedOut(const Resident& before, const Resident& after)
+{
+    if (!before.ok || !after.ok)
+        return 0;
+    const auto drop = [](uint64_t a, uint64_t b) { return a > b ? a - b : 0; };
+    const uint64_t swapped = std::min(drop(before.anon + before.shmem, after.anon + after.shmem),
+                                      drop(after.swap, before.swap));
+    return drop(before.file, after.file) + swapped;
+}
+
+PidfdWorkingSets::Resident PidfdWorkingSets::resident(ProcessId pid) const
+{
+    std::ifstream f(m_root + "/" + std::to_string(pid) + "/status");
+    if (!f)
+        return Resident{};
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return parseStatus(ss.str());
+}
+
 PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
 {
     Outcome r;
@@ -113,6 +171,7 @@ PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
     const std::vector<Mapping> mappings = parseMaps(ss.str());
     if (mappings.empty())
         return r; // a kernel thread, or a process already gone
+    const Resident before = resident(pid);
     for (const Mapping& m : mappings) {
         // One call per mapping: a vector call stops at the first mapping the kernel refuses.
         // A call covers at most about 2 GiB (the kernel's limit for one request, beyond which
@@ -140,12 +199,15 @@ PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
             ++r.failed;
     }
     r.opened = r.advised > 0;
+    if (r.opened)
+        r.releasedBytes = pagedOut(before, resident(pid));
     return r;
 }
 
-bool PidfdWorkingSets::emptyWorkingSet(ProcessId pid)
+EmptiedProcess PidfdWorkingSets::emptyWorkingSet(ProcessId pid)
 {
-    return pageOut(pid).opened;
+    const Outcome o = pageOut(pid);
+    return EmptiedProcess{o.opened, o.releasedBytes};
 }
 
 } // namespace vb::platform::linux_
