@@ -36,7 +36,8 @@ void usage()
     std::fprintf(stderr, "usage: filterd [--socket-dir DIR] [--admin-group NAME] [--mechanism "
                          "auto|bpf|diag]\n"
                          "               [--cgroup DIR] [--pidfile FILE] [--supervise]\n"
-                         "               [--idle-timeout SECONDS] [--state-dir DIR]\n");
+                         "               [--idle-timeout SECONDS] [--state-dir DIR]\n"
+                         "               [--table-size ENTRIES]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -120,6 +121,8 @@ int main(int argc, char** argv)
     std::string pidFile;
     std::string idleSeconds = "30";
     std::string stateDir = "/var/lib/filterd";
+    // The kernel tables' size; smaller than built in only to see them overflow (tests).
+    std::string tableSize = "0";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
     for (int i = 1; i < argc; ++i) {
@@ -145,6 +148,9 @@ int main(int argc, char** argv)
             ok = value(idleSeconds) && std::atoi(idleSeconds.c_str()) > 0;
         else if (a == "--state-dir")
             ok = value(stateDir);
+        else if (a == "--table-size")
+            ok = value(tableSize) && std::atoi(tableSize.c_str()) >= 16 &&
+                 std::atoi(tableSize.c_str()) <= 65536;
         else if (a == "--pidfile") {
             ok = i + 1 < argc;
             if (ok)
@@ -192,7 +198,8 @@ int main(int argc, char** argv)
     if (mechanism != "diag") {
         if (cgroupDir.empty())
             cgroupDir = findCgroup2Root();
-        backend = BpfBackend::start(cgroupDir, why);
+        backend =
+            BpfBackend::start(cgroupDir, static_cast<uint32_t>(std::atoi(tableSize.c_str())), why);
         if (!backend)
             std::fprintf(stderr, "filterd: cgroup BPF unavailable (%s)\n", why.c_str());
     }

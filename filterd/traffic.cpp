@@ -473,14 +473,15 @@ void TrafficBackend::tick()
 
 // ---- cgroup BPF ----
 
-std::unique_ptr<BpfBackend> BpfBackend::start(const std::string& cgroupDir, std::string& error)
+std::unique_ptr<BpfBackend> BpfBackend::start(const std::string& cgroupDir, uint32_t tableSize,
+                                              std::string& error)
 {
     if (cgroupDir.empty()) {
         error = "no cgroup2 mount";
         return nullptr;
     }
     char why[256] = {0};
-    vb_bpf* b = vb_bpf_start(cgroupDir.c_str(), why, sizeof why);
+    vb_bpf* b = vb_bpf_start(cgroupDir.c_str(), tableSize, why, sizeof why);
     if (!b) {
         error = why;
         return nullptr;
@@ -525,7 +526,8 @@ struct SockRead
 {
     std::vector<ConnectionDataItem>* live;
     std::set<uint64_t> seen;
-    std::vector<uint32_t> owners;
+    // The latest start among each pid's open sockets: its live holder's, to the nanosecond.
+    std::map<uint32_t, uint64_t> newestStart;
 };
 
 void onSock(const vb_bpf_sock* s, void* ctx)
@@ -543,7 +545,8 @@ void onSock(const vb_bpf_sock* s, void* ctx)
     l.bytesIn = s->rx;
     l.bytesOut = s->tx;
     r->live->push_back(l);
-    r->owners.push_back(s->tgid);
+    uint64_t& newest = r->newestStart[s->tgid];
+    newest = std::max(newest, s->start);
 }
 
 struct HistoryEntry
@@ -569,38 +572,31 @@ bool BpfBackend::connections(std::vector<ConnectionDataItem>& live,
     vb_bpf_read_history(m_bpf, onHistory, &entries);
     SockRead r{&live, {}, {}};
     vb_bpf_read_socks(m_bpf, onSock, &r);
-    for (uint32_t pid : r.owners)
+    for (const auto& [pid, start] : r.newestStart) {
+        (void)start;
         notePid(pid);
-    // The wire names a process by its pid alone. A pid now held by a later process shows that
-    // process's bytes only; what the earlier holder left is gone with it. Of several gone
-    // holders, the latest is the one the pid's row still stands for.
-    std::map<uint32_t, uint64_t> current; // pid -> start ticks of its live holder, 0: none
-    std::map<uint32_t, HistoryEntry> chosen;
+    }
+    // The wire names a process by its pid alone, and the kernel keeps one entry per pid, the
+    // latest holder's. A pid now held by a later process shows that process's bytes only: an
+    // entry older than the live holder is a dead one's and is dropped. The live holder's start
+    // is exact when it has a socket open; otherwise /proc gives it in clock ticks.
     m_historyIdents.clear();
     for (const HistoryEntry& e : entries) {
-        auto c = current.find(e.tgid);
-        if (c == current.end())
-            c = current.emplace(e.tgid, startTicks(e.tgid)).first;
-        const uint64_t liveStart = c->second;
-        const uint64_t start = ticksOfNanoseconds(e.start);
-        if (liveStart && e.start && start < liveStart) {
+        bool older = false;
+        if (e.start) {
+            auto open = r.newestStart.find(e.tgid);
+            if (open != r.newestStart.end() && open->second)
+                older = e.start < open->second;
+            const uint64_t liveStart = startTicks(e.tgid);
+            older = older || (liveStart && ticksOfNanoseconds(e.start) < liveStart);
+        }
+        if (older) {
             vb_bpf_forget_history(m_bpf, e.tgid, e.start);
             continue;
         }
-        m_historyIdents[e.tgid].insert(e.start);
-        auto& slot = chosen[e.tgid];
-        if (liveStart) {
-            // Alive: its own entry, plus any of unknown start (sockets seeded at start-up).
-            slot.tgid = e.tgid;
-            slot.rx += e.rx;
-            slot.tx += e.tx;
-        } else if (!slot.tgid || e.start >= slot.start) {
-            slot = e;
-        }
-    }
-    for (const auto& [pid, e] : chosen) {
-        history.push_back(ConnectionDataHistoryItem{pid, e.rx, e.tx});
-        notePid(pid);
+        m_historyIdents[e.tgid] = e.start;
+        history.push_back(ConnectionDataHistoryItem{e.tgid, e.rx, e.tx});
+        notePid(e.tgid);
     }
     logLosses();
     return true;
@@ -639,16 +635,17 @@ void BpfBackend::forgetHistory(uint32_t pid)
     auto it = m_historyIdents.find(pid);
     if (it == m_historyIdents.end())
         return;
-    for (uint64_t start : it->second)
-        vb_bpf_forget_history(m_bpf, pid, start);
+    vb_bpf_forget_history(m_bpf, pid, it->second);
     m_historyIdents.erase(it);
 }
 
 std::vector<uint32_t> BpfBackend::historyPids() const
 {
     std::vector<uint32_t> out;
-    for (const auto& [pid, starts] : m_historyIdents)
+    for (const auto& [pid, start] : m_historyIdents) {
+        (void)start;
         out.push_back(pid);
+    }
     return out;
 }
 

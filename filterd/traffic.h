@@ -97,8 +97,10 @@ protected:
 class BpfBackend : public TrafficBackend
 {
 public:
-    // Null when the programs cannot be loaded or attached; why in error.
-    static std::unique_ptr<BpfBackend> start(const std::string& cgroupDir, std::string& error);
+    // Null when the programs cannot be loaded or attached; why in error. tableSize (0: the
+    // built-in sizes) bounds the kernel's tables; tests make it small to see them overflow.
+    static std::unique_ptr<BpfBackend> start(const std::string& cgroupDir, uint32_t tableSize,
+                                             std::string& error);
     ~BpfBackend() override;
     bool connections(std::vector<ConnectionDataItem>& live,
                      std::vector<ConnectionDataHistoryItem>& history) override;
@@ -117,8 +119,8 @@ private:
     void seedExistingSockets();
     void logLosses();
     vb_bpf* m_bpf;
-    // The kernel's history entries by pid: each process identity (start time) under that pid.
-    std::map<uint32_t, std::set<uint64_t>> m_historyIdents;
+    // The kernel's history entries: the start of the process each pid's entry stands for.
+    std::map<uint32_t, uint64_t> m_historyIdents;
     uint64_t m_reportedLosses[4] = {0, 0, 0, 0};
 };
 

@@ -26,7 +26,7 @@ scenario_startup() {
     check "filterd is up with cgroup BPF" in_file "mechanism=cgroup-bpf" "$T/filterd.log"
     local links
     links=$(our_links)
-    check "its ten programs are attached" [ "$(echo $links | wc -w)" = 10 ]
+    check "its eleven programs are attached" [ "$(echo $links | wc -w)" = 11 ]
     check "and present in the kernel" not links_gone "$links"
     check "root gets the read-write socket (mode 2)" rw_mode
     local rc
@@ -464,6 +464,43 @@ scenario_attribution() {
     check "and the child 40000" sum_is "$child" out 40000
 }
 
+# moved_nothing PID: the process has no figure, or only zeros.
+moved_nothing() { [ "$(sum_of "$1" in)" -eq 0 ] 2>/dev/null || [ -z "$(sum_of "$1" in)" ]; }
+
+# TCP bytes belong to the process that sends and receives them, not to the socket's creator:
+# a socket shared across fork, passed over a Unix socket, or accepted by one process and served
+# by a worker it forked. Each side's figure is exact, per process.
+scenario_handoff() {
+    start_filterd
+    local how port=5020 child
+    for how in fork pass; do
+        port=$((port + 1))
+        $A "$TGEN" tcp-steps $port 0 30000:7000 50000:11000 >"$T/hs$how.txt" & HS=$!; PIDS+=($HS)
+        wait_for in_file listening "$T/hs$how.txt"
+        $Bn "$TGEN" tcp-handoff $how 10.77.0.1 $port 30000 7000 50000 11000 >"$T/hc$how.txt" &
+        HC=$!; PIDS+=($HC)
+        wait "$HC" "$HS"
+        child=$(sed -n 's/^child=//p' "$T/hc$how.txt")
+        check "$how: both ends did their part" in_file "child moved=1" "$T/hc$how.txt"
+        eventually "$how: the first holder sent its 30000" sum_is $HC out 30000
+        check "$how: and received its 7000" sum_is $HC in 7000
+        check "$how: the second holder sent its 50000" sum_is "$child" out 50000
+        check "$how: and received its 11000" sum_is "$child" in 11000
+        check "$how: the server's figures are whole" sum_is $HS in 80000
+    done
+    $A "$TGEN" tcp-steps 5023 1 40000:9000 >"$T/hw.txt" & HW=$!; PIDS+=($HW)
+    wait_for in_file listening "$T/hw.txt"
+    $Bn "$TGEN" tcp-client 10.77.0.1 5023 40000 9000 0 >"$T/hwc.txt" & HWC=$!; PIDS+=($HWC)
+    wait "$HWC" "$HW"
+    local worker
+    worker=$(sed -n 's/^worker=//p' "$T/hw.txt")
+    check "accept: the worker served the client" in_file "steps=1" "$T/hw.txt"
+    eventually "accept: the worker received the 40000" sum_is "$worker" in 40000
+    check "accept: and sent the 9000" sum_is "$worker" out 9000
+    check "accept: the accepting process moved nothing" moved_nothing $HW
+    check "accept: the client's figures are whole" sum_is $HWC out 40000
+}
+
 # A process gone before anyone read its traffic, forked without exec so its image was never
 # learned, is still forgotten after the 30 s a dead process's history stays readable.
 scenario_forget() {
@@ -526,7 +563,7 @@ scenario_forged() {
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
     lockout | pacing | stalled | fuse | descriptors | \
-    persist | shared | mountns | attribution | forget | pidreuse | forged)
+    persist | shared | mountns | attribution | handoff | forget | pidreuse | forged)
     "scenario_$SCENARIO"
     ;;
 *)
