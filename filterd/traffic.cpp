@@ -524,8 +524,8 @@ namespace {
 
 struct SockRead
 {
-    std::vector<ConnectionDataItem>* live;
     std::set<uint64_t> seen;
+    std::vector<std::pair<ConnectionDataItem, uint64_t>> sockets; // with their owner's start
     // The latest start among each pid's open sockets: its live holder's, to the nanosecond.
     std::map<uint32_t, uint64_t> newestStart;
 };
@@ -544,7 +544,7 @@ void onSock(const vb_bpf_sock* s, void* ctx)
     l.identityHalf3 = s->proto;
     l.bytesIn = s->rx;
     l.bytesOut = s->tx;
-    r->live->push_back(l);
+    r->sockets.emplace_back(l, s->start);
     uint64_t& newest = r->newestStart[s->tgid];
     newest = std::max(newest, s->start);
 }
@@ -570,15 +570,22 @@ bool BpfBackend::connections(std::vector<ConnectionDataItem>& live,
     // at the next read, instead of being counted twice.
     std::vector<HistoryEntry> entries;
     vb_bpf_read_history(m_bpf, onHistory, &entries);
-    SockRead r{&live, {}, {}};
+    SockRead r;
     vb_bpf_read_socks(m_bpf, onSock, &r);
+    // A pid is one process at a time: sockets under it with an earlier start are a dead
+    // holder's, released while the table was being read.
+    for (const auto& [item, start] : r.sockets) {
+        const uint64_t newest = r.newestStart[item.processId];
+        if (!start || start == newest)
+            live.push_back(item);
+    }
     for (const auto& [pid, start] : r.newestStart) {
         (void)start;
         notePid(pid);
     }
     // The wire names a process by its pid alone, and the kernel keeps one entry per pid, the
     // latest holder's. A pid now held by a later process shows that process's bytes only: an
-    // entry older than the live holder is a dead one's and is dropped. The live holder's start
+    // entry older than the live holder is a dead one's and is not shown. The live holder's start
     // is exact when it has a socket open; otherwise /proc gives it in clock ticks.
     m_historyIdents.clear();
     for (const HistoryEntry& e : entries) {
@@ -590,11 +597,12 @@ bool BpfBackend::connections(std::vector<ConnectionDataItem>& live,
             const uint64_t liveStart = startTicks(e.tgid);
             older = older || (liveStart && ticksOfNanoseconds(e.start) < liveStart);
         }
-        if (older) {
-            vb_bpf_forget_history(m_bpf, e.tgid, e.start);
-            continue;
-        }
+        // Not shown, and not deleted at once: the kernel replaces it when the new holder books,
+        // and a delete racing that replacement would drop the new holder's bytes. Forgotten
+        // with the pid's other traces once the pid is free for the grace.
         m_historyIdents[e.tgid] = e.start;
+        if (older)
+            continue;
         history.push_back(ConnectionDataHistoryItem{e.tgid, e.rx, e.tx});
         notePid(e.tgid);
     }

@@ -540,6 +540,48 @@ scenario_pidreuse() {
     eventually "it shows its own 3000 bytes, not the dead one's too" sum_is $OLD out 3000
 }
 
+# Pid reuse under churn: 33000 processes, one after another, steered onto the same 16 pids,
+# each sending one datagram of 1100 to 2100 bytes. Any figure above 2100 is two processes' bytes
+# under one pid; at the end each pid shows what its last holder sent.
+scenario_churn() {
+    start_filterd
+    $A "$TGEN" udp-server 5030 1000000 1 >"$T/us.txt" & US=$!; PIDS+=($US)
+    wait_for in_file listening "$T/us.txt"
+    # A reader meanwhile, as the ball reads, until the churn is over (bounded).
+    "$CTL" "$SOCK" sums-until "$T/churned" 100000 >"$T/during.txt" & R=$!; PIDS+=($R)
+    $Bn "$TGEN" udp-churn 10.77.0.1 5030 33000 16 55 >"$T/churn.txt"
+    touch "$T/churned"
+    wait "$R"
+    check "33000 processes forked" in_file "^forks=33000 " "$T/churn.txt"
+    local reused
+    reused=$(sed -n 's/.* reused=\([0-9]*\).*/\1/p' "$T/churn.txt")
+    check "their pids were reused again and again" [ "${reused:-0}" -ge 30000 ]
+    check "the reader read meanwhile" [ "$(grep -c '^query=1' "$T/during.txt")" -ge 3 ]
+    local pids
+    pids=$(sed -n 's/^last pid=\([0-9]*\) .*/\1/p' "$T/churn.txt" | paste -sd' ')
+    check "no figure read meanwhile was two processes' bytes" awk -v pids=" $pids " '
+        { split($1, p, "="); split($4, o, "="); if (index(pids, " " p[2] " ") && o[2] > 2100) bad = 1 }
+        END { exit bad }' "$T/during.txt"
+    # A pid another process of the machine holds now stands for that process (which sent
+    # nothing here): it may show nothing. Every other pid shows its last holder's bytes.
+    local pid out shown free=0 taken
+    taken=$(sed -n 's/^last pid=\([0-9]*\) .*/\1/p' "$T/churn.txt" | while read -r pid; do
+        [ -d "/proc/$pid" ] && echo "$pid"; done)
+    "$CTL" "$SOCK" sums >"$T/after.txt"
+    while read -r pid out; do
+        shown=$(grep "^pid=$pid " "$T/after.txt" | sed 's/^/x /' | field out)
+        if [ -d "/proc/$pid" ] || echo "$taken" | grep -qx "$pid"; then
+            check "pid $pid, taken since, shows nothing or its last holder's $out" \
+                [ "${shown:-$out}" = "$out" ]
+        else
+            free=$((free + 1))
+            check "pid $pid shows its last holder's $out bytes only" [ "$shown" = "$out" ]
+        fi
+    done < <(sed -n 's/^last pid=\([0-9]*\) out=\([0-9]*\)/\1 \2/p' "$T/churn.txt")
+    check "pids were left free to check ($free)" [ "$free" -ge 8 ]
+    check "no record was lost to a full table" not in_file "records lost" "$T/filterd.log"
+}
+
 # Destroy notifications forged by a user in a user and network namespace of their own
 # (the sock_diag fallback listens in every namespace that holds sockets).
 scenario_forged() {
@@ -563,7 +605,7 @@ scenario_forged() {
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
     lockout | pacing | stalled | fuse | descriptors | \
-    persist | shared | mountns | attribution | handoff | forget | pidreuse | forged)
+    persist | shared | mountns | attribution | handoff | forget | pidreuse | churn | forged)
     "scenario_$SCENARIO"
     ;;
 *)

@@ -22,6 +22,12 @@
 //                                            on (to a forked child that shares it, or over a
 //                                            Unix socket to a child forked before it existed),
 //                                            which sends B and reads RB; prints the child's pid
+//   tgen udp-churn HOST PORT COUNT CYCLE SECONDS
+//                                            COUNT processes one after another, each sending one
+//                                            datagram of 1100 to 2100 bytes and ending; the
+//                                            kernel is steered to hand out the same CYCLE pids
+//                                            over and over (ns_last_pid); stops after SECONDS;
+//                                            prints each pid's last holder and what it sent
 //   tgen hold SECONDS                        keep the inherited descriptors, then end
 //   tgen forge-destroy COOKIE BYTES SECONDS  multicast TCP destroy notifications naming the
 //                                            socket COOKIE (hex) with BYTES received, 10 a second
@@ -43,6 +49,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -495,6 +502,48 @@ int main(int argc, char** argv)
         if (!pass)
             close(fd);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+    if (mode == "udp-churn" && argc == 7) {
+        alarm(static_cast<unsigned>(arg(6)) + 10);
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const long long cycle = std::max(1LL, arg(5));
+        // Pids well above ours, so the cycle seldom meets a process of somebody else.
+        const long long base = getpid() + 1000;
+        std::map<pid_t, size_t> last;
+        std::vector<char> buf(2100, 'c');
+        const time_t deadline = time(nullptr) + static_cast<time_t>(arg(6));
+        long long forks = 0, reused = 0;
+        for (; forks < arg(4) && time(nullptr) < deadline; ++forks) {
+            const size_t size = 1100 + 200 * static_cast<size_t>(forks % 6);
+            if (FILE* f = std::fopen("/proc/sys/kernel/ns_last_pid", "w")) {
+                std::fprintf(f, "%lld", base + forks % cycle - 1);
+                std::fclose(f);
+            }
+            const pid_t child = fork();
+            if (child < 0)
+                break;
+            if (child == 0) {
+                const int fd = socket(a.family(), SOCK_DGRAM, 0);
+                const bool ok = sendto(fd, buf.data(), size, 0, asAddr(a), a.length) ==
+                                static_cast<ssize_t>(size);
+                _exit(ok ? 0 : 1);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                continue;
+            reused += last.count(child) ? 1 : 0;
+            last[child] = size;
+        }
+        // Later processes of the machine go past the cycle, not onto its pids.
+        if (FILE* f = std::fopen("/proc/sys/kernel/ns_last_pid", "w")) {
+            std::fprintf(f, "%lld", base + cycle + 1000);
+            std::fclose(f);
+        }
+        std::printf("forks=%lld reused=%lld pids=%zu\n", forks, reused, last.size());
+        for (const auto& [pid, size] : last)
+            std::printf("last pid=%d out=%zu\n", static_cast<int>(pid), size);
+        return 0;
     }
     if (mode == "hold" && argc == 3) {
         std::printf("holding\n");
