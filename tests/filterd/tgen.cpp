@@ -28,6 +28,8 @@
 //                                            kernel is steered to hand out the same CYCLE pids
 //                                            over and over (ns_last_pid); stops after SECONDS;
 //                                            prints each pid's last holder and what it sent
+//   tgen tcp-many HOST PORT N BYTES          open N connections at once, send BYTES on each,
+//                                            then close them all
 //   tgen hold SECONDS                        keep the inherited descriptors, then end
 //   tgen forge-destroy COOKIE BYTES SECONDS  multicast TCP destroy notifications naming the
 //                                            socket COOKIE (hex) with BYTES received, 10 a second
@@ -543,6 +545,27 @@ int main(int argc, char** argv)
         std::printf("forks=%lld reused=%lld pids=%zu\n", forks, reused, last.size());
         for (const auto& [pid, size] : last)
             std::printf("last pid=%d out=%zu\n", static_cast<int>(pid), size);
+        return 0;
+    }
+    if (mode == "tcp-many" && argc == 6) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        std::vector<int> fds;
+        int sent = 0;
+        for (long long i = 0; i < arg(4) && i < 4096; ++i) {
+            const int fd = socket(a.family(), SOCK_STREAM, 0);
+            if (fd < 0 || connect(fd, asAddr(a), a.length) != 0) {
+                std::printf("connect=-1 %s\n", std::strerror(errno));
+                if (fd >= 0)
+                    close(fd);
+                break;
+            }
+            fds.push_back(fd);
+        }
+        for (int fd : fds)
+            sent += sendAll(fd, static_cast<size_t>(arg(5))) ? 1 : 0;
+        for (int fd : fds)
+            close(fd);
+        std::printf("opened=%zu sent=%d\n", fds.size(), sent);
         return 0;
     }
     if (mode == "hold" && argc == 3) {
