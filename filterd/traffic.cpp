@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
@@ -240,10 +241,10 @@ void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
 
 uint32_t TrafficBackend::block(const std::string& path)
 {
-    return blockAs(-1, path);
+    return blockAs(-1, 0, path);
 }
 
-uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
+uint32_t TrafficBackend::blockAs(int callerRoot, uint64_t mountNs, const std::string& path)
 {
     ExeKey key;
     if (!exeKeyOfFileIn(callerRoot, path, key))
@@ -262,7 +263,9 @@ uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
         }
         if (!setExeBlocked(key, true))
             return ErrNotEnoughMemory;
-        it = m_blocks.emplace(path, Block{{key}, {}, std::move(root)}).first;
+        it =
+            m_blocks.emplace(path, Block{{key}, {}, std::move(root), callerRoot >= 0 ? mountNs : 0})
+                .first;
         m_pendingBlocks.erase(path);
         saveBlocks();
     }
@@ -369,14 +372,30 @@ void TrafficBackend::keepBlocksIn(const std::string& stateFile)
     std::ifstream in(m_stateFile, std::ios::binary);
     std::string path;
     // NUL-separated: a path may hold any other byte. Bounded like the block table itself.
+    size_t gone = 0;
     for (size_t n = 0; n < 1024 && std::getline(in, path, '\0'); ++n) {
+        // "mnt:NAMESPACE:PATH": a path named inside a mount namespace, resolved there again.
+        if (path.compare(0, 4, "mnt:") == 0) {
+            const size_t colon = path.find(':', 4);
+            if (colon == std::string::npos || path.size() <= colon + 1 || path[colon + 1] != '/')
+                continue;
+            const uint64_t ns = std::strtoull(path.c_str() + 4, nullptr, 10);
+            const int root = ns ? openRootOfMountNamespace(ns) : -1;
+            if (root < 0 || blockAs(root, ns, path.substr(colon + 1)) != ErrSuccess)
+                ++gone; // its namespace, or the file in it, is gone: nothing left to block
+            if (root >= 0)
+                close(root);
+            continue;
+        }
         if (path.empty() || path[0] != '/')
             continue;
         if (block(path) != ErrSuccess)
             m_pendingBlocks.insert(path);
     }
-    std::fprintf(stderr, "filterd: restored %zu blocks (%zu waiting for their file)\n",
-                 m_blocks.size(), m_pendingBlocks.size());
+    std::fprintf(stderr,
+                 "filterd: restored %zu blocks (%zu waiting for their file, %zu of namespaces "
+                 "gone)\n",
+                 m_blocks.size(), m_pendingBlocks.size(), gone);
 }
 
 void TrafficBackend::saveBlocks()
@@ -384,9 +403,12 @@ void TrafficBackend::saveBlocks()
     if (m_stateFile.empty())
         return;
     std::string data;
-    for (const auto& [path, b] : m_blocks)
+    for (const auto& [path, b] : m_blocks) {
         if (!b.root)
             data += path + '\0';
+        else if (b.mountNs)
+            data += "mnt:" + std::to_string(b.mountNs) + ":" + path + '\0';
+    }
     for (const std::string& path : m_pendingBlocks)
         data += path + '\0';
     // Written aside and renamed, so a crash leaves the old list or the new one, never half.

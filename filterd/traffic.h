@@ -32,7 +32,7 @@ class TrafficBackend : public Backend
 public:
     void processPaths(std::vector<ProcessPath>& out) override;
     uint32_t block(const std::string& path) override;
-    uint32_t blockAs(int callerRoot, const std::string& path) override;
+    uint32_t blockAs(int callerRoot, uint64_t mountNs, const std::string& path) override;
     bool ownerOfGone(U64 pid, uint32_t& uid) override;
     uint32_t unblock(const std::string& path) override;
     // Periodic upkeep (four times a second): forgets the history of processes gone for a
@@ -58,9 +58,11 @@ protected:
         std::vector<ExeKey> keys;
         // Its processes, each with its start, so a reused pid is not taken for one of them.
         std::map<uint32_t, uint64_t> pids;
-        // The caller's root the path is resolved in (null: ours); such a block is not kept
-        // across restarts, as the caller's namespace does not outlive it knowingly.
+        // The caller's root the path is resolved in (null: ours), and its mount namespace.
+        // Such a block is kept across restarts as long as a process is left in that namespace
+        // to resolve the path in again.
         std::shared_ptr<const int> root;
+        uint64_t mountNs = 0;
     };
     virtual bool setExeBlocked(const ExeKey& key, bool on) = 0;
     virtual bool setPidBlocked(uint32_t pid, bool on) = 0;

@@ -439,6 +439,22 @@ scenario_mountns() {
     check "the host's file of that name is not" free_client 6004 blocked-tgen
     check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
     check "after unblock the caller's file connects again" free_client 6004 other-tgen
+    # Kept across a crash while a process is left in the caller's namespace to resolve it in.
+    unshare -m sh -c "mount --bind '$T/other-tgen' '$T/blocked-tgen' &&
+        '$CTL' '$SOCK' block '$T/blocked-tgen' && exec '$TGEN' hold 30" >"$T/nsblock.txt" &
+    NSH=$!; PIDS+=($NSH)
+    wait_for in_file holding "$T/nsblock.txt"
+    check "a block from a namespace that stays" in_file "block=1" "$T/nsblock.txt"
+    stop_filterd -KILL
+    start_filterd
+    check "after kill -9 the caller's file is blocked again" blocked_client 6004 other-tgen
+    check "and the host's file of that name still is not" free_client 6004 blocked-tgen
+    kill "$NSH"
+    wait "$NSH" 2>/dev/null
+    stop_filterd -TERM
+    start_filterd
+    check "once its namespace is gone, the block goes with it" free_client 6004 other-tgen
+    check "and says so" in_file "1 of namespaces gone" "$T/filterd.log"
 }
 
 # Bytes belong to the process that moves them. Loopback traffic is counted at both ends: the
