@@ -707,7 +707,8 @@ NamespaceOpener::~NamespaceOpener()
     m_wake.notify_all();
     m_thread.join();
     for (const Opened& o : m_done) {
-        close(o.queryFd);
+        if (o.queryFd >= 0)
+            close(o.queryFd);
         if (o.eventFd >= 0)
             close(o.eventFd);
     }
@@ -767,11 +768,12 @@ void NamespaceOpener::run()
             close(nsFd);
         lock.lock();
         m_wanted.erase(nsId);
-        if (o.queryFd >= 0) {
-            m_done.push_back(o);
-        } else if (o.eventFd >= 0) {
+        // Failures are reported too (without descriptors), so the asker can ask again.
+        if (o.queryFd < 0 && o.eventFd >= 0) {
             close(o.eventFd);
+            o.eventFd = -1;
         }
+        m_done.push_back(o);
     }
 }
 
@@ -864,9 +866,15 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
     std::map<uint64_t, Seen> now;
     // Namespaces the opener has made sockets for since the last refresh.
     for (const NamespaceOpener::Opened& o : m_opener->take()) {
+        auto asked = m_requested.find(o.nsId);
+        const uint32_t uid = asked != m_requested.end() ? asked->second : 0;
+        if (asked != m_requested.end())
+            m_requested.erase(asked);
+        if (o.queryFd < 0)
+            continue;
         if (present.count(o.nsId) && !m_namespaces.count(o.nsId) &&
-            m_namespaces.size() < MaxWatchedNamespaces) {
-            m_namespaces.emplace(o.nsId, Namespace{o.queryFd, o.eventFd});
+            m_namespaces.size() < MaxWatchedNamespaces && userMayHaveAnother(uid)) {
+            m_namespaces.emplace(o.nsId, Namespace{o.queryFd, o.eventFd, uid});
             continue;
         }
         close(o.queryFd);
@@ -886,8 +894,12 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
         if (slot == m_namespaces.end()) {
             // Users make namespaces at will; two descriptors each must not run the service out
             // of them, and entering them must not hold up its answers.
-            if (m_namespaces.size() + m_opener->pending() < MaxWatchedNamespaces + 1)
+            uint32_t uid = 0;
+            if (m_namespaces.size() + m_opener->pending() < MaxWatchedNamespaces + 1 &&
+                !m_requested.count(nsId) && ownerOfProcess(pid, uid) && userMayHaveAnother(uid)) {
+                m_requested.emplace(nsId, uid);
                 m_opener->request(nsId, pid);
+            }
             continue;
         }
         if (!foreignDue && nsId != m_ownNamespace) {
@@ -933,6 +945,18 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
         h.bytesOut += seen.out;
     }
     m_sockets = std::move(now);
+}
+
+bool DiagBackend::userMayHaveAnother(uint32_t uid) const
+{
+    if (uid == 0)
+        return true;
+    size_t held = 0;
+    for (const auto& [id, ns] : m_namespaces)
+        held += ns.uid == uid ? 1 : 0;
+    for (const auto& [id, asker] : m_requested)
+        held += asker == uid ? 1 : 0;
+    return held < MaxNamespacesPerUser;
 }
 
 bool DiagBackend::connections(std::vector<ConnectionDataItem>& live,

@@ -176,6 +176,7 @@ private:
     {
         int queryFd = -1;
         int eventFd = -1;
+        uint32_t uid = 0; // the user whose process it was watched for
     };
     struct Seen
     {
@@ -190,6 +191,12 @@ private:
     // watched besides the service's own are bounded, and between reads they are dumped once a
     // second only.
     static constexpr size_t MaxWatchedNamespaces = 16;
+    // Users make namespaces at will: one user's cannot take every slot from the others.
+    // Root's (the service's own, the system's) are not limited but by the total.
+    static constexpr size_t MaxNamespacesPerUser = 4;
+    bool userMayHaveAnother(uint32_t uid) const;
+    // Namespaces asked of the opener, with the user each is for.
+    std::map<uint64_t, uint32_t> m_requested;
     uint64_t m_ownNamespace = 0;
     std::chrono::steady_clock::time_point m_foreignDumped{};
     std::map<uint64_t, Namespace> m_namespaces;

@@ -314,6 +314,27 @@ scenario_descriptors() {
     eventually "with descriptors back, root is served" rw_mode
 }
 
+# The sock_diag fallback's watch list: a user who makes many network namespaces gets a few of
+# its slots, and another user's namespace is still watched and measured.
+scenario_nsbudget() {
+    start_filterd --mechanism diag
+    local base
+    base=$(fd_count "$FD_PID")
+    as_user 60010 unshare -Ur "$POKE" netns 20 >"$T/ns.txt" & N=$!; PIDS+=($N)
+    wait_up_to 30 in_file "^ready=" "$T/ns.txt"
+    check "one user made 20 network namespaces with a socket each" in_file "^ready=20" "$T/ns.txt"
+    $A "$TGEN" tcp-answer 5050 300000 100000 >"$T/s.txt" & S=$!; PIDS+=($S)
+    wait_for in_file listening "$T/s.txt"
+    $Bn setpriv --reuid=60011 --regid=60011 --clear-groups \
+        "$TGEN" tcp-hold 10.77.0.1 5050 300000 100000 4000 >"$T/c.txt" & C=$!; PIDS+=($C)
+    wait_for in_file holding "$T/c.txt"
+    eventually "another user's connection is measured" sum_within $C out 300000
+    check "and its download too" sum_within $C in 100000
+    # Two descriptors per namespace: the user's four, the server's and the other user's.
+    check "the first user's namespaces take at most four slots" fds_at_most $((base + 12))
+    wait "$C" "$S"
+}
+
 # Hostile peers.
 scenario_hostile() {
     start_filterd
@@ -683,7 +704,7 @@ scenario_forged() {
 
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
-    lockout | pacing | stalled | fuse | descriptors | \
+    lockout | pacing | stalled | fuse | descriptors | nsbudget | \
     persist | shared | mountns | attribution | handoff | forget | pidreuse | churn | losses | forged)
     "scenario_$SCENARIO"
     ;;
