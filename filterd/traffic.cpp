@@ -825,10 +825,8 @@ void DiagBackend::collectEvents()
             // another namespace cannot end by a notification from this one.
             if (it == m_sockets.end() || it->second.ns != id)
                 continue;
-            ConnectionDataHistoryItem& h = m_history[it->second.pid];
-            h.processId = it->second.pid;
-            h.bytesIn += e.hasCounters ? e.bytesIn : it->second.in;
-            h.bytesOut += e.hasCounters ? e.bytesOut : it->second.out;
+            book(it->second, e.hasCounters ? e.bytesIn : it->second.in,
+                 e.hasCounters ? e.bytesOut : it->second.out);
             m_sockets.erase(it);
         }
     }
@@ -864,6 +862,7 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
         }
     }
     std::map<uint64_t, Seen> now;
+    std::map<uint32_t, uint64_t> starts; // each owner's start, read once per refresh
     // Namespaces the opener has made sockets for since the last refresh.
     for (const NamespaceOpener::Opened& o : m_opener->take()) {
         auto asked = m_requested.find(o.nsId);
@@ -914,7 +913,10 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
                 continue;
             if (allBlocked(e.inode, o->second))
                 vb_diag_destroy(slot->second.queryFd, &e);
-            now[e.cookie] = Seen{nsId, o->second, e.bytesIn, e.bytesOut};
+            auto known = starts.find(o->second);
+            if (known == starts.end())
+                known = starts.emplace(o->second, startTicks(o->second)).first;
+            now[e.cookie] = Seen{nsId, o->second, known->second, e.bytesIn, e.bytesOut};
             if (live) {
                 ConnectionDataItem l;
                 l.processId = o->second;
@@ -939,12 +941,26 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
     for (const auto& [cookie, seen] : m_sockets) {
         if (now.count(cookie))
             continue;
-        ConnectionDataHistoryItem& h = m_history[seen.pid];
-        h.processId = seen.pid;
-        h.bytesIn += seen.in;
-        h.bytesOut += seen.out;
+        book(seen, seen.in, seen.out);
     }
     m_sockets = std::move(now);
+}
+
+void DiagBackend::book(const Seen& owner, uint64_t in, uint64_t out)
+{
+    Closed& c = m_history[owner.pid];
+    if (owner.start && c.start != owner.start) {
+        // A later holder of the pid means the earlier one is dead: its entry ends here. Late
+        // bytes of an earlier holder belong to no row any more.
+        if (c.start && owner.start < c.start)
+            return;
+        if (c.start)
+            c.item = ConnectionDataHistoryItem{};
+        c.start = owner.start;
+    }
+    c.item.processId = owner.pid;
+    c.item.bytesIn += in;
+    c.item.bytesOut += out;
 }
 
 bool DiagBackend::userMayHaveAnother(uint32_t uid) const
@@ -963,8 +979,12 @@ bool DiagBackend::connections(std::vector<ConnectionDataItem>& live,
                               std::vector<ConnectionDataHistoryItem>& history)
 {
     refresh(&live);
-    for (const auto& [pid, h] : m_history) {
-        history.push_back(h);
+    for (const auto& [pid, c] : m_history) {
+        // Held now by a later process, which shows its own bytes only.
+        const uint64_t liveStart = startTicks(pid);
+        if (c.start && liveStart && c.start < liveStart)
+            continue;
+        history.push_back(c.item);
         notePid(pid);
     }
     return true;

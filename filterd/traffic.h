@@ -182,9 +182,17 @@ private:
     {
         uint64_t ns = 0; // whose destroy notifications may end it
         uint32_t pid = 0;
+        uint64_t start = 0; // the owner's start in clock ticks, so a reused pid is told apart
         uint64_t in = 0;
         uint64_t out = 0;
     };
+    // Closed sockets' bytes of one process: one entry per pid, its latest holder's.
+    struct Closed
+    {
+        uint64_t start = 0;
+        ConnectionDataHistoryItem item;
+    };
+    void book(const Seen& owner, uint64_t in, uint64_t out);
     void refresh(std::vector<ConnectionDataItem>* live);
     void collectEvents();
     // A dump walks the kernel's global socket tables, a few milliseconds each: the namespaces
@@ -202,7 +210,7 @@ private:
     std::map<uint64_t, Namespace> m_namespaces;
     std::unique_ptr<NamespaceOpener> m_opener = std::make_unique<NamespaceOpener>();
     std::map<uint64_t, Seen> m_sockets; // by cookie, from the last dump
-    std::map<uint32_t, ConnectionDataHistoryItem> m_history;
+    std::map<uint32_t, Closed> m_history;
     std::set<uint32_t> m_blockedPids;
 };
 

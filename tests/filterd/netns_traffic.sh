@@ -556,25 +556,35 @@ scenario_forget() {
     check "and forgotten within 45 s" [ -z "$(sum_of "$child" out)" ]
 }
 
-# A reused pid shows its new process's bytes only.
+# A reused pid shows its new process's bytes only, with the kernel programs and with the
+# sock_diag fallback (TCP, held long enough for the fallback's dumps to see each owner).
 scenario_pidreuse() {
-    start_filterd
-    $A "$TGEN" udp-server 5006 1000 10 >"$T/us.txt" & US=$!; PIDS+=($US)
-    wait_for in_file listening "$T/us.txt"
-    $Bn "$TGEN" udp-client 10.77.0.1 5006 4 1000 >/dev/null & OLD=$!
-    wait "$OLD"
-    eventually "the first process's 4000 bytes are shown" sum_is $OLD out 4000
-    # Hand the same pid to a new process: the kernel gives out the pid after ns_last_pid
-    # (bounded retries, as other processes may fork meanwhile).
-    local try NEW=
-    for try in $(seq 50); do
-        echo $((OLD - 1)) >/proc/sys/kernel/ns_last_pid
-        $Bn "$TGEN" udp-client 10.77.0.1 5006 3 1000 >/dev/null & NEW=$!
+    local mech port=5060
+    for mech in bpf diag; do
+        port=$((port + 1))
+        start_filterd --mechanism $mech
+        $A "$TGEN" tcp-sink $port 40 >"$T/sink$mech.txt" & SINK=$!; PIDS+=($SINK)
+        wait_for in_file listening "$T/sink$mech.txt"
+        $Bn "$TGEN" tcp-hold 10.77.0.1 $port 4000 0 1500 >/dev/null & OLD=$!
+        wait "$OLD"
+        eventually "$mech: the first process's 4000 bytes are shown" sum_within $OLD out 4000
+        # Hand the same pid to a new process: the kernel gives out the pid after ns_last_pid
+        # (bounded retries, as other processes may fork meanwhile; a miss is ended at once).
+        local try NEW=
+        for try in $(seq 50); do
+            echo $((OLD - 1)) >/proc/sys/kernel/ns_last_pid
+            $Bn "$TGEN" tcp-hold 10.77.0.1 $port 3000 0 1500 >/dev/null & NEW=$!
+            [ "$NEW" = "$OLD" ] && break
+            kill "$NEW" 2>/dev/null
+            wait "$NEW" 2>/dev/null
+        done
         wait "$NEW"
-        [ "$NEW" = "$OLD" ] && break
+        check "$mech: a new process got the same pid" [ "$NEW" = "$OLD" ]
+        eventually "$mech: it shows its own 3000 bytes, not the dead one's too" sum_within $OLD out 3000
+        kill "$SINK" 2>/dev/null
+        wait "$SINK" 2>/dev/null
+        stop_filterd -TERM
     done
-    check "a new process got the same pid" [ "$NEW" = "$OLD" ]
-    eventually "it shows its own 3000 bytes, not the dead one's too" sum_is $OLD out 3000
 }
 
 # Pid reuse under churn: 33000 processes, one after another, steered onto the same 16 pids,
