@@ -218,10 +218,23 @@ PanelView {
                 { tag: "network state", page: 1, en: "Network is OK", de: "Netzwerk ist OK" },
                 { tag: "download", page: 1, en: "Download", de: "Empfangen" },
                 { tag: "upload", page: 1, en: "Upload", de: "Gesendet" },
+                // Figures (load, cpu, free GiB, connected) that bring up the other texts.
+                { tag: "overburden", page: 0, sample: [60, 0, 8, true],
+                  en: "Your PC is overburden", de: "Ihr PC ist überlastet" },
+                { tag: "out of memory", page: 0, sample: [90, 0, 8, true],
+                  en: "Your PC is out of memory", de: "Ihr PC hat keinen freien Speicher" },
+                { tag: "excellent", page: 0, sample: [0, 0, 8, true],
+                  en: "Excellent to play game", de: "Bestens zum Spielen" },
+                { tag: "frozen", page: 0, sample: [90, 0, 8, false],
+                  en: "Frozen to play game", de: "Zu träge zum Spielen" },
+                { tag: "disconnected", page: 1, sample: [30, 0, 8, false],
+                  en: "Network is disconnected", de: "Netzwerk ist getrennt" },
             ]
         }
         function test_germanTexts(data) {
             MainView.currentPage = data.page
+            if (data.sample)
+                Fixture.sample(data.sample[0], data.sample[1], data.sample[2], data.sample[3])
             const texts = collect(panel, function(i) {
                 return i.hasOwnProperty("font") && i.hasOwnProperty("text") && i.text === data.en
             })
