@@ -140,6 +140,7 @@ public:
             flowRow(50, "/opt/vbtest/fetcher.bin", 2, 1536, 500),
             flowRow(51, "/opt/vbtest/ended.bin", 0, 0, 0),
             flowRow(52, "/opt/vbtest/syncer.bin", 1, 3 * kMiB, 0),
+            flowRow(53, "/opt/vbtest/background-synchronisation-agent.bin", 1, 1048575, 1023),
         });
         m_ball->flowDataList()->onDataFound(rows, info, connected);
     }

@@ -79,11 +79,13 @@ PanelView {
         }
 
         function test_rows() {
-            compare(list().count, 3)
+            compare(list().count, 4)
             const expected = [
                 { name: "fetcher", down: "1.50 KB/s", up: "500.00 B/s", opacity: 1 },
                 { name: "ended", down: "-", up: "-", opacity: 0.6 },
                 { name: "syncer", down: "3.00 MB/s", up: "0.00 B/s", opacity: 1 },
+                { name: "background-synchronisation-agent", down: "1024.00 KB/s",
+                  up: "1023.00 B/s", opacity: 1 },
             ]
             for (let i = 0; i < expected.length; ++i) {
                 const s = shown(i)
@@ -99,6 +101,11 @@ PanelView {
                 const b = buttons(i).mapToItem(list(), 0, 0)
                 verify(b.x + 32 <= list().width, "buttons at " + b.x)
                 verify(b.x >= findIn(row(i), "outSpeed").mapToItem(list(), 64, 0).x)
+                // Every text keeps to its column.
+                for (const column of ["name", "inSpeed", "outSpeed"]) {
+                    const t = findIn(row(i), column)
+                    verify(t.contentWidth <= t.width, "row " + i + " " + column + ": " + t.text)
+                }
             }
             shot("network")
         }
@@ -137,7 +144,7 @@ PanelView {
             compare(s.buttons, 1)
             compare(s.play, true)
             compare(s.pause, false)
-            for (let i = 0; i < 3; ++i) {
+            for (let i = 0; i < list().count; ++i) {
                 if (i !== data.row) {
                     compare(shown(i).buttons, 0, "row " + i)
                     compare(shown(i).mark, false, "row " + i)

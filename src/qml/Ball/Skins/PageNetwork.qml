@@ -143,14 +143,20 @@ Item {
                                 objectName: "name"
                                 width: 120
                                 anchors.verticalCenter: parent.verticalCenter
+                                // A long name would run over the speeds.
+                                elide: Text.ElideRight
                                 text: role_proc_name
                             }
+                            // The widest speeds ("1023.99 KB/s") are drawn a little smaller
+                            // rather than cut.
                             TextBlack {
                                 objectName: "inSpeed"
                                 width: 64
                                 anchors.verticalCenter: parent.verticalCenter
                                 clip: true
                                 horizontalAlignment: Text.AlignRight
+                                fontSizeMode: Text.HorizontalFit
+                                minimumPixelSize: 8
                                 text: role_dead ? "-" : role_flow_in_speed
                             }
                             TextBlack {
@@ -159,6 +165,8 @@ Item {
                                 anchors.verticalCenter: parent.verticalCenter
                                 clip: true
                                 horizontalAlignment: Text.AlignRight
+                                fontSizeMode: Text.HorizontalFit
+                                minimumPixelSize: 8
                                 text: role_dead ? "-" : role_flow_out_speed
                             }
                         }
