@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QQuickWindow>
 #include <QStyleHints>
 #include <QTemporaryDir>
@@ -112,10 +113,14 @@ int main(int argc, char** argv)
     needDisplay(argv);
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
     // The demo host's own choice: the ball and its windows draw in software.
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication app(argc, argv);
+    // One figure a line: the ball's own diagnostics (a system bus it cannot reach) stay out.
+    QLoggingCategory::setFilterRules(QStringLiteral("vb.*=false"));
 
     // This machine's display, processes and memory; no filter service, nothing elevated, and a
     // double click would release nothing.
