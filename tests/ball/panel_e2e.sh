@@ -11,7 +11,8 @@
 #   network  as root with the real filter service counting our own cgroup: a transfer between
 #            two network namespaces shows as moving, the pause button blocks it and the play
 #            button lets it through again
-# Screenshots of every page are kept as artefacts (panel-*.png).
+# Screenshots of every page are kept as artefacts (panel-*.png); VB_UPDATE_REFERENCES=1 also
+# stores the README's pictures of the pages in docs/.
 SCENARIO="${1:?scenario: user, units or network}"
 case "$SCENARIO" in
   network) VB_CONFINE_SERVICES=traffic ;;
@@ -69,7 +70,12 @@ hover_panel() {
 # running animation), without the pointer's hover effects, kept as an artefact; the pointer
 # then goes back.
 shot() {
-  if [ "${2:-}" = now ]; then vb_shot "panel-$1" "$PANEL" >/dev/null; return; fi
+  if [ "${2:-}" = now ]; then
+    vb_shot "panel-$1" "$PANEL" >/dev/null
+    [ "${VB_UPDATE_REFERENCES:-0}" = 1 ] &&
+      convert "$VB_ARTEFACTS/panel-$1.png" -strip "$VB_SOURCE_DIR/docs/panel-$1.png"
+    return 0
+  fi
   local X Y SCREEN WINDOW
   eval "$(xdotool getmouselocation --shell)"
   xdotool mousemove --sync 3 3
@@ -83,7 +89,12 @@ shot() {
   done
   vb_shot "panel-$1" "$PANEL" >/dev/null
   xdotool mousemove --sync "$X" "$Y"
+  case " $DOC_SHOTS " in *" $1 "*)
+    [ "${VB_UPDATE_REFERENCES:-0}" = 1 ] &&
+      convert "$VB_ARTEFACTS/panel-$1.png" -strip "$VB_SOURCE_DIR/docs/panel-$1.png" ;;
+  esac
 }
+DOC_SHOTS="units-office boost-game network-transfer network-blocked network-de"
 
 # --- what the host says ---
 # last LABEL: the newest listing the host logged under that label ("boost list", ...).
