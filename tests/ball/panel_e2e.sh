@@ -195,6 +195,7 @@ scenario_user() {
   check "the list area is bright before the boost" bright 300 440
   click_panel "$BOOST_X" "$BOOST_Y"
   check "PC BOOST darkens the page while it boosts" eventually 2 darkened 300 440
+  check "and writes on it that it boosts" boosting_written
   shot boosting now
   check "the ticked process ends" eventually 6 gone vbt_beta
   check "the others live on" both_alive vbt_alpha vbt_gamma
@@ -267,6 +268,14 @@ scenario_user() {
   check "the host still runs" kill -0 "$HOST_PID"
 }
 tick_changed() { crop tick-after $((TICK_X - 7)) $(($(row_y "$row") - 7)) 14 14; differs tick-before tick-after; }
+# The overlay's white line of text under its spinner, on the darkened list.
+boosting_written() {
+  crop overlay-text 100 235 130 25
+  local f="$VB_TMP/overlay-text.png" mean white
+  mean=$(convert "$f" -colorspace Gray -format '%[fx:int(100*mean)]' info:)
+  white=$(convert "$f" -colorspace Gray -threshold 80% -format '%[fx:int(w*h*mean+0.5)]' info:)
+  [ "$mean" -lt 40 ] && [ "$white" -gt 30 ]
+}
 both_alive() { alive "$1" && alive "$2"; }
 office_button_shown() { crop button-still $((BOOST_X - 60)) $((BOOST_Y - 17)) 120 35; same button-office button-still; }
 game_button_shown() { crop button-game $((BOOST_X - 60)) $((BOOST_Y - 17)) 120 35; differs button-office button-game; }
