@@ -113,6 +113,34 @@ Item {
                 shot("game-90")
         }
 
+        // Every status line and button text, in both languages, stays clear of its
+        // neighbours and inside the top area.
+        function test_textsFit_data() {
+            const rows = []
+            for (const lang of ["", "de"])
+                for (const v of views)
+                    for (const load of [30, 60, 90])
+                        rows.push({ tag: v.tag + " " + load + " " + (lang || "en"), lang: lang,
+                                    index: v.index, load: load })
+            return rows
+        }
+        function test_textsFit(data) {
+            const page = showView(data.index)
+            Translator.setLanguage(data.lang)
+            Fixture.sample(data.load, data.load, 2, data.load < 60)
+            const status = findIn(page, "statusText")
+            const sw = findIn(page, "switch")
+            const start = status.mapToItem(page, 0, 0)
+            verify(start.x + status.contentWidth + 4 <= sw.mapToItem(page, 0, 0).x,
+                   status.text + " runs under the switch")
+            verify(start.y + status.contentHeight <= 160, status.text + " leaves the top area")
+            verify(status.lineCount <= 2, status.text)
+            const boost = findIn(page, "boostText")
+            verify(boost.contentWidth + 8 <= 120, boost.text)
+            if (data.load === 90 && data.lang === "de")
+                shot("status-de-" + data.index)
+        }
+
         function test_rows_data() {
             return [
                 { tag: "Office", index: 0, rows: [

@@ -65,6 +65,29 @@ Item {
             compare(findIn(page(), "totalOut").text, "700.00 B")
         }
 
+        // Where the Boost views draw their button (and the Network page nothing), the page
+        // shows its background: neither view of the page beside it shows through, whichever
+        // is current and however the page was reached.
+        function test_boostViewsStayOutOfSight() {
+            const spot = Qt.point(305, 60)
+            const background = function() {
+                waitForRendering(panel)
+                return String(grabImage(panel).pixel(spot.x, spot.y))
+            }
+            compare(background(), "#151b1f")
+            for (const view of [1, 0, 1]) {
+                MainView.currentProcPage = view
+                settle(findIn(panel, "list_Procs"), view * 330)
+                compare(background(), "#151b1f", "view " + view)
+                MainView.currentPage = 0
+                settle(findIn(panel, "list_modules"), 0)
+                verify(background() !== "#151b1f", "the boost button is not at the spot")
+                MainView.currentPage = 1
+                settle(findIn(panel, "list_modules"), 330)
+                compare(background(), "#151b1f", "view " + view + " after the Boost page")
+            }
+        }
+
         function test_rows() {
             compare(list().count, 3)
             const expected = [

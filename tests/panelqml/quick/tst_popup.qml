@@ -50,13 +50,24 @@ Item {
                 { tag: "Boost again", from: 0, click: 0, page: 0, x: 0 },
             ]
         }
+        // The page list's positions while it moves, to tell a slide from a jump.
+        property var positions: []
+        Connections {
+            target: tc.panel ? tc.pages() : null
+            function onContentXChanged() { tc.positions.push(tc.pages().contentX) }
+        }
+
         function test_tabClick(data) {
             MainView.currentPage = data.from
             settle(pages(), data.from * 330)
+            positions = []
             clickCentre(tab(data.click))
             compare(MainView.currentPage, data.page)
             compare(tabs().currentIndex, data.page)
             verifyShown(data.page, data.x)
+            if (data.page !== data.from)
+                verify(positions.some(function(x) { return x > 0 && x < 330 }),
+                       "the pages jumped: " + positions)
             compare(pin().opacity, data.page === 1 ? 1 : 0)
             compare(cleanSpy.count, 0)
             shot("panel-tab-" + data.page)
@@ -185,6 +196,18 @@ Item {
                 verify(found.length > 0, name)
                 compare(found[0].sourceSize.width, sized[name][0], name)
                 compare(found[0].sourceSize.height, sized[name][1], name)
+            }
+        }
+
+        // Each tab's icon and name fit its 110 pixels in both languages.
+        function test_tabsFit_data() { return [ { tag: "en", lang: "" }, { tag: "de", lang: "de" } ] }
+        function test_tabsFit(data) {
+            Translator.setLanguage(data.lang)
+            for (let i = 0; i < 3; ++i) {
+                const row = tab(i).children[1]
+                verify(row.width <= 110, "tab " + i + " is " + row.width + " wide")
+                compare(row.children[0].status, Image.Ready)
+                compare(row.children[0].width, 18)
             }
         }
 

@@ -57,6 +57,9 @@ Item {
                 objectName: "statusText"
                 anchors.top: number.bottom
                 anchors.left: number.left
+                // Wrapped short of the switch: a long line would run under it.
+                width: switch_item.x - number.x - 10
+                wrapMode: Text.WordWrap
                 font.pixelSize: 12
                 color: "#62696e"
                 text: root.statusText

@@ -7,6 +7,13 @@ import QtQml.Models
 Item {
     id: root
 
+    // Whether a view at x in the list can be seen. A view out of sight is hidden: the software
+    // renderer does not clip this list inside the panel's page list, and the view beside the
+    // shown one would appear on the Network page.
+    function inSight(x, w) {
+        return x < list_Procs.contentX + list_Procs.width && x + w > list_Procs.contentX
+    }
+
     Item {
         anchors.fill: parent
 
@@ -16,11 +23,13 @@ Item {
                 objectName: "pageOffice"
                 width: list_Procs.width
                 height: list_Procs.height
+                visible: root.inSight(x, width)
             }
             PageGame {
                 objectName: "pageGame"
                 width: list_Procs.width
                 height: list_Procs.height
+                visible: root.inSight(x, width)
             }
         }
 
