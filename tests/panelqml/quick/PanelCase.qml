@@ -8,10 +8,10 @@ TestCase {
     id: tc
     when: windowShown
 
-    // The loaded document, and a point of the window outside it.
-    property Item panel: null
-    property point away: Qt.point(2, 2)
-    property Item awayItem: null
+    // The window's panel view, its loaded document, and a point of the window outside it.
+    property PanelView view: null
+    readonly property Item panel: view ? view.panel : null
+    property point away: Qt.point(160, 505)
 
     function find(item, name) {
         if (!item)
@@ -50,7 +50,7 @@ TestCase {
         tryCompare(list, "contentX", x)
         tryVerify(function() { return !list.moving })
     }
-    function moveAway() { mouseMove(awayItem, away.x, away.y) }
+    function moveAway() { mouseMove(view, away.x, away.y) }
     // As a hand clicks: the mouse comes over the point first, so hover follows it in and out.
     function clickAt(item, x, y) {
         mouseMove(item, x, y)

@@ -5,23 +5,13 @@
 import QtQuick
 import QtTest
 
-Item {
+PanelView {
     id: root
-    width: 334
-    height: 520
-
-    Loader {
-        id: loader
-        focus: true
-        source: "qrc:/Ball/Skins/PopUp.qml"
-    }
 
     PanelCase {
         id: tc
         name: "NetworkPage"
-        panel: loader.item
-        awayItem: root
-        away: Qt.point(160, 505)
+        view: root
 
         function page() { return findIn(panel, "pageNetwork") }
         function list() { return findIn(page(), "statics_list") }

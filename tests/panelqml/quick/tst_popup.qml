@@ -4,16 +4,8 @@
 import QtQuick
 import QtTest
 
-Item {
+PanelView {
     id: root
-    width: 334
-    height: 520
-
-    Loader {
-        id: loader
-        focus: true
-        source: "qrc:/Ball/Skins/PopUp.qml"
-    }
 
     SignalSpy {
         id: cleanSpy
@@ -24,9 +16,7 @@ Item {
     PanelCase {
         id: tc
         name: "PopUp"
-        panel: loader.item
-        awayItem: root
-        away: Qt.point(160, 505)
+        view: root
 
         function pages() { return findIn(panel, "list_modules") }
         function tabs() { return findIn(panel, "tabs") }
@@ -154,9 +144,9 @@ Item {
             MainView.currentPage = 1
             MainView.currentProcPage = 1
             MainView.isPopupPined = true
-            loader.source = ""
-            loader.source = "qrc:/Ball/Skins/PopUp.qml"
-            tryVerify(function() { return loader.status === Loader.Ready })
+            root.loader.source = ""
+            root.loader.source = "qrc:/Ball/Skins/PopUp.qml"
+            tryVerify(function() { return root.loader.status === Loader.Ready })
             compare(MainView.currentPage, 1)
             compare(tabs().currentIndex, 1)
             verifyShown(1, 330)
