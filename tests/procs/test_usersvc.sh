@@ -103,6 +103,7 @@ as_user systemd-run --user --scope --unit=app-vbt-editor.scope /bin/sleep infini
   >"$WORK/scope.log" 2>&1 &
 APP_PIDS+=($!)
 as_user systemd-run --user --unit=app-vbt-viewer.service /bin/sleep infinity || exit 1
+as_user systemd-run --user --unit=app-vbt-helper@autostart.service /bin/sleep infinity || exit 1
 for i in $(seq 1 100); do
   as_user systemctl --user is-active --quiet app-vbt-editor.scope && break
   sleep 0.05

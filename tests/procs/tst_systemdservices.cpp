@@ -130,6 +130,9 @@ private Q_SLOTS:
             QVERIFY2(cgroupOf(s.processId).contains(QByteArray("/") + unit), unit);
             QCOMPARE(QString::fromStdString(m_backends.processes->imagePath(s.processId)),
                      QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
+            // The manager names the same image, for users who may not look into the process.
+            QCOMPARE(QString::fromStdString(s.imagePath),
+                     QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
         }
         QCOMPARE(units.at("vbt-base.service").displayName, std::string("Verdant test base"));
         QVERIFY(units.at("vbt-noname.service").displayName.empty()); // shows its key name

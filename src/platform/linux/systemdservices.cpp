@@ -258,6 +258,7 @@ ProcessId parentOf(ProcessId pid)
     const QList<QByteArray> fields = text.mid(close + 1).simplified().split(' ');
     return fields.size() > 1 ? fields[1].toUInt() : 0;
 }
+
 uint32_t queryOn(QDBusConnection& bus, const std::string& keyName, ServiceInfo& out)
 {
     const QString unit = unitNameOf(keyName);
@@ -478,6 +479,10 @@ bool SystemdServices::applicationProcesses(std::vector<ProcessId>& out)
         return false;
     std::vector<QDBusPendingCall> pending;
     for (const UnitRow& r : rows) {
+        // The session's own helpers, which the desktop's autostart folder started, are none
+        // the user opened.
+        if (r.name.endsWith(QLatin1String("@autostart.service")))
+            continue;
         QDBusMessage p = managerCall(QStringLiteral("GetUnitProcesses"));
         p << r.name;
         pending.push_back(bus.asyncCall(p, kTimeoutMs));

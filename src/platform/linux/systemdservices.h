@@ -37,7 +37,8 @@ public:
     uint32_t stopService(const std::string& keyName) override;
     std::unique_ptr<IServiceManager> openManager() override;
     // The processes of the active app-*.scope and app-*.service units that head their unit
-    // (their parent is outside it): one for each application as the desktop started it.
+    // (their parent is outside it): one for each application as the desktop started it. The
+    // autostart folder's units (app-*@autostart.service) are the session's, not applications.
     bool applicationProcesses(std::vector<ProcessId>& out) override;
 
     // systemd's ActiveState/SubState as a Windows service state.
