@@ -35,8 +35,9 @@ struct ServiceInfo
     uint32_t waitHintMs = 0; // how long to wait before asking again while pending
     // What the manager itself knows of the main process, for a caller that may not look into
     // another user's process: the image it started, and the memory it accounts to the service.
-    std::string imagePath;               // empty when unknown
-    std::optional<uint64_t> memoryBytes; // none when the manager does not account memory
+    // Asked for only where the caller cannot read them from the process itself.
+    std::string imagePath;               // empty when unknown or not needed
+    std::optional<uint64_t> memoryBytes; // none when not accounted or not needed
 };
 
 // One connection to the service manager for a series of requests (one fix), closed when

@@ -17,10 +17,14 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
 #include <limits>
+#include <map>
+#include <optional>
 #include <set>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vb::platform::linux_ {
 
@@ -224,25 +228,86 @@ QString execStartImage(const QVariant& v)
     return real.isEmpty() ? first : real;
 }
 
-// What the manager knows of a service's main process, from its Service properties: the main
-// pid (or, where the manager follows none, the started command's while that still runs), the
-// image it started and the memory it accounts, so that an ordinary user, who may not look into
-// a system service's process, still sees the row.
-void mainProcessOf(const QDBusMessage& reply, ServiceInfo& s)
+// Unit name to the main pid and the image the manager named for it, as a pass found them:
+// asked again only when the unit has another main process.
+using KnownImages = std::map<QString, std::pair<uint, QString>>;
+
+// Whether this user may read the file of a process's procfs folder.
+bool mayRead(uint pid, const char* file)
 {
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return;
-    const QVariantMap props = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
-    s.processId = props.value(QStringLiteral("MainPID")).toUInt();
-    if (s.processId == 0 && props.value(QStringLiteral("ExecMainCode")).toInt() == 0)
-        s.processId = props.value(QStringLiteral("ExecMainPID")).toUInt();
-    s.imagePath = execStartImage(props.value(QStringLiteral("ExecStart"))).toStdString();
-    bool ok = false;
-    const qulonglong memory = props.value(QStringLiteral("MemoryCurrent")).toULongLong(&ok);
-    // The manager answers the largest number when it does not account memory.
-    if (ok && memory != std::numeric_limits<qulonglong>::max())
-        s.memoryBytes = memory;
+    const QByteArray path = QByteArrayLiteral("/proc/") + QByteArray::number(pid) + '/' + file;
+    char buf[8];
+    return std::strcmp(file, "exe") == 0 ? ::readlink(path.constData(), buf, sizeof(buf)) >= 0
+                                         : ::access(path.constData(), R_OK) == 0;
 }
+
+// What the manager knows of a service's main process, so that an ordinary user, who may not
+// look into a system service's process, still sees the row: the main pid (or, where the
+// manager follows none, the started command's while that still runs), the image it started
+// and the memory it accounts. Single properties, each asked only when this user cannot read
+// it in procfs and all units' at once: the whole Service interface costs the manager several
+// times a pass (it reads every cgroup figure).
+class MainProcessQuery
+{
+public:
+    MainProcessQuery(QDBusConnection& bus, const QString& unit, const QString& path)
+        : m_bus(bus), m_unit(unit), m_path(path), m_mainPid(get(QStringLiteral("MainPID")))
+    {}
+    // The second round, once every main pid is asked for.
+    void askDetails(const KnownImages& known)
+    {
+        m_pid = valueOf(m_mainPid).toUInt();
+        if (m_pid == 0) {
+            m_code = get(QStringLiteral("ExecMainCode"));
+            m_started = get(QStringLiteral("ExecMainPID"));
+        } else if (mayRead(m_pid, "exe")) {
+            return; // the process names itself
+        } else if (const auto it = known.find(m_unit);
+                   it != known.end() && it->second.first == m_pid) {
+            m_image = it->second.second;
+        }
+        if (m_image.isEmpty())
+            m_exec = get(QStringLiteral("ExecStart"));
+        if (m_pid == 0 || !mayRead(m_pid, "status"))
+            m_memory = get(QStringLiteral("MemoryCurrent"));
+    }
+    void fill(ServiceInfo& s)
+    {
+        s.processId = m_pid;
+        if (m_code && valueOf(*m_code).toInt() == 0) // the started command has not exited
+            s.processId = valueOf(*m_started).toUInt();
+        if (m_exec)
+            m_image = execStartImage(valueOf(*m_exec));
+        s.imagePath = m_image.toStdString();
+        bool ok = false;
+        const qulonglong memory = m_memory ? valueOf(*m_memory).toULongLong(&ok) : 0;
+        // The manager answers the largest number when it does not account memory.
+        if (ok && memory != std::numeric_limits<qulonglong>::max())
+            s.memoryBytes = memory;
+    }
+    void remember(KnownImages& into) const
+    {
+        if (m_pid != 0 && !m_image.isEmpty())
+            into[m_unit] = {m_pid, m_image};
+    }
+
+private:
+    QDBusPendingCall get(const QString& name)
+    {
+        return m_bus.asyncCall(propertyGet(m_path, kServiceIface, name), kTimeoutMs);
+    }
+    static QVariant valueOf(QDBusPendingCall& call)
+    {
+        call.waitForFinished();
+        return replyValue(call.reply());
+    }
+    QDBusConnection& m_bus;
+    QString m_unit, m_path;
+    QDBusPendingCall m_mainPid;
+    uint m_pid = 0;
+    QString m_image;
+    std::optional<QDBusPendingCall> m_code, m_started, m_exec, m_memory;
+};
 
 // The parent of a process (procfs, readable for every user's processes); 0 when gone.
 ProcessId parentOf(ProcessId pid)
@@ -415,14 +480,14 @@ bool SystemdServices::connect(QDBusConnection& out)
 
 void SystemdServices::reportUnreachable(const QString& why)
 {
-    if (m_bus == ManagerBus::System && !m_saidUnreachable.exchange(true))
+    const bool first = !m_saidUnreachable.exchange(true);
+    if (first && m_bus == ManagerBus::System)
         qCWarning(lcProcs).noquote()
             << QStringLiteral("[services] no system service manager (%1): services are not "
                               "listed")
                    .arg(why);
-    else
-        qCDebug(lcPlatform) << "[services]" << (m_bus == ManagerBus::System ? "system" : "session")
-                            << "manager unreachable:" << why;
+    else if (first) // many users run no manager of their own: no failure
+        qCDebug(lcPlatform) << "[services] no session service manager:" << why;
 }
 
 bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
@@ -444,24 +509,32 @@ bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
         return false;
     }
     // Ask for every unit's main process at once: one round trip instead of one per unit.
-    std::vector<QDBusPendingCall> pending;
+    std::vector<MainProcessQuery> pending;
     std::vector<UnitRow> kept;
     for (UnitRow& r : rows) {
         if (!isServiceUnit(r.name) ||
             SystemdServices::stateOf(r.activeState, r.subState) == SvcStopped)
             continue;
-        QDBusMessage all = QDBusMessage::createMethodCall(kService, r.path.path(), kProps,
-                                                          QStringLiteral("GetAll"));
-        all << kServiceIface;
-        pending.push_back(bus.asyncCall(all, kTimeoutMs));
+        pending.emplace_back(bus, r.name, r.path.path());
         kept.push_back(std::move(r));
     }
+    KnownImages known;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        known = m_knownImages;
+    }
+    for (MainProcessQuery& q : pending)
+        q.askDetails(known);
+    KnownImages now;
     for (size_t i = 0; i < kept.size(); ++i) {
-        pending[i].waitForFinished();
         ServiceInfo s = infoOf(kept[i]);
-        mainProcessOf(pending[i].reply(), s);
+        pending[i].fill(s);
+        pending[i].remember(now);
         out.push_back(std::move(s));
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_knownImages = std::move(now); // only the units that still run
+
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -46,14 +47,16 @@ public:
 
 private:
     bool connect(QDBusConnection& out);
-    // Says once, for the system's manager, that services are not listed; later alike failures
-    // (and any of the session's manager, which a user may well not run) are debug lines.
+    // Says once that the manager cannot be reached: for the system's, in a warning that services
+    // are not listed; for the session's, which a user may well not run, in a debug line.
     void reportUnreachable(const QString& why);
     std::string m_address;
     ManagerBus m_bus;
     QString m_name;
     std::mutex m_mutex;
     std::atomic<bool> m_saidUnreachable{false};
+    // Unit name to the main pid and image the manager named last pass (with m_mutex held).
+    std::map<QString, std::pair<uint, QString>> m_knownImages;
 };
 
 // Wakes a stop's wait when its job ends or its unit changes. Lives on the stopping thread.
