@@ -27,13 +27,13 @@ public:
     bool activeServices(std::vector<ServiceInfo>& out) override
     {
         out.clear();
-        std::vector<ServiceInfo> part;
-        const bool system = m_system && m_system->activeServices(part);
-        if (system)
-            out = std::move(part);
-        const bool session = m_session && m_session->activeServices(part);
+        const bool system = m_system && m_system->activeServices(out);
+        if (!system)
+            out.clear();
+        std::vector<ServiceInfo> own;
+        const bool session = m_session && m_session->activeServices(own);
         if (session)
-            for (ServiceInfo& s : part)
+            for (ServiceInfo& s : own)
                 out.push_back(tagged(std::move(s)));
         return system || session;
     }

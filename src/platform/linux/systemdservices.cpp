@@ -165,7 +165,7 @@ const QStringList& runningStates()
 // when no address is set): the environment's address, else the runtime folder's socket.
 QString sessionBusAddress()
 {
-    const QString env = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    QString env = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
     if (!env.isEmpty())
         return env;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
