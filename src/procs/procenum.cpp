@@ -83,14 +83,19 @@ ProcessEnumerator::ProcessEnumerator(const vb::platform::Platform& backends, Pro
 {}
 
 void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
-                                     const wchar_t* displayName)
+                                     const wchar_t* displayName,
+                                     const vb::platform::ServiceInfo* service)
 {
     if (pid < 5)
         return; // the idle and system processes
     const std::shared_ptr<vb::platform::IProcesses>& procs = m_processes;
     if (!procs)
         return;
-    if (const uint32_t err = procs->queryAccess(pid)) {
+    // An ordinary user may not open a system service's process; its manager, which started
+    // it, still names its image, and the rest comes from what every user may read.
+    const bool managerNames = serviceName && service && !service->imagePath.empty();
+    const uint32_t err = procs->queryAccess(pid);
+    if (err && !(err == vb::platform::ErrAccessDenied && managerNames)) {
         qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
         return;
     }
@@ -98,10 +103,12 @@ void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t*
     // then finds a different start and leaves it alone.
     const uint64_t started = procs->startTime(pid);
     // The process may end at any point from here on: every step that fails drops it.
-    const std::optional<uint64_t> memory = procs->workingSetBytes(pid);
+    std::optional<uint64_t> memory = procs->workingSetBytes(pid);
+    if (!memory && managerNames)
+        memory = service->memoryBytes;
     if (!memory)
         return;
-    const std::string image = procs->imagePath(pid);
+    const std::string image = err ? service->imagePath : procs->imagePath(pid);
     if (image.empty())
         return;
     std::wstring path;
@@ -146,7 +153,9 @@ ProcListItems_ptr ProcessEnumerator::run()
         JudgingScope scope(m_judges);
         enumCandidates(m_services, m_windows,
                        [this](vb::platform::ProcessId pid, const wchar_t* name,
-                              const wchar_t* display) { addCandidate(pid, name, display); });
+                              const wchar_t* display, const vb::platform::ServiceInfo* service) {
+                           addCandidate(pid, name, display, service);
+                       });
     }
     auto result = std::make_shared<QList<ProcListItem>>();
     if (!m_advice.isEmpty()) {
