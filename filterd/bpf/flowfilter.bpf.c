@@ -61,7 +61,7 @@ struct sock_rec {
 	__u64 tx;
 	__u64 start;
 	__u64 wire_rx; /* TCP payload received on the wire, while reads are booked as copied */
-	__u64 copied;  /* TCP payload copied to user space over the socket's life */
+	__u64 copied; /* TCP payload copied to user space over the socket's life */
 	__u32 copied_end; /* sequence number after the last byte booked as copied */
 	__u32 copy_seen;
 };
@@ -354,8 +354,11 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 				o->tgid = tgid;
 		}
 	}
+	__u64 len = payload_len(skb);
+	/* Only data makes the lock holder the mover: a segment without any (the reset of a socket
+	 * the service itself destroys to enforce a block, an ACK) says nothing of who uses it. */
 	int mover = 0;
-	if (egress && !released && sk->protocol == IPPROTO_TCP && tcp_locked_by_user(sk)) {
+	if (egress && len && !released && sk->protocol == IPPROTO_TCP && tcp_locked_by_user(sk)) {
 		mover = 1;
 		tgid = bpf_get_current_pid_tgid() >> 32;
 		start = current_start();
@@ -374,7 +377,6 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 		__sync_fetch_and_add(&dropped_packets, 1);
 		return 0;
 	}
-	__u64 len = payload_len(skb);
 	if (released) {
 		if (len)
 			add_history(tgid, start, egress ? 0 : len, egress ? len : 0);

@@ -378,6 +378,8 @@ scenario_network() {
   xdotool mousemove --sync $((PX + 100)) $((PY + 100))
   check "the blocked mark shows on its icon" marked "$row"
   check "and on no other" not marked "$(index_of "traffic list" vbt_sink)"
+  # Cutting the connection is the service's own doing, not traffic of its own.
+  check "the filter service does not become a row" not traffic_shows 'filterd[a-z ]*'
   crop button-away $((BLOCK_X - 8)) $(($(row_y "$row") - 8)) 16 16
   check "the play button stays visible with the pointer elsewhere" button_drawn
   shot network-blocked
