@@ -90,26 +90,26 @@ void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t*
     const std::shared_ptr<vb::platform::IProcesses>& procs = m_processes;
     if (!procs)
         return;
-    if (const uint32_t err = procs->queryAccess(pid)) {
-        qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
+    // One record per candidate: each of the process's files is read once, and its image only
+    // when the process was not met before. The start time comes first: should the id pass to
+    // another process meanwhile, the fix finds a different start and leaves it alone.
+    const vb::platform::ProcessRecord rec = procs->record(pid);
+    if (rec.access != vb::platform::ErrSuccess) {
+        qCDebug(lcProcs) << "[-------OpenProcess------]" << rec.access;
         return;
     }
-    // Read first: should the id pass to another process during the reads below, the fix
-    // then finds a different start and leaves it alone.
-    const uint64_t started = procs->startTime(pid);
-    // The process may end at any point from here on: every step that fails drops it.
-    const std::optional<uint64_t> memory = procs->workingSetBytes(pid);
-    if (!memory)
+    // The process may end at any point: every part that could not be read drops it.
+    if (!rec.workingSetBytes || rec.imagePath.empty())
         return;
-    const std::string image = procs->imagePath(pid);
-    if (image.empty())
-        return;
+    const uint64_t started = rec.startTime;
+    const uint64_t memory = *rec.workingSetBytes;
+    const std::string& image = rec.imagePath;
     std::wstring path;
     if (!mapDevicePath(m_drives, QFile::decodeName(QByteArray::fromStdString(image)).toStdWString(),
                        path))
         return; // a volume without a drive, a network path
 
-    ProcInfo info(pid, path, *memory, serviceName, displayName);
+    ProcInfo info(pid, path, memory, serviceName, displayName);
     info.startTime = started;
     JudgeResult verdict = JR_NONE;
     if (m_judges)
@@ -158,6 +158,8 @@ ProcListItems_ptr ProcessEnumerator::run()
         result->append(m_optional);
     }
     m_drives.clear(); // built per pass, never kept
+    if (m_processes)
+        m_processes->passEnded();
     return result;
 }
 
