@@ -16,6 +16,8 @@ pkgs=(
   # running and testing for real
   xvfb xauth xdotool x11-utils x11-xserver-utils openbox imagemagick
   dbus systemd iproute2 nftables procps util-linux
+  # an ordinary user's services in the box: polkit and its text agent, the user's own bus
+  polkitd dbus-user-session passwd openssl
   # the filter service under a stalled FUSE file system
   fuse3 bindfs
   # the filter service side by side with nethogs (bench/filter_reply/side_by_side.sh)

@@ -38,16 +38,13 @@ struct sock_rec
     uint32_t pad;
     uint64_t rx, tx;
     uint64_t start;
-};
-
-struct ident
-{
-    uint32_t tgid, pad;
-    uint64_t start;
+    uint64_t wire_rx, copied;
+    uint32_t copied_end, copy_seen;
 };
 
 struct hist
 {
+    uint64_t start;
     uint64_t rx, tx;
 };
 
@@ -58,7 +55,27 @@ static int quiet(enum libbpf_print_level level, const char* fmt, va_list ap)
     return vfprintf(stderr, fmt, ap);
 }
 
-struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength)
+static struct flowfilter* open_and_load(uint32_t tableSize, int withCopyHook)
+{
+    struct flowfilter* skel = flowfilter__open();
+    if (!skel)
+        return NULL;
+    if (tableSize) {
+        bpf_map__set_max_entries(skel->maps.socks, tableSize);
+        bpf_map__set_max_entries(skel->maps.history, tableSize);
+        bpf_map__set_max_entries(skel->maps.cookie_owner, tableSize);
+    }
+    bpf_program__set_autoload(skel->progs.vb_copied, withCopyHook);
+    int e = flowfilter__load(skel);
+    if (e) {
+        flowfilter__destroy(skel);
+        errno = -e;
+        return NULL;
+    }
+    return skel;
+}
+
+struct vb_bpf* vb_bpf_start(const char* cgroupDir, uint32_t tableSize, char* err, size_t errLength)
 {
     libbpf_set_print(quiet);
     struct vb_bpf* b = calloc(1, sizeof *b);
@@ -66,7 +83,11 @@ struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength)
         snprintf(err, errLength, "out of memory");
         return NULL;
     }
-    b->skel = flowfilter__open_and_load();
+    /* A kernel that refuses the copy tracepoint still gets everything else; its TCP reads are
+     * then booked on the wire, to the socket's last mover. */
+    b->skel = open_and_load(tableSize, 1);
+    if (!b->skel)
+        b->skel = open_and_load(tableSize, 0);
     if (!b->skel) {
         snprintf(err, errLength, "load: %s", strerror(errno));
         free(b);
@@ -81,7 +102,12 @@ struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength)
     struct bpf_program* p;
     bpf_object__for_each_program(p, b->skel->obj)
     {
-        struct bpf_link* l = bpf_program__attach_cgroup(p, cg);
+        if (!bpf_program__autoload(p))
+            continue;
+        const int tracing = bpf_program__type(p) == BPF_PROG_TYPE_TRACING;
+        struct bpf_link* l = tracing ? bpf_program__attach(p) : bpf_program__attach_cgroup(p, cg);
+        if (tracing && libbpf_get_error(l))
+            continue; /* as above: reads are booked on the wire */
         long e = libbpf_get_error(l);
         if (e || b->nlinks >= VB_MAX_LINKS) {
             snprintf(err, errLength, "attach %s: %s", bpf_program__name(p), strerror((int)-e));
@@ -92,6 +118,8 @@ struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength)
             return NULL;
         }
         b->links[b->nlinks++] = l;
+        if (tracing)
+            b->skel->bss->copy_hook_on = 1;
     }
     close(cg);
     return b;
@@ -198,15 +226,15 @@ int vb_bpf_read_socks(struct vb_bpf* b, vb_bpf_sock_cb cb, void* ctx)
 int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx)
 {
     int fd = bpf_map__fd(b->skel->maps.history);
-    struct ident key, next;
-    struct ident* prev = NULL;
+    uint32_t key, next;
+    uint32_t* prev = NULL;
     int n = 0;
     for (int steps = 0; steps < VB_MAX_STEPS; steps++) {
         if (bpf_map_get_next_key(fd, prev, &next))
             break;
         struct hist h;
         if (bpf_map_lookup_elem(fd, &next, &h) == 0) {
-            cb(next.tgid, next.start, h.rx, h.tx, ctx);
+            cb(next, h.start, h.rx, h.tx, ctx);
             n++;
         }
         key = next;
@@ -217,11 +245,14 @@ int vb_bpf_read_history(struct vb_bpf* b, vb_bpf_hist_cb cb, void* ctx)
 
 int vb_bpf_forget_history(struct vb_bpf* b, uint32_t tgid, uint64_t start)
 {
-    struct ident id;
-    memset(&id, 0, sizeof id);
-    id.tgid = tgid;
-    id.start = start;
-    return bpf_map_delete_elem(bpf_map__fd(b->skel->maps.history), &id) ? -errno : 0;
+    /* Only the process asked about: a newer one may have taken the pid meanwhile. */
+    int fd = bpf_map__fd(b->skel->maps.history);
+    struct hist h;
+    if (bpf_map_lookup_elem(fd, &tgid, &h) != 0)
+        return -errno;
+    if (h.start != start)
+        return 0;
+    return bpf_map_delete_elem(fd, &tgid) ? -errno : 0;
 }
 
 int vb_bpf_seed_owner(struct vb_bpf* b, uint64_t cookie, uint32_t tgid)

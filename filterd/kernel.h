@@ -25,9 +25,10 @@ struct vb_bpf_sock
     uint64_t start; /* the owner's start, boot-time nanoseconds; 0 when unknown */
 };
 
-/* Loads the programs and attaches them to the cgroup2 directory. NULL on failure, with a
- * reason in err. The attachments go away with the returned object or with the process. */
-struct vb_bpf* vb_bpf_start(const char* cgroupDir, char* err, size_t errLength);
+/* Loads the programs and attaches them to the cgroup2 directory. tableSize (0: the built-in
+ * sizes) bounds the socket, history and seeded-owner tables. NULL on failure, with a reason in
+ * err. The attachments go away with the returned object or with the process. */
+struct vb_bpf* vb_bpf_start(const char* cgroupDir, uint32_t tableSize, char* err, size_t errLength);
 void vb_bpf_stop(struct vb_bpf* b);
 int vb_bpf_attached(const struct vb_bpf* b);
 /* The kernel's ids of the attachments, so an operator (or a test) can see them go. */

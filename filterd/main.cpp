@@ -39,7 +39,7 @@ void usage()
                          "               [--idle-timeout SECONDS] [--state-dir DIR]\n"
                          "               [--release-authority PROGRAM] [--release-auth-timeout "
                          "SECONDS]\n"
-                         "               [--release-pause SECONDS]\n");
+                         "               [--release-pause SECONDS] [--table-size ENTRIES]\n");
 }
 
 bool writePidFile(const std::string& path)
@@ -126,6 +126,8 @@ int main(int argc, char** argv)
     ReleaseOptions release;
     std::string authSeconds = "25";
     std::string pauseSeconds = "10";
+    // The kernel tables' size; smaller than built in only to see them overflow (tests).
+    std::string tableSize = "0";
     bool superviseMode = false;
     std::vector<std::string> childArgs{"filterd"};
     for (int i = 1; i < argc; ++i) {
@@ -158,6 +160,9 @@ int main(int argc, char** argv)
             ok = value(authSeconds) && std::atoi(authSeconds.c_str()) > 0;
         else if (a == "--release-pause")
             ok = value(pauseSeconds) && std::atoi(pauseSeconds.c_str()) >= 0;
+        else if (a == "--table-size")
+            ok = value(tableSize) && std::atoi(tableSize.c_str()) >= 16 &&
+                 std::atoi(tableSize.c_str()) <= 65536;
         else if (a == "--pidfile") {
             ok = i + 1 < argc;
             if (ok)
@@ -205,7 +210,8 @@ int main(int argc, char** argv)
     if (mechanism != "diag") {
         if (cgroupDir.empty())
             cgroupDir = findCgroup2Root();
-        backend = BpfBackend::start(cgroupDir, why);
+        backend =
+            BpfBackend::start(cgroupDir, static_cast<uint32_t>(std::atoi(tableSize.c_str())), why);
         if (!backend)
             std::fprintf(stderr, "filterd: cgroup BPF unavailable (%s)\n", why.c_str());
     }

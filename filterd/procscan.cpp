@@ -125,7 +125,7 @@ bool exeKeyOfFileIn(int root, const std::string& path, ExeKey& key)
     return ok;
 }
 
-int openPeerRoot(int unixFd)
+int openPeerRoot(int unixFd, uint64_t& mountNs)
 {
     // The pid alone could be reused between the question and the open: the peer's pidfd
     // says afterwards whether the process opened is still the one connected.
@@ -152,7 +152,24 @@ int openPeerRoot(int unixFd)
         close(root);
         root = -1;
     }
+    mountNs = root >= 0 ? theirNs.st_ino : 0;
     return root;
+}
+
+int openRootOfMountNamespace(uint64_t mountNs)
+{
+    for (uint32_t pid : processIds()) {
+        struct stat ns;
+        if (stat(procPath(pid, "ns/mnt").c_str(), &ns) != 0 || ns.st_ino != mountNs)
+            continue;
+        const int root = open(procPath(pid, "root").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        // The pid may have changed hands between the two looks: the namespace must still match.
+        if (root >= 0 && stat(procPath(pid, "ns/mnt").c_str(), &ns) == 0 && ns.st_ino == mountNs)
+            return root;
+        if (root >= 0)
+            close(root);
+    }
+    return -1;
 }
 
 void socketInodes(uint32_t pid, std::vector<uint32_t>& out)

@@ -25,8 +25,11 @@ bool exeKeyOfFile(const std::string& path, ExeKey& key);
 // by "..", symbolic links or /proc magic links.
 bool exeKeyOfFileIn(int root, const std::string& path, ExeKey& key);
 // The root directory of the process at the other end of a Unix socket, as an O_PATH
-// descriptor; -1 when it cannot be had or is our own.
-int openPeerRoot(int unixFd);
+// descriptor, and the inode of its mount namespace; -1 when it cannot be had or is our own.
+int openPeerRoot(int unixFd, uint64_t& mountNs);
+// The root directory of a process in the mount namespace of that inode, as an O_PATH
+// descriptor; -1 when no process is in it any more.
+int openRootOfMountNamespace(uint64_t mountNs);
 void socketInodes(uint32_t pid, std::vector<uint32_t>& out);
 // The inode of the process's network namespace, 0 when unknown.
 uint64_t netnsId(uint32_t pid);

@@ -122,8 +122,8 @@ Reply Session::handle(uint32_t code, const uint8_t* input, size_t inputLength, s
             reply.error = ErrInvalidParameter;
             return reply;
         }
-        reply.error =
-            code == CodeBlock ? m_backend.blockAs(m_callerRoot, path) : m_backend.unblock(path);
+        reply.error = code == CodeBlock ? m_backend.blockAs(m_callerRoot, m_callerMountNs, path)
+                                        : m_backend.unblock(path);
         return reply;
     }
     default:
@@ -138,11 +138,12 @@ Session::~Session()
         close(m_callerRoot);
 }
 
-void Session::setCallerRoot(int fd)
+void Session::setCallerRoot(int fd, uint64_t mountNs)
 {
     if (m_callerRoot >= 0)
         close(m_callerRoot);
     m_callerRoot = fd;
+    m_callerMountNs = fd >= 0 ? mountNs : 0;
 }
 
 } // namespace filterd

@@ -31,10 +31,12 @@ public:
     virtual uint32_t block(const std::string& path) = 0;
     virtual uint32_t unblock(const std::string& path) = 0;
     // The path as the caller sees it from its root directory (callerRoot, an O_PATH
-    // descriptor; -1: the service's own), which a mount namespace may make another file.
-    virtual uint32_t blockAs(int callerRoot, const std::string& path)
+    // descriptor; -1: the service's own), which a mount namespace (mountNs, its inode) may make
+    // another file.
+    virtual uint32_t blockAs(int callerRoot, uint64_t mountNs, const std::string& path)
     {
         (void)callerRoot;
+        (void)mountNs;
         return block(path);
     }
     // The owner of a process that has exited, as remembered while it ran; false when unknown.
@@ -68,8 +70,9 @@ public:
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
-    // The caller's root directory for the paths it names; the session owns the descriptor.
-    void setCallerRoot(int fd);
+    // The caller's root directory for the paths it names, and its mount namespace; the session
+    // owns the descriptor.
+    void setCallerRoot(int fd, uint64_t mountNs);
     Reply handle(uint32_t code, const uint8_t* input, size_t inputLength, size_t capacity);
     Access access() const { return m_access; }
     // Whether handling this code builds a list anew (the costly part of a request).
@@ -83,6 +86,7 @@ private:
     // One answer per process while a list is built.
     std::vector<std::pair<U64, bool>> m_seen;
     int m_callerRoot = -1;
+    uint64_t m_callerMountNs = 0;
     ChunkedList m_paths{ChunkedList::Paths};
     ChunkedList m_connections{ChunkedList::Connections};
 };

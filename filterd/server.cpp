@@ -263,7 +263,11 @@ void Server::accept(int listenFd, bool writable)
         c.session = std::make_unique<Session>(m_backend, access, std::move(visible));
         c.lastRequest = Clock::now();
         if (writable) // paths to block are the caller's, maybe in a mount namespace of its own
-            c.session->setCallerRoot(openPeerRoot(fd));
+        {
+            uint64_t mountNs = 0;
+            const int root = openPeerRoot(fd, mountNs);
+            c.session->setCallerRoot(root, mountNs);
+        }
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.fd = fd;

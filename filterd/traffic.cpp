@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
@@ -240,10 +241,10 @@ void TrafficBackend::destroySockets(const std::set<uint32_t>& pids)
 
 uint32_t TrafficBackend::block(const std::string& path)
 {
-    return blockAs(-1, path);
+    return blockAs(-1, 0, path);
 }
 
-uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
+uint32_t TrafficBackend::blockAs(int callerRoot, uint64_t mountNs, const std::string& path)
 {
     ExeKey key;
     if (!exeKeyOfFileIn(callerRoot, path, key))
@@ -262,7 +263,9 @@ uint32_t TrafficBackend::blockAs(int callerRoot, const std::string& path)
         }
         if (!setExeBlocked(key, true))
             return ErrNotEnoughMemory;
-        it = m_blocks.emplace(path, Block{{key}, {}, std::move(root)}).first;
+        it =
+            m_blocks.emplace(path, Block{{key}, {}, std::move(root), callerRoot >= 0 ? mountNs : 0})
+                .first;
         m_pendingBlocks.erase(path);
         saveBlocks();
     }
@@ -369,14 +372,30 @@ void TrafficBackend::keepBlocksIn(const std::string& stateFile)
     std::ifstream in(m_stateFile, std::ios::binary);
     std::string path;
     // NUL-separated: a path may hold any other byte. Bounded like the block table itself.
+    size_t gone = 0;
     for (size_t n = 0; n < 1024 && std::getline(in, path, '\0'); ++n) {
+        // "mnt:NAMESPACE:PATH": a path named inside a mount namespace, resolved there again.
+        if (path.compare(0, 4, "mnt:") == 0) {
+            const size_t colon = path.find(':', 4);
+            if (colon == std::string::npos || path.size() <= colon + 1 || path[colon + 1] != '/')
+                continue;
+            const uint64_t ns = std::strtoull(path.c_str() + 4, nullptr, 10);
+            const int root = ns ? openRootOfMountNamespace(ns) : -1;
+            if (root < 0 || blockAs(root, ns, path.substr(colon + 1)) != ErrSuccess)
+                ++gone; // its namespace, or the file in it, is gone: nothing left to block
+            if (root >= 0)
+                close(root);
+            continue;
+        }
         if (path.empty() || path[0] != '/')
             continue;
         if (block(path) != ErrSuccess)
             m_pendingBlocks.insert(path);
     }
-    std::fprintf(stderr, "filterd: restored %zu blocks (%zu waiting for their file)\n",
-                 m_blocks.size(), m_pendingBlocks.size());
+    std::fprintf(stderr,
+                 "filterd: restored %zu blocks (%zu waiting for their file, %zu of namespaces "
+                 "gone)\n",
+                 m_blocks.size(), m_pendingBlocks.size(), gone);
 }
 
 void TrafficBackend::saveBlocks()
@@ -384,9 +403,12 @@ void TrafficBackend::saveBlocks()
     if (m_stateFile.empty())
         return;
     std::string data;
-    for (const auto& [path, b] : m_blocks)
+    for (const auto& [path, b] : m_blocks) {
         if (!b.root)
             data += path + '\0';
+        else if (b.mountNs)
+            data += "mnt:" + std::to_string(b.mountNs) + ":" + path + '\0';
+    }
     for (const std::string& path : m_pendingBlocks)
         data += path + '\0';
     // Written aside and renamed, so a crash leaves the old list or the new one, never half.
@@ -473,14 +495,15 @@ void TrafficBackend::tick()
 
 // ---- cgroup BPF ----
 
-std::unique_ptr<BpfBackend> BpfBackend::start(const std::string& cgroupDir, std::string& error)
+std::unique_ptr<BpfBackend> BpfBackend::start(const std::string& cgroupDir, uint32_t tableSize,
+                                              std::string& error)
 {
     if (cgroupDir.empty()) {
         error = "no cgroup2 mount";
         return nullptr;
     }
     char why[256] = {0};
-    vb_bpf* b = vb_bpf_start(cgroupDir.c_str(), why, sizeof why);
+    vb_bpf* b = vb_bpf_start(cgroupDir.c_str(), tableSize, why, sizeof why);
     if (!b) {
         error = why;
         return nullptr;
@@ -523,9 +546,10 @@ namespace {
 
 struct SockRead
 {
-    std::vector<ConnectionDataItem>* live;
     std::set<uint64_t> seen;
-    std::vector<uint32_t> owners;
+    std::vector<std::pair<ConnectionDataItem, uint64_t>> sockets; // with their owner's start
+    // The latest start among each pid's open sockets: its live holder's, to the nanosecond.
+    std::map<uint32_t, uint64_t> newestStart;
 };
 
 void onSock(const vb_bpf_sock* s, void* ctx)
@@ -542,8 +566,9 @@ void onSock(const vb_bpf_sock* s, void* ctx)
     l.identityHalf3 = s->proto;
     l.bytesIn = s->rx;
     l.bytesOut = s->tx;
-    r->live->push_back(l);
-    r->owners.push_back(s->tgid);
+    r->sockets.emplace_back(l, s->start);
+    uint64_t& newest = r->newestStart[s->tgid];
+    newest = std::max(newest, s->start);
 }
 
 struct HistoryEntry
@@ -567,40 +592,41 @@ bool BpfBackend::connections(std::vector<ConnectionDataItem>& live,
     // at the next read, instead of being counted twice.
     std::vector<HistoryEntry> entries;
     vb_bpf_read_history(m_bpf, onHistory, &entries);
-    SockRead r{&live, {}, {}};
+    SockRead r;
     vb_bpf_read_socks(m_bpf, onSock, &r);
-    for (uint32_t pid : r.owners)
+    // A pid is one process at a time: sockets under it with an earlier start are a dead
+    // holder's, released while the table was being read.
+    for (const auto& [item, start] : r.sockets) {
+        const uint64_t newest = r.newestStart[item.processId];
+        if (!start || start == newest)
+            live.push_back(item);
+    }
+    for (const auto& [pid, start] : r.newestStart) {
+        (void)start;
         notePid(pid);
-    // The wire names a process by its pid alone. A pid now held by a later process shows that
-    // process's bytes only; what the earlier holder left is gone with it. Of several gone
-    // holders, the latest is the one the pid's row still stands for.
-    std::map<uint32_t, uint64_t> current; // pid -> start ticks of its live holder, 0: none
-    std::map<uint32_t, HistoryEntry> chosen;
+    }
+    // The wire names a process by its pid alone, and the kernel keeps one entry per pid, the
+    // latest holder's. A pid now held by a later process shows that process's bytes only: an
+    // entry older than the live holder is a dead one's and is not shown. The live holder's start
+    // is exact when it has a socket open; otherwise /proc gives it in clock ticks.
     m_historyIdents.clear();
     for (const HistoryEntry& e : entries) {
-        auto c = current.find(e.tgid);
-        if (c == current.end())
-            c = current.emplace(e.tgid, startTicks(e.tgid)).first;
-        const uint64_t liveStart = c->second;
-        const uint64_t start = ticksOfNanoseconds(e.start);
-        if (liveStart && e.start && start < liveStart) {
-            vb_bpf_forget_history(m_bpf, e.tgid, e.start);
+        bool older = false;
+        if (e.start) {
+            auto open = r.newestStart.find(e.tgid);
+            if (open != r.newestStart.end() && open->second)
+                older = e.start < open->second;
+            const uint64_t liveStart = startTicks(e.tgid);
+            older = older || (liveStart && ticksOfNanoseconds(e.start) < liveStart);
+        }
+        // Not shown, and not deleted at once: the kernel replaces it when the new holder books,
+        // and a delete racing that replacement would drop the new holder's bytes. Forgotten
+        // with the pid's other traces once the pid is free for the grace.
+        m_historyIdents[e.tgid] = e.start;
+        if (older)
             continue;
-        }
-        m_historyIdents[e.tgid].insert(e.start);
-        auto& slot = chosen[e.tgid];
-        if (liveStart) {
-            // Alive: its own entry, plus any of unknown start (sockets seeded at start-up).
-            slot.tgid = e.tgid;
-            slot.rx += e.rx;
-            slot.tx += e.tx;
-        } else if (!slot.tgid || e.start >= slot.start) {
-            slot = e;
-        }
-    }
-    for (const auto& [pid, e] : chosen) {
-        history.push_back(ConnectionDataHistoryItem{pid, e.rx, e.tx});
-        notePid(pid);
+        history.push_back(ConnectionDataHistoryItem{e.tgid, e.rx, e.tx});
+        notePid(e.tgid);
     }
     logLosses();
     return true;
@@ -639,16 +665,17 @@ void BpfBackend::forgetHistory(uint32_t pid)
     auto it = m_historyIdents.find(pid);
     if (it == m_historyIdents.end())
         return;
-    for (uint64_t start : it->second)
-        vb_bpf_forget_history(m_bpf, pid, start);
+    vb_bpf_forget_history(m_bpf, pid, it->second);
     m_historyIdents.erase(it);
 }
 
 std::vector<uint32_t> BpfBackend::historyPids() const
 {
     std::vector<uint32_t> out;
-    for (const auto& [pid, starts] : m_historyIdents)
+    for (const auto& [pid, start] : m_historyIdents) {
+        (void)start;
         out.push_back(pid);
+    }
     return out;
 }
 
@@ -680,7 +707,8 @@ NamespaceOpener::~NamespaceOpener()
     m_wake.notify_all();
     m_thread.join();
     for (const Opened& o : m_done) {
-        close(o.queryFd);
+        if (o.queryFd >= 0)
+            close(o.queryFd);
         if (o.eventFd >= 0)
             close(o.eventFd);
     }
@@ -740,11 +768,12 @@ void NamespaceOpener::run()
             close(nsFd);
         lock.lock();
         m_wanted.erase(nsId);
-        if (o.queryFd >= 0) {
-            m_done.push_back(o);
-        } else if (o.eventFd >= 0) {
+        // Failures are reported too (without descriptors), so the asker can ask again.
+        if (o.queryFd < 0 && o.eventFd >= 0) {
             close(o.eventFd);
+            o.eventFd = -1;
         }
+        m_done.push_back(o);
     }
 }
 
@@ -796,10 +825,8 @@ void DiagBackend::collectEvents()
             // another namespace cannot end by a notification from this one.
             if (it == m_sockets.end() || it->second.ns != id)
                 continue;
-            ConnectionDataHistoryItem& h = m_history[it->second.pid];
-            h.processId = it->second.pid;
-            h.bytesIn += e.hasCounters ? e.bytesIn : it->second.in;
-            h.bytesOut += e.hasCounters ? e.bytesOut : it->second.out;
+            book(it->second, e.hasCounters ? e.bytesIn : it->second.in,
+                 e.hasCounters ? e.bytesOut : it->second.out);
             m_sockets.erase(it);
         }
     }
@@ -835,11 +862,18 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
         }
     }
     std::map<uint64_t, Seen> now;
+    std::map<uint32_t, uint64_t> starts; // each owner's start, read once per refresh
     // Namespaces the opener has made sockets for since the last refresh.
     for (const NamespaceOpener::Opened& o : m_opener->take()) {
+        auto asked = m_requested.find(o.nsId);
+        const uint32_t uid = asked != m_requested.end() ? asked->second : 0;
+        if (asked != m_requested.end())
+            m_requested.erase(asked);
+        if (o.queryFd < 0)
+            continue;
         if (present.count(o.nsId) && !m_namespaces.count(o.nsId) &&
-            m_namespaces.size() < MaxWatchedNamespaces) {
-            m_namespaces.emplace(o.nsId, Namespace{o.queryFd, o.eventFd});
+            m_namespaces.size() < MaxWatchedNamespaces && userMayHaveAnother(uid)) {
+            m_namespaces.emplace(o.nsId, Namespace{o.queryFd, o.eventFd, uid});
             continue;
         }
         close(o.queryFd);
@@ -859,8 +893,12 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
         if (slot == m_namespaces.end()) {
             // Users make namespaces at will; two descriptors each must not run the service out
             // of them, and entering them must not hold up its answers.
-            if (m_namespaces.size() + m_opener->pending() < MaxWatchedNamespaces + 1)
+            uint32_t uid = 0;
+            if (m_namespaces.size() + m_opener->pending() < MaxWatchedNamespaces + 1 &&
+                !m_requested.count(nsId) && ownerOfProcess(pid, uid) && userMayHaveAnother(uid)) {
+                m_requested.emplace(nsId, uid);
                 m_opener->request(nsId, pid);
+            }
             continue;
         }
         if (!foreignDue && nsId != m_ownNamespace) {
@@ -875,7 +913,10 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
                 continue;
             if (allBlocked(e.inode, o->second))
                 vb_diag_destroy(slot->second.queryFd, &e);
-            now[e.cookie] = Seen{nsId, o->second, e.bytesIn, e.bytesOut};
+            auto known = starts.find(o->second);
+            if (known == starts.end())
+                known = starts.emplace(o->second, startTicks(o->second)).first;
+            now[e.cookie] = Seen{nsId, o->second, known->second, e.bytesIn, e.bytesOut};
             if (live) {
                 ConnectionDataItem l;
                 l.processId = o->second;
@@ -900,20 +941,50 @@ void DiagBackend::refresh(std::vector<ConnectionDataItem>* live)
     for (const auto& [cookie, seen] : m_sockets) {
         if (now.count(cookie))
             continue;
-        ConnectionDataHistoryItem& h = m_history[seen.pid];
-        h.processId = seen.pid;
-        h.bytesIn += seen.in;
-        h.bytesOut += seen.out;
+        book(seen, seen.in, seen.out);
     }
     m_sockets = std::move(now);
+}
+
+void DiagBackend::book(const Seen& owner, uint64_t in, uint64_t out)
+{
+    Closed& c = m_history[owner.pid];
+    if (owner.start && c.start != owner.start) {
+        // A later holder of the pid means the earlier one is dead: its entry ends here. Late
+        // bytes of an earlier holder belong to no row any more.
+        if (c.start && owner.start < c.start)
+            return;
+        if (c.start)
+            c.item = ConnectionDataHistoryItem{};
+        c.start = owner.start;
+    }
+    c.item.processId = owner.pid;
+    c.item.bytesIn += in;
+    c.item.bytesOut += out;
+}
+
+bool DiagBackend::userMayHaveAnother(uint32_t uid) const
+{
+    if (uid == 0)
+        return true;
+    size_t held = 0;
+    for (const auto& [id, ns] : m_namespaces)
+        held += ns.uid == uid ? 1 : 0;
+    for (const auto& [id, asker] : m_requested)
+        held += asker == uid ? 1 : 0;
+    return held < MaxNamespacesPerUser;
 }
 
 bool DiagBackend::connections(std::vector<ConnectionDataItem>& live,
                               std::vector<ConnectionDataHistoryItem>& history)
 {
     refresh(&live);
-    for (const auto& [pid, h] : m_history) {
-        history.push_back(h);
+    for (const auto& [pid, c] : m_history) {
+        // Held now by a later process, which shows its own bytes only.
+        const uint64_t liveStart = startTicks(pid);
+        if (c.start && liveStart && c.start < liveStart)
+            continue;
+        history.push_back(c.item);
         notePid(pid);
     }
     return true;

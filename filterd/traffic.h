@@ -32,7 +32,7 @@ class TrafficBackend : public Backend
 public:
     void processPaths(std::vector<ProcessPath>& out) override;
     uint32_t block(const std::string& path) override;
-    uint32_t blockAs(int callerRoot, const std::string& path) override;
+    uint32_t blockAs(int callerRoot, uint64_t mountNs, const std::string& path) override;
     bool ownerOfGone(U64 pid, uint32_t& uid) override;
     uint32_t unblock(const std::string& path) override;
     // Periodic upkeep (four times a second): forgets the history of processes gone for a
@@ -58,9 +58,11 @@ protected:
         std::vector<ExeKey> keys;
         // Its processes, each with its start, so a reused pid is not taken for one of them.
         std::map<uint32_t, uint64_t> pids;
-        // The caller's root the path is resolved in (null: ours); such a block is not kept
-        // across restarts, as the caller's namespace does not outlive it knowingly.
+        // The caller's root the path is resolved in (null: ours), and its mount namespace.
+        // Such a block is kept across restarts as long as a process is left in that namespace
+        // to resolve the path in again.
         std::shared_ptr<const int> root;
+        uint64_t mountNs = 0;
     };
     virtual bool setExeBlocked(const ExeKey& key, bool on) = 0;
     virtual bool setPidBlocked(uint32_t pid, bool on) = 0;
@@ -97,8 +99,10 @@ protected:
 class BpfBackend : public TrafficBackend
 {
 public:
-    // Null when the programs cannot be loaded or attached; why in error.
-    static std::unique_ptr<BpfBackend> start(const std::string& cgroupDir, std::string& error);
+    // Null when the programs cannot be loaded or attached; why in error. tableSize (0: the
+    // built-in sizes) bounds the kernel's tables; tests make it small to see them overflow.
+    static std::unique_ptr<BpfBackend> start(const std::string& cgroupDir, uint32_t tableSize,
+                                             std::string& error);
     ~BpfBackend() override;
     bool connections(std::vector<ConnectionDataItem>& live,
                      std::vector<ConnectionDataHistoryItem>& history) override;
@@ -117,8 +121,8 @@ private:
     void seedExistingSockets();
     void logLosses();
     vb_bpf* m_bpf;
-    // The kernel's history entries by pid: each process identity (start time) under that pid.
-    std::map<uint32_t, std::set<uint64_t>> m_historyIdents;
+    // The kernel's history entries: the start of the process each pid's entry stands for.
+    std::map<uint32_t, uint64_t> m_historyIdents;
     uint64_t m_reportedLosses[4] = {0, 0, 0, 0};
 };
 
@@ -172,26 +176,41 @@ private:
     {
         int queryFd = -1;
         int eventFd = -1;
+        uint32_t uid = 0; // the user whose process it was watched for
     };
     struct Seen
     {
         uint64_t ns = 0; // whose destroy notifications may end it
         uint32_t pid = 0;
+        uint64_t start = 0; // the owner's start in clock ticks, so a reused pid is told apart
         uint64_t in = 0;
         uint64_t out = 0;
     };
+    // Closed sockets' bytes of one process: one entry per pid, its latest holder's.
+    struct Closed
+    {
+        uint64_t start = 0;
+        ConnectionDataHistoryItem item;
+    };
+    void book(const Seen& owner, uint64_t in, uint64_t out);
     void refresh(std::vector<ConnectionDataItem>* live);
     void collectEvents();
     // A dump walks the kernel's global socket tables, a few milliseconds each: the namespaces
     // watched besides the service's own are bounded, and between reads they are dumped once a
     // second only.
     static constexpr size_t MaxWatchedNamespaces = 16;
+    // Users make namespaces at will: one user's cannot take every slot from the others.
+    // Root's (the service's own, the system's) are not limited but by the total.
+    static constexpr size_t MaxNamespacesPerUser = 4;
+    bool userMayHaveAnother(uint32_t uid) const;
+    // Namespaces asked of the opener, with the user each is for.
+    std::map<uint64_t, uint32_t> m_requested;
     uint64_t m_ownNamespace = 0;
     std::chrono::steady_clock::time_point m_foreignDumped{};
     std::map<uint64_t, Namespace> m_namespaces;
     std::unique_ptr<NamespaceOpener> m_opener = std::make_unique<NamespaceOpener>();
     std::map<uint64_t, Seen> m_sockets; // by cookie, from the last dump
-    std::map<uint32_t, ConnectionDataHistoryItem> m_history;
+    std::map<uint32_t, Closed> m_history;
     std::set<uint32_t> m_blockedPids;
 };
 

@@ -28,6 +28,13 @@ void HostBridge::onLastFix(uint count, quint64 bytes)
           static_cast<unsigned long long>(bytes));
 }
 
+void HostBridge::onToCleanPage()
+{
+    ++m_cleanRequests;
+    qInfo("verdant-ball-host: asked to clean (%d)", m_cleanRequests);
+    Q_EMIT cleanRequestsChanged();
+}
+
 void HostBridge::quit()
 {
     QCoreApplication::quit();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The demo host: loads the ball library at run time, shows the ball and a small main window of
 // its own, and serves "-ScreenCapture" when the ball starts it again for a capture.
+#include "flow/flowdatalist.h"
 #include "helper/baseview.h"
 #include "helper/hostenvironment.h"
 #include "helper/setsgeneral.h"
@@ -143,15 +144,57 @@ int runScreenCapture(QGuiApplication& app)
     return app.exec();
 }
 
-// One line whenever the boost list's rows change, for whoever watches the host.
-void logBoostList(QAbstractItemModel& list)
+// One line whenever a boost list's rows change, for whoever watches the host ("boost list" is
+// the Office list the main window shows, "Game list" the ball's other one).
+void logBoostList(QAbstractItemModel& list, const char* label)
 {
-    QObject::connect(&list, &QAbstractItemModel::layoutChanged, &list, [&list] {
+    QObject::connect(&list, &QAbstractItemModel::layoutChanged, &list, [&list, label] {
         QStringList names;
         for (int i = 0; i < list.rowCount(); ++i)
             names << list.data(list.index(i, 0), ProcDataList::role_name).toString();
-        qInfo("verdant-ball-host: boost list: %s", qPrintable(names.join(QStringLiteral(", "))));
+        qInfo("verdant-ball-host: %s: %s", label, qPrintable(names.join(QStringLiteral(", "))));
     });
+}
+
+// One line whenever what the Network page shows of its rows changes (which processes, which
+// of them move bytes, which are blocked), for whoever watches the host. Speeds themselves
+// change every second and are left out.
+void logTrafficList(QAbstractItemModel& list)
+{
+    const QHash<int, QByteArray> roles = list.roleNames();
+    const int name = roles.key("role_proc_name", -1);
+    const int in = roles.key("role_flow_in_speed", -1);
+    const int out = roles.key("role_flow_out_speed", -1);
+    const int blocked = roles.key("role_is_blocked", -1);
+    const int dead = roles.key("role_dead", -1);
+    auto last = std::make_shared<QString>();
+    auto log = [&list, name, in, out, blocked, dead, last] {
+        QStringList rows;
+        for (int i = 0; i < list.rowCount(); ++i) {
+            const QModelIndex at = list.index(i, 0);
+            // "0.00 B/s" and "0 B/s" are the texts of a standstill.
+            const auto moving = [&](int role) {
+                return !list.data(at, role).toString().startsWith(QLatin1String("0"));
+            };
+            QString row = list.data(at, name).toString();
+            if (list.data(at, dead).toBool())
+                row += QStringLiteral(" dead");
+            else if (moving(in) || moving(out))
+                row += QStringLiteral(" moving");
+            else
+                row += QStringLiteral(" idle");
+            if (list.data(at, blocked).toBool())
+                row += QStringLiteral(" blocked");
+            rows << row;
+        }
+        const QString text = rows.join(QStringLiteral(", "));
+        if (text == *last)
+            return;
+        *last = text;
+        qInfo("verdant-ball-host: traffic list: %s", qPrintable(text));
+    };
+    QObject::connect(&list, &QAbstractItemModel::layoutChanged, &list, log);
+    QObject::connect(&list, &QAbstractItemModel::dataChanged, &list, log);
 }
 
 } // namespace
@@ -233,7 +276,13 @@ int main(int argc, char** argv)
         if (shown)
             bridge.refreshList(); // nothing to do while the list is up to date
     });
-    logBoostList(*boostList);
+    logBoostList(*boostList, "boost list");
+    std::shared_ptr<ProcDataList> gameList = api->procDataList(ball, 1);
+    if (gameList)
+        logBoostList(*gameList, "Game list");
+    std::shared_ptr<FlowDataList> traffic = api->flowDataList(ball);
+    if (traffic)
+        logTrafficList(*traffic);
     QObject::connect(ball, SIGNAL(lastFixInfoChanged(uint, quint64)), &bridge,
                      SLOT(onLastFix(uint, quint64)));
     // The main window's document is made when the window is first shown: the ball's first
@@ -246,6 +295,9 @@ int main(int argc, char** argv)
             mainWindow.requestActivate();
     });
 
+    // The Clean tab hands the user over to the suite: the main window comes up and says so.
+    QObject::connect(ball, SIGNAL(toCleanPage()), &bridge, SLOT(onToCleanPage()));
+    QObject::connect(ball, SIGNAL(toCleanPage()), &bridge, SLOT(openMain()));
     QObject::connect(ball, SIGNAL(tryOpenVDS()), &bridge, SLOT(openMain()));
     QObject::connect(ball, SIGNAL(hided()), &bridge, SLOT(showMain()));
     // Closing the main window leaves the ball running (Quit ends both); with the ball hidden
@@ -273,6 +325,8 @@ int main(int argc, char** argv)
     const int rc = app.exec();
     mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), nullptr);
     boostList.reset();
+    traffic.reset();
+    gameList.reset();
     api->destroyBall(ball);
     qInfo("verdant-ball-host: bye");
     return rc;

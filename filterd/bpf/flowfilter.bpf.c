@@ -2,15 +2,26 @@
 /* In-kernel half of the filter service, attached at the cgroup2 root so that it sees every
  * socket of every network namespace.
  *
- * Accounting: each socket's owner (the process that created, connected, bound or sent on it
- * last) lives in socket storage, cloned to accepted children so a server's connections belong
- * to the server. A process is named by its tgid and its start time, so a reused pid never
- * inherits a dead process's bytes. Payload bytes are counted per socket cookie while the
+ * Accounting: each socket's owner (the process that created, connected, bound, sent on or read
+ * from it last) lives in socket storage, cloned to accepted children so a server's connections
+ * belong to the server until a worker takes them over. A process is named by its tgid and its
+ * start time, so a reused pid never inherits a dead process's bytes. Payload bytes are counted per socket cookie while the
  * socket is open; when the socket is released its counters move into the owner's history in
  * the same program, so nothing is lost between two reads, and bytes that still flow after the
  * release (a TCP send buffer draining) go straight to the history. When another process takes
  * a shared socket over, what the previous one moved goes to its history first, so each
  * process keeps its own bytes instead of the whole count jumping between them.
+ *
+ * The mover of TCP bytes (a socket shared across fork, passed over a Unix socket, or accepted
+ * by one process and served by another): kprobes and fentry are missing or refused on the
+ * kernels we run on, and the per-call socket tracepoints are newer than 6.1. What both 6.1 and
+ * later kernels give is the copy to user space (tracepoint skb_copy_datagram_iovec, in the
+ * reader's own context) and, for sending, the socket lock: a TCP segment leaves in the sender's
+ * context exactly while a process holds the socket locked (sendmsg, or the backlog it works
+ * off on release); otherwise it leaves from a timer or softirq and belongs to the last mover.
+ * So received TCP bytes are booked when a process copies them, sent ones by the lock holder.
+ * Received bytes nobody ever copies (spliced, read zero-copy, or unread at close) are booked to
+ * the last mover when the socket is released, so the totals stay the network's.
  *
  * Blocking: by executable (inode, device) for new sockets, connects, sends and binds, checked
  * against the calling task itself; and by owner for packets of sockets that are already open.
@@ -18,6 +29,8 @@
 #include "vmlinux.h"
 #include <bpf/bpf_helpers.h>
 #include <bpf/bpf_endian.h>
+#include <bpf/bpf_core_read.h>
+#include <bpf/bpf_tracing.h>
 
 #define AF_INET 2
 #define AF_INET6 10
@@ -27,12 +40,6 @@ struct owner {
 	__u32 tgid;
 	__u32 released;
 	__u64 start; /* the process's start, boot-time nanoseconds; 0 when unknown */
-};
-
-struct ident {
-	__u32 tgid;
-	__u32 pad;
-	__u64 start;
 };
 
 struct exe_key {
@@ -53,9 +60,16 @@ struct sock_rec {
 	__u64 rx;
 	__u64 tx;
 	__u64 start;
+	__u64 wire_rx; /* TCP payload received on the wire, while reads are booked as copied */
+	__u64 copied;  /* TCP payload copied to user space over the socket's life */
+	__u32 copied_end; /* sequence number after the last byte booked as copied */
+	__u32 copy_seen;
 };
 
+/* One entry per pid: a newer process under the pid replaces a dead one's entry, so churn never
+ * sums two processes' bytes nor fills the table with the dead. */
 struct hist {
+	__u64 start;
 	__u64 rx;
 	__u64 tx;
 };
@@ -72,7 +86,7 @@ struct {
 	__uint(type, BPF_MAP_TYPE_HASH);
 	__uint(max_entries, 32768);
 	__uint(map_flags, BPF_F_NO_PREALLOC);
-	__type(key, struct ident);
+	__type(key, __u32);
 	__type(value, struct hist);
 } history SEC(".maps");
 
@@ -106,6 +120,9 @@ struct {
 } blocked_tgid SEC(".maps");
 
 __u64 denied_calls, dropped_packets, unowned_packets, lost_records;
+/* Set by the loader once the copy tracepoint is attached; until then TCP reads count on the
+ * wire. */
+__u32 copy_hook_on;
 
 static __always_inline int task_blocked(__u32 tgid)
 {
@@ -188,15 +205,28 @@ SEC("cgroup/bind6") int vb_bind6(struct bpf_sock_addr *ctx)
 
 static __always_inline void add_history(__u32 tgid, __u64 start, __u64 rx, __u64 tx)
 {
-	struct ident id = {.tgid = tgid, .pad = 0, .start = start};
-	struct hist *h = bpf_map_lookup_elem(&history, &id);
+	struct hist *h = bpf_map_lookup_elem(&history, &tgid);
 	if (!h) {
-		struct hist z = {};
-		bpf_map_update_elem(&history, &id, &z, BPF_NOEXIST);
-		h = bpf_map_lookup_elem(&history, &id);
+		struct hist z = {.start = start};
+		bpf_map_update_elem(&history, &tgid, &z, BPF_NOEXIST);
+		h = bpf_map_lookup_elem(&history, &tgid);
 		if (!h) {
 			__sync_fetch_and_add(&lost_records, 1);
 			return;
+		}
+	}
+	/* Start 0 is a socket seeded at start-up, whose owner's start is unknown: taken to be the
+	 * process the entry stands for. A later start means the pid was reused, so the earlier
+	 * holder is dead: its row ends here. Late bytes of a dead holder (a send buffer draining
+	 * after a newer process took the pid) belong to no row any more. */
+	__u64 have = h->start;
+	if (start && have != start) {
+		if (have && start < have)
+			return;
+		h->start = start;
+		if (have) {
+			__sync_lock_test_and_set(&h->rx, 0);
+			__sync_lock_test_and_set(&h->tx, 0);
 		}
 	}
 	__sync_fetch_and_add(&h->rx, rx);
@@ -212,6 +242,8 @@ static __always_inline void retire(__u64 cookie)
 		return;
 	__u32 tgid = r->tgid;
 	__u64 start = r->start, rx = r->rx, tx = r->tx;
+	if (r->wire_rx > r->copied)
+		rx += r->wire_rx - r->copied;
 	if (bpf_map_delete_elem(&socks, &cookie) == 0)
 		add_history(tgid, start, rx, tx);
 }
@@ -221,10 +253,36 @@ int vb_sock_release(struct bpf_sock *sk)
 {
 	__u64 cookie = bpf_get_socket_cookie(sk);
 	struct owner *o = bpf_sk_storage_get(&sk_owner, sk, 0, 0);
+	struct sock_rec *r = bpf_map_lookup_elem(&socks, &cookie);
+	if (o && r) {
+		/* What still leaves or arrives after the release is the last mover's. */
+		o->tgid = r->tgid;
+		o->start = r->start;
+	}
 	if (o)
 		__sync_fetch_and_add(&o->released, 1);
 	retire(cookie);
 	return 1;
+}
+
+/* A shared socket changed hands: the previous mover keeps what it moved. */
+static __always_inline void hand_over(struct sock_rec *r, __u32 tgid, __u64 start)
+{
+	if (r->tgid == tgid && r->start == start)
+		return;
+	__u64 rx = __sync_lock_test_and_set(&r->rx, 0);
+	__u64 tx = __sync_lock_test_and_set(&r->tx, 0);
+	if (rx || tx)
+		add_history(r->tgid, r->start, rx, tx);
+	r->tgid = tgid;
+	r->start = start;
+}
+
+/* Whether a process holds the socket locked, which makes the current task the one moving it. */
+static __always_inline int tcp_locked_by_user(struct bpf_sock *sk)
+{
+	struct tcp_sock *tp = bpf_skc_to_tcp_sock(sk);
+	return tp && tp->inet_conn.icsk_inet.sk.sk_lock.owned;
 }
 
 /* An IPv4 peer of a dual-stack socket keeps its IPv4 address; other IPv6 addresses are folded
@@ -296,6 +354,18 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 				o->tgid = tgid;
 		}
 	}
+	int mover = 0;
+	if (egress && !released && sk->protocol == IPPROTO_TCP && tcp_locked_by_user(sk)) {
+		mover = 1;
+		tgid = bpf_get_current_pid_tgid() >> 32;
+		start = current_start();
+		if (!o)
+			o = bpf_sk_storage_get(&sk_owner, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+		if (o && !o->released) {
+			o->tgid = tgid;
+			o->start = start;
+		}
+	}
 	if (!tgid) {
 		__sync_fetch_and_add(&unowned_packets, 1);
 		return 1;
@@ -334,15 +404,13 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 			return 1;
 		}
 	}
-	if (r->tgid != tgid || r->start != start) {
-		/* A shared socket changed hands: the previous mover keeps what it moved. */
-		__u64 rx = __sync_lock_test_and_set(&r->rx, 0);
-		__u64 tx = __sync_lock_test_and_set(&r->tx, 0);
-		if (rx || tx)
-			add_history(r->tgid, r->start, rx, tx);
-		r->tgid = tgid;
-		r->start = start;
-	}
+	/* TCP with reads booked as copied: the record names the last mover (a reader or a sender
+	 * holding the lock); packets leaving from a timer or softirq are that mover's. */
+	int tcp = sk->protocol == IPPROTO_TCP;
+	if (tcp && copy_hook_on && !mover)
+		tgid = r->tgid, start = r->start;
+	else
+		hand_over(r, tgid, start);
 	if (!r->lport || !r->rport) {
 		if (sk->family == AF_INET) {
 			r->laddr = sk->src_ip4;
@@ -365,6 +433,8 @@ static __always_inline int skb_hook(struct __sk_buff *skb, int egress)
 	}
 	if (egress)
 		__sync_fetch_and_add(&r->tx, len);
+	else if (tcp && copy_hook_on)
+		__sync_fetch_and_add(&r->wire_rx, len);
 	else
 		__sync_fetch_and_add(&r->rx, len);
 	return 1;
@@ -377,6 +447,45 @@ SEC("cgroup_skb/egress") int vb_egress(struct __sk_buff *skb)
 SEC("cgroup_skb/ingress") int vb_ingress(struct __sk_buff *skb)
 {
 	return skb_hook(skb, 0);
+}
+
+/* A process copies received TCP bytes to itself. A peek copies bytes that a later read copies
+ * again: only bytes past the last one booked count, so each byte is booked once. The socket is
+ * reached through the packet only as a pointer helpers refuse on newer kernels, so its fields are
+ * read as plain memory and the socket's record, not its storage, names the mover. */
+SEC("tp_btf/skb_copy_datagram_iovec")
+int BPF_PROG(vb_copied, const struct sk_buff *skb, int len)
+{
+	if (len <= 0)
+		return 0;
+	struct sock *sk = skb->sk;
+	if (!sk || sk->sk_protocol != IPPROTO_TCP)
+		return 0;
+	__u16 family = sk->__sk_common.skc_family;
+	if (family != AF_INET && family != AF_INET6)
+		return 0;
+	/* Made by the packet hooks at the socket's first packet; none yet means no record. */
+	__u64 cookie = BPF_CORE_READ(sk, __sk_common.skc_cookie.counter);
+	if (!cookie)
+		return 0;
+	__u32 from = BPF_CORE_READ((struct tcp_sock *)sk, copied_seq);
+	__u32 tgid = bpf_get_current_pid_tgid() >> 32;
+	__u64 start = current_start();
+	struct sock_rec *r = bpf_map_lookup_elem(&socks, &cookie);
+	if (!r)
+		return 0;
+	if (!r->copy_seen) {
+		r->copy_seen = 1;
+		r->copied_end = from;
+	}
+	__s32 fresh = (__s32)(from + (__u32)len - r->copied_end);
+	if (fresh <= 0)
+		return 0;
+	r->copied_end = from + (__u32)len;
+	hand_over(r, tgid, start);
+	__sync_fetch_and_add(&r->rx, (__u64)fresh);
+	__sync_fetch_and_add(&r->copied, (__u64)fresh);
+	return 0;
 }
 
 char LICENSE[] SEC("license") = "GPL";

@@ -31,10 +31,24 @@ Rectangle {
         text: "The boost ball floats on your desktop. Drag it anywhere, click it for the Boost Panel, double-click it to release memory."
         color: "#151b1f"; font.pixelSize: 13; font.family: SetsIndividual.font
     }
+    // The ball's Clean tab hands the user over to the suite's cleaner, which the demo lacks.
+    Text {
+        objectName: "cleanAsked"
+        x: 20; y: 136
+        visible: Host.cleanRequests > 0
+        text: "The ball asked for the cleaner (" + Host.cleanRequests + ")."
+        color: "#b03a2e"; font.pixelSize: 13; font.bold: true; font.family: SetsIndividual.font
+    }
     Row {
         x: 20; y: 170; spacing: 16
         HostButton { objectName: "showBall"; label: "Show the ball"; onClicked: Host.showBall() }
         HostButton { objectName: "quit"; label: "Quit"; onClicked: Host.quit() }
+        // Switches the language of everything shown, the ball's windows included, at once.
+        HostButton {
+            objectName: "language"; width: 66
+            label: Translator.language === "de" ? "English" : "Deutsch"
+            onClicked: Translator.setLanguage(Translator.language === "de" ? "en" : "de")
+        }
     }
 
     // The Office boost list, shared with the ball: 30 px rows from y 44; a click ticks a row.

@@ -68,8 +68,9 @@ bool Translator::setLanguage(const QString& language)
     return any || language.isEmpty() || language == QLatin1String("en");
 }
 
+// The host's theme: light text over the dark panels and the blue of a chosen item.
 SetsIndividual::SetsIndividual(QObject* parent)
-    : QObject(parent), m_font(QStringLiteral("DejaVu Sans")), m_textColor(QColor(0x15, 0x1b, 0x1f)),
+    : QObject(parent), m_font(QStringLiteral("DejaVu Sans")), m_textColor(QColor(0xe8, 0xee, 0xf2)),
       m_bgState0Color(QColor(0x0b, 0x62, 0xb8))
 {}
 

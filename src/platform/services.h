@@ -5,6 +5,7 @@
 #include "platform/types.h"
 
 #include <memory>
+#include <optional>
 
 namespace vb::platform {
 
@@ -19,6 +20,11 @@ enum ServiceRunState : uint32_t {
     SvcPaused = 7,
 };
 
+// Where the system's units and the session's own units meet (rows, the configuration file,
+// a fix), a unit of the session's manager is named with this prefix before its unit name:
+// "user:tracker-miner-fs-3.service". Unit names of the system never carry it.
+inline constexpr char kUserUnitPrefix[] = "user:";
+
 struct ServiceInfo
 {
     std::string keyName;     // the service's key (the unit name on Linux, "cups.service")
@@ -27,6 +33,11 @@ struct ServiceInfo
     ProcessId processId = 0; // hosting (main) process, 0 when none
     ServiceRunState state = SvcStopped;
     uint32_t waitHintMs = 0; // how long to wait before asking again while pending
+    // What the manager itself knows of the main process, for a caller that may not look into
+    // another user's process: the image it started, and the memory it accounts to the service.
+    // Asked for only where the caller cannot read them from the process itself.
+    std::string imagePath;               // empty when unknown or not needed
+    std::optional<uint64_t> memoryBytes; // none when not accounted or not needed
 };
 
 // One connection to the service manager for a series of requests (one fix), closed when
@@ -60,6 +71,14 @@ public:
     virtual uint32_t stopService(const std::string& keyName) = 0;
     // A connection of its own to the manager, on the calling thread; null when unreachable.
     virtual std::unique_ptr<IServiceManager> openManager() = 0;
+    // The processes that head the session's application units (desktops start each
+    // application in a unit of its own), one or more per application, in no set order. False
+    // when this manager keeps no such units or cannot be reached.
+    virtual bool applicationProcesses(std::vector<ProcessId>& out)
+    {
+        out.clear();
+        return false;
+    }
 };
 
 } // namespace vb::platform

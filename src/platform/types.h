@@ -23,6 +23,7 @@ enum ErrorCode : uint32_t {
     ErrInvalidParameter = vb::filterwire::ErrInvalidParameter,
     ErrInsufficientBuffer = vb::filterwire::ErrInsufficientBuffer,
     ErrMoreData = vb::filterwire::ErrMoreData,
+    ErrServiceRequestTimeout = 1053,
     ErrServiceAlreadyRunning = 1056,
     ErrServiceDoesNotExist = 1060,
     ErrServiceCannotAcceptCtrl = 1061,

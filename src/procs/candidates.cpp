@@ -24,12 +24,10 @@ bool enumServiceCandidates(const std::shared_ptr<IServices>& services, const Ser
 }
 
 bool enumWindowCandidates(const std::shared_ptr<ITopLevelWindows>& windows,
-                          const WindowCandidateFn& fn)
+                          const WindowCandidateFn& fn, const std::shared_ptr<IServices>& services)
 {
-    if (!windows)
-        return false;
     std::vector<TopLevelWindow> all;
-    const bool ok = windows->topLevelWindows(all);
+    const bool ok = windows && windows->topLevelWindows(all);
     // Only the keys matter: one call per process, however many windows it shows.
     std::map<ProcessId, std::set<uintptr_t>> byProcess;
     for (const TopLevelWindow& w : all) {
@@ -37,6 +35,12 @@ bool enumWindowCandidates(const std::shared_ptr<ITopLevelWindows>& windows,
             continue;
         byProcess[w.pid].insert(w.id);
     }
+    // An application the desktop started in a unit of its own is one the user opened, windowed
+    // or not as X sees it.
+    std::vector<ProcessId> applications;
+    if (services && services->applicationProcesses(applications))
+        for (const ProcessId pid : applications)
+            byProcess[pid];
     for (const auto& entry : byProcess)
         fn(entry.first);
     return ok;
@@ -51,11 +55,12 @@ int enumCandidates(const std::shared_ptr<IServices>& services,
             return;
         const std::wstring key = QString::fromStdString(s.keyName).toStdWString();
         const std::wstring display = QString::fromStdString(s.displayName).toStdWString();
-        fn(s.processId, key.c_str(), display.c_str());
+        fn(s.processId, key.c_str(), display.c_str(), &s);
     });
     if (listed)
         flags |= CE_Services;
-    if (enumWindowCandidates(windows, [&fn](ProcessId pid) { fn(pid, nullptr, nullptr); }))
+    if (enumWindowCandidates(
+            windows, [&fn](ProcessId pid) { fn(pid, nullptr, nullptr, nullptr); }, services))
         flags |= CE_Windows;
     return flags;
 }

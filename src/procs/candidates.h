@@ -13,9 +13,10 @@
 #include <functional>
 #include <memory>
 
-// Process id, service key name, service display name; both names are null for a windowed
-// process.
-using CandidateFn = std::function<void(vb::platform::ProcessId, const wchar_t*, const wchar_t*)>;
+// Process id, service key name, service display name, and what the service manager knows of
+// the service; the names and the service are null for a windowed process.
+using CandidateFn = std::function<void(vb::platform::ProcessId, const wchar_t*, const wchar_t*,
+                                       const vb::platform::ServiceInfo*)>;
 using ServiceCandidateFn = std::function<void(const vb::platform::ServiceInfo&)>;
 using WindowCandidateFn = std::function<void(vb::platform::ProcessId)>;
 
@@ -24,15 +25,19 @@ enum CandidateFlags : int {
     CE_Windows = 0x2,  // the window walk succeeded
 };
 
-// Services first, then windowed processes in ascending id; returns CandidateFlags.
+// Services first, then windowed processes in ascending id; returns CandidateFlags. The
+// processes that head the session's application units count as windowed: native Wayland
+// clients own no X window.
 int enumCandidates(const std::shared_ptr<vb::platform::IServices>& services,
                    const std::shared_ptr<vb::platform::ITopLevelWindows>& windows, CandidateFn fn);
 // Every service that is neither stopped nor stopping, in the manager's order.
 bool enumServiceCandidates(const std::shared_ptr<vb::platform::IServices>& services,
                            const ServiceCandidateFn& fn);
-// Once per process that owns a visible, unowned, non-tool top-level window, ascending.
+// Once per process that owns a visible, unowned, non-tool top-level window, or (services
+// given) heads an application unit, ascending. The result is the window walk's.
 bool enumWindowCandidates(const std::shared_ptr<vb::platform::ITopLevelWindows>& windows,
-                          const WindowCandidateFn& fn);
+                          const WindowCandidateFn& fn,
+                          const std::shared_ptr<vb::platform::IServices>& services = nullptr);
 
 // Process start and exit would be reported here; the lists learn of changes from the traffic
 // sampler instead, so nothing creates or emits it.

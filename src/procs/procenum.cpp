@@ -83,20 +83,32 @@ ProcessEnumerator::ProcessEnumerator(const vb::platform::Platform& backends, Pro
 {}
 
 void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
-                                     const wchar_t* displayName)
+                                     const wchar_t* displayName,
+                                     const vb::platform::ServiceInfo* service)
 {
     if (pid < 5)
         return; // the idle and system processes
     const std::shared_ptr<vb::platform::IProcesses>& procs = m_processes;
     if (!procs)
         return;
+    // An ordinary user may not open a system service's process; its manager, which started
+    // it, still names its image, and the rest comes from what every user may read.
+    const bool managerNames = serviceName && service && !service->imagePath.empty();
     // One record per candidate: each of the process's files is read once, and its image only
     // when the process was not met before. The start time comes first: should the id pass to
     // another process meanwhile, the fix finds a different start and leaves it alone.
-    const vb::platform::ProcessRecord rec = procs->record(pid);
-    if (rec.access != vb::platform::ErrSuccess) {
-        qCDebug(lcProcs) << "[-------OpenProcess------]" << rec.access;
+    vb::platform::ProcessRecord rec = procs->record(pid);
+    const uint32_t err = rec.access;
+    if (err && !(err == vb::platform::ErrAccessDenied && managerNames)) {
+        qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
         return;
+    }
+    if (err) {
+        rec.startTime = procs->startTime(pid);
+        rec.workingSetBytes = procs->workingSetBytes(pid);
+        if (!rec.workingSetBytes)
+            rec.workingSetBytes = service->memoryBytes;
+        rec.imagePath = service->imagePath;
     }
     // The process may end at any point: every part that could not be read drops it.
     if (!rec.workingSetBytes || rec.imagePath.empty())
@@ -146,7 +158,9 @@ ProcListItems_ptr ProcessEnumerator::run()
         JudgingScope scope(m_judges);
         enumCandidates(m_services, m_windows,
                        [this](vb::platform::ProcessId pid, const wchar_t* name,
-                              const wchar_t* display) { addCandidate(pid, name, display); });
+                              const wchar_t* display, const vb::platform::ServiceInfo* service) {
+                           addCandidate(pid, name, display, service);
+                       });
     }
     auto result = std::make_shared<QList<ProcListItem>>();
     if (!m_advice.isEmpty()) {

@@ -41,8 +41,11 @@ public:
     // Takes the processes, volumes, services and windows backends from the bundle.
     ProcessEnumerator(const vb::platform::Platform& backends, ProcJudges_ptr judges,
                       KeepChoiceFn keep);
+    // service: what the manager knows of a service candidate (its image and memory stand in
+    // for the process's own where this user may not read them); null for a windowed process.
     void addCandidate(vb::platform::ProcessId pid, const wchar_t* serviceName,
-                      const wchar_t* displayName);
+                      const wchar_t* displayName,
+                      const vb::platform::ServiceInfo* service = nullptr);
     // Runs the whole pass; the result is never an empty pointer.
     ProcListItems_ptr run();
 

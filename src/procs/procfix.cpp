@@ -46,8 +46,6 @@ bool stopService(ServiceManagerHandle& handle, const std::string& name, uint32_t
         return true; // closed already: no request, its dependents untouched
     // A dependent that will not stop does not keep the service itself from being asked.
     stopDependentServices(handle, name, timeoutMs);
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
     if (const uint32_t e = manager.sendStop(name, status)) {
         qCDebug(lcProcs) << "fix: the stop of" << QString::fromStdString(name)
                          << "was refused, error" << e;
@@ -55,6 +53,10 @@ bool stopService(ServiceManagerHandle& handle, const std::string& name, uint32_t
     }
     if (status.state == SvcStopped)
         return true;
+    // From the manager's taking the request on: the time a person spent answering polkit's
+    // agent is no time the service took to stop.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
     for (;;) {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Stand-ins for the objects the ball's documents talk to: a ball window that records what the
-// documents call, a traffic model whose figures a test sets, and a note window.
+// Stand-ins for the objects the ball's documents talk to: a window (the ball or the panel) that
+// records what the documents call, a traffic model whose figures a test sets, and a note window.
 #pragma once
 
 #include "skins/skinslist.h"
@@ -15,8 +15,9 @@ class FakeBall : public QObject
                    isEmptingMemorySetChanged)
     Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
     Q_PROPERTY(QString lastResize READ lastResize NOTIFY callsChanged)
+    Q_PROPERTY(qulonglong winId READ winId CONSTANT)
 public:
-    explicit FakeBall(SkinsList* skins) : m_skins(skins) {}
+    explicit FakeBall(SkinsList* skins = nullptr) : m_skins(skins) {}
 
     bool isEmptingMemorySet() const { return m_releasing; }
     void setIsEmptingMemorySet(bool on)
@@ -40,6 +41,16 @@ public:
         log(QStringLiteral("mousePressChanged %1").arg(area));
     }
     Q_INVOKABLE void mouseTitleDoubleClicked() { log(QStringLiteral("mouseTitleDoubleClicked")); }
+    // The panel's and the capture view's.
+    Q_INVOKABLE void qmlFacebook() { log(QStringLiteral("qmlFacebook")); }
+    Q_INVOKABLE void qmlShowScreenCapture() { log(QStringLiteral("qmlShowScreenCapture")); }
+    Q_INVOKABLE void qmlHide() { log(QStringLiteral("qmlHide")); }
+    Q_INVOKABLE void qmlClose() { log(QStringLiteral("qmlClose")); }
+    Q_INVOKABLE void addAllowFocusId(qulonglong id)
+    {
+        log(QStringLiteral("addAllowFocusId %1").arg(id));
+    }
+    qulonglong winId() const { return 0x2a00017; }
     Q_INVOKABLE void qmlWindowResize(int w, int h)
     {
         m_lastResize = QStringLiteral("%1x%2").arg(w).arg(h);

@@ -32,8 +32,8 @@ int main(int argc, char** argv)
         std::printf("mode=%d\n", filter.accessMode());
         return 0;
     }
-    if (cmd == "sums" || cmd == "rows") {
-        // Per process: live connection count and bytes, plus the first history entry.
+    // Per process: live connection count and bytes, plus the first history entry.
+    auto sums = [&](bool rows) {
         struct Sum
         {
             unsigned count = 0;
@@ -58,7 +58,7 @@ int main(int argc, char** argv)
             s.out += h.bytesOut;
         }
         for (const auto& [pid, s] : total) {
-            if (cmd == "sums") {
+            if (!rows) {
                 std::printf("pid=%llu count=%u in=%llu out=%llu\n",
                             static_cast<unsigned long long>(pid), s.count,
                             static_cast<unsigned long long>(s.in),
@@ -73,7 +73,16 @@ int main(int argc, char** argv)
                             row.path.toUtf8().constData());
             }
         }
-        return ok ? 0 : 1;
+        return ok;
+    };
+    if (cmd == "sums" || cmd == "rows")
+        return sums(cmd == "rows") ? 0 : 1;
+    if (cmd == "sums-until" && argc == 5) {
+        // One process reading again and again (it forks nothing), until FILE exists.
+        const int most = std::atoi(argv[4]);
+        for (int i = 0; i < most && access(argv[3], F_OK) != 0; ++i)
+            sums(false);
+        return 0;
     }
     if (cmd == "conns") {
         const bool ok = filter.queryConnections(

@@ -26,7 +26,7 @@ scenario_startup() {
     check "filterd is up with cgroup BPF" in_file "mechanism=cgroup-bpf" "$T/filterd.log"
     local links
     links=$(our_links)
-    check "its ten programs are attached" [ "$(echo $links | wc -w)" = 10 ]
+    check "its eleven programs are attached" [ "$(echo $links | wc -w)" = 11 ]
     check "and present in the kernel" not links_gone "$links"
     check "root gets the read-write socket (mode 2)" rw_mode
     local rc
@@ -314,6 +314,27 @@ scenario_descriptors() {
     eventually "with descriptors back, root is served" rw_mode
 }
 
+# The sock_diag fallback's watch list: a user who makes many network namespaces gets a few of
+# its slots, and another user's namespace is still watched and measured.
+scenario_nsbudget() {
+    start_filterd --mechanism diag
+    local base
+    base=$(fd_count "$FD_PID")
+    as_user 60010 unshare -Ur "$POKE" netns 20 >"$T/ns.txt" & N=$!; PIDS+=($N)
+    wait_up_to 30 in_file "^ready=" "$T/ns.txt"
+    check "one user made 20 network namespaces with a socket each" in_file "^ready=20" "$T/ns.txt"
+    $A "$TGEN" tcp-answer 5050 300000 100000 >"$T/s.txt" & S=$!; PIDS+=($S)
+    wait_for in_file listening "$T/s.txt"
+    $Bn setpriv --reuid=60011 --regid=60011 --clear-groups \
+        "$TGEN" tcp-hold 10.77.0.1 5050 300000 100000 4000 >"$T/c.txt" & C=$!; PIDS+=($C)
+    wait_for in_file holding "$T/c.txt"
+    eventually "another user's connection is measured" sum_within $C out 300000
+    check "and its download too" sum_within $C in 100000
+    # Two descriptors per namespace: the user's four, the server's and the other user's.
+    check "the first user's namespaces take at most four slots" fds_at_most $((base + 12))
+    wait "$C" "$S"
+}
+
 # Hostile peers.
 scenario_hostile() {
     start_filterd
@@ -439,6 +460,22 @@ scenario_mountns() {
     check "the host's file of that name is not" free_client 6004 blocked-tgen
     check "unblock request accepted" says unblock=1 "$CTL" "$SOCK" unblock "$T/blocked-tgen"
     check "after unblock the caller's file connects again" free_client 6004 other-tgen
+    # Kept across a crash while a process is left in the caller's namespace to resolve it in.
+    unshare -m sh -c "mount --bind '$T/other-tgen' '$T/blocked-tgen' &&
+        '$CTL' '$SOCK' block '$T/blocked-tgen' && exec '$TGEN' hold 30" >"$T/nsblock.txt" &
+    NSH=$!; PIDS+=($NSH)
+    wait_for in_file holding "$T/nsblock.txt"
+    check "a block from a namespace that stays" in_file "block=1" "$T/nsblock.txt"
+    stop_filterd -KILL
+    start_filterd
+    check "after kill -9 the caller's file is blocked again" blocked_client 6004 other-tgen
+    check "and the host's file of that name still is not" free_client 6004 blocked-tgen
+    kill "$NSH"
+    wait "$NSH" 2>/dev/null
+    stop_filterd -TERM
+    start_filterd
+    check "once its namespace is gone, the block goes with it" free_client 6004 other-tgen
+    check "and says so" in_file "1 of namespaces gone" "$T/filterd.log"
 }
 
 # Bytes belong to the process that moves them. Loopback traffic is counted at both ends: the
@@ -464,6 +501,43 @@ scenario_attribution() {
     check "and the child 40000" sum_is "$child" out 40000
 }
 
+# moved_nothing PID: the process has no figure, or only zeros.
+moved_nothing() { [ "$(sum_of "$1" in)" -eq 0 ] 2>/dev/null || [ -z "$(sum_of "$1" in)" ]; }
+
+# TCP bytes belong to the process that sends and receives them, not to the socket's creator:
+# a socket shared across fork, passed over a Unix socket, or accepted by one process and served
+# by a worker it forked. Each side's figure is exact, per process.
+scenario_handoff() {
+    start_filterd
+    local how port=5020 child
+    for how in fork pass; do
+        port=$((port + 1))
+        $A "$TGEN" tcp-steps $port 0 30000:7000 50000:11000 >"$T/hs$how.txt" & HS=$!; PIDS+=($HS)
+        wait_for in_file listening "$T/hs$how.txt"
+        $Bn "$TGEN" tcp-handoff $how 10.77.0.1 $port 30000 7000 50000 11000 >"$T/hc$how.txt" &
+        HC=$!; PIDS+=($HC)
+        wait "$HC" "$HS"
+        child=$(sed -n 's/^child=//p' "$T/hc$how.txt")
+        check "$how: both ends did their part" in_file "child moved=1" "$T/hc$how.txt"
+        eventually "$how: the first holder sent its 30000" sum_is $HC out 30000
+        check "$how: and received its 7000" sum_is $HC in 7000
+        check "$how: the second holder sent its 50000" sum_is "$child" out 50000
+        check "$how: and received its 11000" sum_is "$child" in 11000
+        check "$how: the server's figures are whole" sum_is $HS in 80000
+    done
+    $A "$TGEN" tcp-steps 5023 1 40000:9000 >"$T/hw.txt" & HW=$!; PIDS+=($HW)
+    wait_for in_file listening "$T/hw.txt"
+    $Bn "$TGEN" tcp-client 10.77.0.1 5023 40000 9000 0 >"$T/hwc.txt" & HWC=$!; PIDS+=($HWC)
+    wait "$HWC" "$HW"
+    local worker
+    worker=$(sed -n 's/^worker=//p' "$T/hw.txt")
+    check "accept: the worker served the client" in_file "steps=1" "$T/hw.txt"
+    eventually "accept: the worker received the 40000" sum_is "$worker" in 40000
+    check "accept: and sent the 9000" sum_is "$worker" out 9000
+    check "accept: the accepting process moved nothing" moved_nothing $HW
+    check "accept: the client's figures are whole" sum_is $HWC out 40000
+}
+
 # A process gone before anyone read its traffic, forked without exec so its image was never
 # learned, is still forgotten after the 30 s a dead process's history stays readable.
 scenario_forget() {
@@ -482,25 +556,140 @@ scenario_forget() {
     check "and forgotten within 45 s" [ -z "$(sum_of "$child" out)" ]
 }
 
-# A reused pid shows its new process's bytes only.
+# A reused pid shows its new process's bytes only, with the kernel programs and with the
+# sock_diag fallback (TCP, held long enough for the fallback's dumps to see each owner).
 scenario_pidreuse() {
-    start_filterd
-    $A "$TGEN" udp-server 5006 1000 10 >"$T/us.txt" & US=$!; PIDS+=($US)
-    wait_for in_file listening "$T/us.txt"
-    $Bn "$TGEN" udp-client 10.77.0.1 5006 4 1000 >/dev/null & OLD=$!
-    wait "$OLD"
-    eventually "the first process's 4000 bytes are shown" sum_is $OLD out 4000
-    # Hand the same pid to a new process: the kernel gives out the pid after ns_last_pid
-    # (bounded retries, as other processes may fork meanwhile).
-    local try NEW=
-    for try in $(seq 50); do
-        echo $((OLD - 1)) >/proc/sys/kernel/ns_last_pid
-        $Bn "$TGEN" udp-client 10.77.0.1 5006 3 1000 >/dev/null & NEW=$!
+    local mech port=5060
+    for mech in bpf diag; do
+        port=$((port + 1))
+        start_filterd --mechanism $mech
+        $A "$TGEN" tcp-sink $port 40 >"$T/sink$mech.txt" & SINK=$!; PIDS+=($SINK)
+        wait_for in_file listening "$T/sink$mech.txt"
+        $Bn "$TGEN" tcp-hold 10.77.0.1 $port 4000 0 1500 >/dev/null & OLD=$!
+        wait "$OLD"
+        eventually "$mech: the first process's 4000 bytes are shown" sum_within $OLD out 4000
+        # Hand the same pid to a new process: the kernel gives out the pid after ns_last_pid
+        # (bounded retries, as other processes may fork meanwhile; a miss is ended at once).
+        local try NEW=
+        for try in $(seq 50); do
+            echo $((OLD - 1)) >/proc/sys/kernel/ns_last_pid
+            $Bn "$TGEN" tcp-hold 10.77.0.1 $port 3000 0 1500 >/dev/null & NEW=$!
+            [ "$NEW" = "$OLD" ] && break
+            kill "$NEW" 2>/dev/null
+            wait "$NEW" 2>/dev/null
+        done
         wait "$NEW"
-        [ "$NEW" = "$OLD" ] && break
+        check "$mech: a new process got the same pid" [ "$NEW" = "$OLD" ]
+        eventually "$mech: it shows its own 3000 bytes, not the dead one's too" sum_within $OLD out 3000
+        kill "$SINK" 2>/dev/null
+        wait "$SINK" 2>/dev/null
+        stop_filterd -TERM
     done
-    check "a new process got the same pid" [ "$NEW" = "$OLD" ]
-    eventually "it shows its own 3000 bytes, not the dead one's too" sum_is $OLD out 3000
+}
+
+# Pid reuse under churn: 33000 processes, one after another, steered onto the same 16 pids,
+# each sending one datagram of 1100 to 2100 bytes. Any figure above 2100 is two processes' bytes
+# under one pid; at the end each pid shows what its last holder sent.
+scenario_churn() {
+    start_filterd
+    $A "$TGEN" udp-server 5030 1000000 1 >"$T/us.txt" & US=$!; PIDS+=($US)
+    wait_for in_file listening "$T/us.txt"
+    # A reader meanwhile, as the ball reads, until the churn is over (bounded).
+    "$CTL" "$SOCK" sums-until "$T/churned" 100000 >"$T/during.txt" & R=$!; PIDS+=($R)
+    $Bn "$TGEN" udp-churn 10.77.0.1 5030 33000 16 55 >"$T/churn.txt"
+    touch "$T/churned"
+    wait "$R"
+    check "33000 processes forked" in_file "^forks=33000 " "$T/churn.txt"
+    local reused
+    reused=$(sed -n 's/.* reused=\([0-9]*\).*/\1/p' "$T/churn.txt")
+    check "their pids were reused again and again" [ "${reused:-0}" -ge 30000 ]
+    check "the reader read meanwhile" [ "$(grep -c '^query=1' "$T/during.txt")" -ge 3 ]
+    local pids
+    pids=$(sed -n 's/^last pid=\([0-9]*\) .*/\1/p' "$T/churn.txt" | paste -sd' ')
+    check "no figure read meanwhile was two processes' bytes" awk -v pids=" $pids " '
+        { split($1, p, "="); split($4, o, "="); if (index(pids, " " p[2] " ") && o[2] > 2100) bad = 1 }
+        END { exit bad }' "$T/during.txt"
+    # A pid another process of the machine holds now stands for that process (which sent
+    # nothing here): it may show nothing. Every other pid shows its last holder's bytes.
+    local pid out shown free=0 taken
+    taken=$(sed -n 's/^last pid=\([0-9]*\) .*/\1/p' "$T/churn.txt" | while read -r pid; do
+        [ -d "/proc/$pid" ] && echo "$pid"; done)
+    "$CTL" "$SOCK" sums >"$T/after.txt"
+    while read -r pid out; do
+        shown=$(grep "^pid=$pid " "$T/after.txt" | sed 's/^/x /' | field out)
+        if [ -d "/proc/$pid" ] || echo "$taken" | grep -qx "$pid"; then
+            check "pid $pid, taken since, shows nothing or its last holder's $out" \
+                [ "${shown:-$out}" = "$out" ]
+        else
+            free=$((free + 1))
+            check "pid $pid shows its last holder's $out bytes only" [ "$shown" = "$out" ]
+        fi
+    done < <(sed -n 's/^last pid=\([0-9]*\) out=\([0-9]*\)/\1 \2/p' "$T/churn.txt")
+    check "pids were left free to check ($free)" [ "$free" -ge 8 ]
+    check "no record was lost to a full table" not in_file "records lost" "$T/filterd.log"
+}
+
+# bss_counter NAME: the running service's own kernel counter NAME, read from the data map of
+# the programs behind its first attachment.
+bss_counter() {
+    local link prog id
+    link=$(our_links | awk '{ print $1 }')
+    prog=$(bpftool -j link show id "$link" | python3 -c 'import json, sys; print(json.load(sys.stdin)["prog_id"])')
+    id=$(for m in $(bpftool -j prog show id "$prog" | python3 -c '
+import json, sys
+print(" ".join(str(i) for i in json.load(sys.stdin).get("map_ids", [])))'); do
+        bpftool -j map show id "$m" | python3 -c '
+import json, sys
+m = json.load(sys.stdin)
+if m.get("name", "").endswith(".bss"): print(m["id"])'
+    done | head -1)
+    [ -n "$id" ] && bpftool -j map dump id "$id" | python3 -c '
+import json, sys
+for entry in json.load(sys.stdin):
+    for section in entry["formatted"]["value"].values():
+        for var in section:
+            if sys.argv[1] in var:
+                print(var[sys.argv[1]])' "$1"
+}
+# The growth lines the service logged for records lost to full tables.
+loss_lines() { grep -c "records lost (tables full)" "$T/filterd.log"; }
+last_logged_loss() { sed -n 's/.*records lost (tables full): \([0-9]*\) .*/\1/p' "$T/filterd.log" | tail -1; }
+logged_is_kernels() {
+    "$CTL" "$SOCK" sums >/dev/null
+    [ "$(last_logged_loss)" = "$(bss_counter lost_records)" ]
+}
+
+# Tables that overflow (made small for the test): what could not be recorded is counted, each
+# growth of the count is logged once, nothing of the exited clients stays behind as a live
+# connection, and the tables serve again once there is room.
+scenario_losses() {
+    start_filterd --table-size 64
+    $A "$TGEN" tcp-sink 5040 20 >"$T/sink.txt" & SINK=$!; PIDS+=($SINK)
+    wait_for in_file listening "$T/sink.txt"
+    local i clients=()
+    for i in 1 2 3; do
+        $Bn "$TGEN" tcp-many 10.77.0.1 5040 150 2000 >"$T/many$i.txt" & clients+=($!); PIDS+=($!)
+    done
+    wait "${clients[@]}"
+    check "450 connections were made" [ "$(cat "$T"/many*.txt | grep -c "opened=150 sent=150")" = 3 ]
+    "$CTL" "$SOCK" sums >/dev/null
+    check "the overflow was logged" [ "$(loss_lines)" -ge 1 ]
+    # The count may still grow with the connections' last packets: read until it holds still.
+    eventually "the logged count is the kernel's" logged_is_kernels
+    local lines
+    lines=$(loss_lines)
+    "$CTL" "$SOCK" watch 4 >/dev/null
+    check "reads without new losses log nothing more" [ "$(loss_lines)" = "$lines" ]
+    local pid
+    for pid in "${clients[@]}"; do
+        eventually "no live connection of the exited client $pid" \
+            not in_file "^conn pid=$pid " <("$CTL" "$SOCK" conns)
+    done
+    $A "$TGEN" tcp-server 5041 3000 >"$T/s.txt" & S=$!; PIDS+=($S)
+    wait_for in_file listening "$T/s.txt"
+    $Bn "$TGEN" tcp-client 10.77.0.1 5041 20000 3000 0 >/dev/null & C=$!; PIDS+=($C)
+    wait "$C" "$S"
+    eventually "with room again, a new connection is measured" sum_is $C out 20000
 }
 
 # Destroy notifications forged by a user in a user and network namespace of their own
@@ -525,8 +714,8 @@ scenario_forged() {
 
 case $SCENARIO in
 startup | tcp_short | tcp_long | udp | ipv6 | blocking | readonly | hostile | restart | diag | \
-    lockout | pacing | stalled | fuse | descriptors | \
-    persist | shared | mountns | attribution | forget | pidreuse | forged)
+    lockout | pacing | stalled | fuse | descriptors | nsbudget | \
+    persist | shared | mountns | attribution | handoff | forget | pidreuse | churn | losses | forged)
     "scenario_$SCENARIO"
     ;;
 *)

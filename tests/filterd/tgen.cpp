@@ -14,6 +14,22 @@
 //   tgen udp-shared HOST PORT COUNT SIZE     one UDP socket shared across fork: parent and child
 //                                            take turns, COUNT datagrams each, the child's twice
 //                                            SIZE; prints the child's pid
+//   tgen tcp-steps PORT WORKER E:R...       accept one client and, per step, read E bytes and
+//                                            answer R, then read to the end; WORKER 1 serves it
+//                                            in a forked child (prints its pid), 0 in-process
+//   tgen tcp-handoff fork|pass HOST PORT A RA B RB
+//                                            connect, send A and read RA, then hand the socket
+//                                            on (to a forked child that shares it, or over a
+//                                            Unix socket to a child forked before it existed),
+//                                            which sends B and reads RB; prints the child's pid
+//   tgen udp-churn HOST PORT COUNT CYCLE SECONDS
+//                                            COUNT processes one after another, each sending one
+//                                            datagram of 1100 to 2100 bytes and ending; the
+//                                            kernel is steered to hand out the same CYCLE pids
+//                                            over and over (ns_last_pid); stops after SECONDS;
+//                                            prints each pid's last holder and what it sent
+//   tgen tcp-many HOST PORT N BYTES          open N connections at once, send BYTES on each,
+//                                            then close them all
 //   tgen hold SECONDS                        keep the inherited descriptors, then end
 //   tgen forge-destroy COOKIE BYTES SECONDS  multicast TCP destroy notifications naming the
 //                                            socket COOKIE (hex) with BYTES received, 10 a second
@@ -25,6 +41,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +51,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -117,6 +135,51 @@ size_t readExactly(int fd, size_t want)
         total += static_cast<size_t>(r);
     }
     return total;
+}
+
+// One exchange: send, then read the answer in full.
+bool exchange(int fd, long long send, long long answer)
+{
+    return sendAll(fd, static_cast<size_t>(send)) &&
+           readExactly(fd, static_cast<size_t>(answer)) == static_cast<size_t>(answer);
+}
+
+bool sendDescriptor(int over, int fd)
+{
+    char byte = 'f';
+    iovec io{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr m{};
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&m);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    return sendmsg(over, &m, 0) == 1;
+}
+
+int receiveDescriptor(int over)
+{
+    char byte = 0;
+    iovec io{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr m{};
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    if (recvmsg(over, &m, 0) != 1)
+        return -1;
+    cmsghdr* c = CMSG_FIRSTHDR(&m);
+    if (!c || c->cmsg_type != SCM_RIGHTS)
+        return -1;
+    int fd = -1;
+    std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+    return fd;
 }
 
 size_t readToEnd(int fd)
@@ -367,6 +430,142 @@ int main(int argc, char** argv)
         if (isChild)
             _exit(0);
         waitpid(child, nullptr, 0);
+        return 0;
+    }
+    if (mode == "tcp-steps" && argc >= 5) {
+        const int l = listener(static_cast<int>(arg(2)));
+        const int c = accept(l, nullptr, nullptr);
+        const pid_t worker = arg(3) ? fork() : 0;
+        if (worker > 0) {
+            // The accepting process hands the connection over and moves nothing itself.
+            std::printf("worker=%d\n", static_cast<int>(worker));
+            close(c);
+            close(l);
+            int status = 0;
+            waitpid(worker, &status, 0);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        }
+        bool ok = c >= 0;
+        for (int i = 4; i < argc && ok; ++i) {
+            const char* colon = std::strchr(argv[i], ':');
+            ok = colon != nullptr;
+            if (!ok)
+                break;
+            const size_t expect = std::strtoull(argv[i], nullptr, 10);
+            ok = readExactly(c, expect) == expect &&
+                 sendAll(c, std::strtoull(colon + 1, nullptr, 10));
+        }
+        std::printf("steps=%d rest=%zu\n", ok ? 1 : 0, readToEnd(c));
+        close(c);
+        return ok ? 0 : 1;
+    }
+    if (mode == "tcp-handoff" && argc == 9) {
+        const std::string how = argv[2];
+        const bool pass = how == "pass";
+        if (!pass && how != "fork")
+            return 2;
+        Address a = address(argv[3], static_cast<int>(arg(4)));
+        int pair[2] = {-1, -1};
+        if (pass && socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+            return 1;
+        // Passed: the child exists before the socket, so only the descriptor sent makes it its.
+        pid_t child = pass ? fork() : -1;
+        if (child == 0) {
+            close(pair[0]);
+            const int fd = receiveDescriptor(pair[1]);
+            const bool ok = fd >= 0 && exchange(fd, arg(7), arg(8));
+            std::printf("child moved=%d\n", ok ? 1 : 0);
+            shutdown(fd, SHUT_WR);
+            _exit(ok ? 0 : 1);
+        }
+        const int fd = socket(a.family(), SOCK_STREAM, 0);
+        if (fd < 0 || connect(fd, asAddr(a), a.length) != 0 || !exchange(fd, arg(5), arg(6))) {
+            std::printf("connect=-1 %s\n", std::strerror(errno));
+            return 1;
+        }
+        std::printf("parent moved=1\n");
+        if (pass) {
+            if (!sendDescriptor(pair[0], fd))
+                return 1;
+            close(fd);
+        } else {
+            // Shared: the parent keeps its descriptor while the child uses the socket.
+            child = fork();
+            if (child == 0) {
+                const bool ok = exchange(fd, arg(7), arg(8));
+                std::printf("child moved=%d\n", ok ? 1 : 0);
+                shutdown(fd, SHUT_WR);
+                _exit(ok ? 0 : 1);
+            }
+        }
+        std::printf("child=%d\n", static_cast<int>(child));
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (!pass)
+            close(fd);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+    if (mode == "udp-churn" && argc == 7) {
+        alarm(static_cast<unsigned>(arg(6)) + 10);
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        const long long cycle = std::max(1LL, arg(5));
+        // Pids well above ours, so the cycle seldom meets a process of somebody else.
+        const long long base = getpid() + 1000;
+        std::map<pid_t, size_t> last;
+        std::vector<char> buf(2100, 'c');
+        const time_t deadline = time(nullptr) + static_cast<time_t>(arg(6));
+        long long forks = 0, reused = 0;
+        for (; forks < arg(4) && time(nullptr) < deadline; ++forks) {
+            const size_t size = 1100 + 200 * static_cast<size_t>(forks % 6);
+            if (FILE* f = std::fopen("/proc/sys/kernel/ns_last_pid", "w")) {
+                std::fprintf(f, "%lld", base + forks % cycle - 1);
+                std::fclose(f);
+            }
+            const pid_t child = fork();
+            if (child < 0)
+                break;
+            if (child == 0) {
+                const int fd = socket(a.family(), SOCK_DGRAM, 0);
+                const bool ok = sendto(fd, buf.data(), size, 0, asAddr(a), a.length) ==
+                                static_cast<ssize_t>(size);
+                _exit(ok ? 0 : 1);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                continue;
+            reused += last.count(child) ? 1 : 0;
+            last[child] = size;
+        }
+        // Later processes of the machine go past the cycle, not onto its pids.
+        if (FILE* f = std::fopen("/proc/sys/kernel/ns_last_pid", "w")) {
+            std::fprintf(f, "%lld", base + cycle + 1000);
+            std::fclose(f);
+        }
+        std::printf("forks=%lld reused=%lld pids=%zu\n", forks, reused, last.size());
+        for (const auto& [pid, size] : last)
+            std::printf("last pid=%d out=%zu\n", static_cast<int>(pid), size);
+        return 0;
+    }
+    if (mode == "tcp-many" && argc == 6) {
+        Address a = address(argv[2], static_cast<int>(arg(3)));
+        std::vector<int> fds;
+        int sent = 0;
+        for (long long i = 0; i < arg(4) && i < 4096; ++i) {
+            const int fd = socket(a.family(), SOCK_STREAM, 0);
+            if (fd < 0 || connect(fd, asAddr(a), a.length) != 0) {
+                std::printf("connect=-1 %s\n", std::strerror(errno));
+                if (fd >= 0)
+                    close(fd);
+                break;
+            }
+            fds.push_back(fd);
+        }
+        for (int fd : fds)
+            sent += sendAll(fd, static_cast<size_t>(arg(5))) ? 1 : 0;
+        for (int fd : fds)
+            close(fd);
+        std::printf("opened=%zu sent=%d\n", fds.size(), sent);
         return 0;
     }
     if (mode == "hold" && argc == 3) {

@@ -10,13 +10,43 @@ set -uo pipefail
 # VB_CONFINE_SERVICES=1 run in private mount and pid namespaces where those folders are empty,
 # so the ball finds no service binary, and every process ends with the script: nothing of it
 # reaches the machine. Tests that want the service start their own.
+#
+# VB_CONFINE_SERVICES=traffic is for tests that start the real filter service: its kernel
+# programs name processes by the machine's pid numbers, so the pid namespace stays; instead
+# the script runs in a cgroup subtree of its own and a cgroup namespace rooted there (the
+# service counts the traffic of our processes only), with the same private mounts. The
+# service binary stays reachable for the test as VB_FILTERD. The subtree is removed, and
+# anything left in it ended, once the script ends.
 if [ "${VB_CONFINE_SERVICES:-0}" = 1 ] && [ "$(id -u)" -eq 0 ] && [ -z "${VB_CONFINED:-}" ]; then
   export VB_CONFINED=1
   exec unshare --mount --pid --fork --kill-child --mount-proc bash "$0" "$@"
 fi
+if [ "${VB_CONFINE_SERVICES:-0}" = traffic ] && [ "$(id -u)" -eq 0 ] && [ -z "${VB_CONFINED:-}" ]; then
+  vb_cg="/sys/fs/cgroup/unified/vb-e2e-$$"
+  mkdir "$vb_cg" || exit 1
+  VB_CONFINED=traffic bash -c 'echo $$ >"$1/cgroup.procs" && shift && exec unshare --cgroup --mount --propagation private bash "$@"' \
+    vb-confine "$vb_cg" "$0" "$@"
+  vb_rc=$?
+  for vb_i in $(seq 1 50); do
+    [ -s "$vb_cg/cgroup.procs" ] || break
+    xargs -r kill -9 <"$vb_cg/cgroup.procs" 2>/dev/null
+    sleep 0.1
+  done
+  rmdir "$vb_cg" || echo "warning: $vb_cg left behind" >&2
+  exit "$vb_rc"
+fi
 if [ -n "${VB_CONFINED:-}" ]; then
   mount -t tmpfs vb-run /run
   mount -t tmpfs vb-varlib /var/lib
+  if [ "$VB_CONFINED" = traffic ]; then
+    # Seen from our cgroup namespace, only this mount has its root at "/": the service
+    # attaches there, to our subtree.
+    mkdir /run/vb-cgroup && mount -t cgroup2 vb-cgroup /run/vb-cgroup
+    if [ -d "${VB_BIN_DIR:-/nonexistent}/wfp" ]; then
+      mkdir /run/vb-wfp && mount --bind "$VB_BIN_DIR/wfp" /run/vb-wfp
+      export VB_FILTERD=/run/vb-wfp/x64/filterd
+    fi
+  fi
   if [ -d "${VB_BIN_DIR:-/nonexistent}/wfp" ]; then mount -t tmpfs vb-nowfp "$VB_BIN_DIR/wfp"; fi
 fi
 
@@ -42,12 +72,14 @@ vb_cleanup() {
 }
 trap vb_cleanup EXIT
 
-# vb_start_x [WxH] [second WxH]: a fresh display; DISPLAY is exported.
+# vb_start_x [WxH] [second WxH]: a fresh display; DISPLAY is exported. The server runs through
+# VB_X_RUNNER when that array is set (the X server names its clients' pids in its own pid
+# namespace, so a ball confined to one needs the server there too).
 vb_start_x() {
   local size="${1:-1280x800}" n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >"$VB_TMP/xvfb.log" 2>&1 &
+    ${VB_X_RUNNER[@]+"${VB_X_RUNNER[@]}"} Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >"$VB_TMP/xvfb.log" 2>&1 &
     VB_PIDS+=($!)
     local i
     for i in $(seq 1 50); do

@@ -5,24 +5,15 @@
 #include "platform/linux/procfsmemory.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/systemdservices.h"
-#include "procs/procdatalist.h"
+#include "unitfix.h"
 
 #include <QFile>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <unistd.h>
 
 using namespace vb::platform;
-
-namespace {
-ProcListItem unitRow(const char* unit, bool ticked = true)
-{
-    const std::wstring name = QString::fromLatin1(unit).toStdWString();
-    return ProcListItem(ProcInfo(0, L"/bin/sleep", 1000, name.c_str(), nullptr), PK_Process,
-                        ticked);
-}
-} // namespace
+using vb::test::unitRow;
 
 class TestSystemdFix : public QObject
 {
@@ -38,19 +29,11 @@ class TestSystemdFix : public QObject
     }
     std::unique_ptr<ProcDataList> listOf(QList<ProcListItem> rows)
     {
-        auto l =
-            std::make_unique<ProcDataList>(std::shared_ptr<IProcessJudge>(), nullptr, m_backends);
-        l->swapItems(rows);
-        return l;
+        return vb::test::listOf(m_backends, std::move(rows));
     }
-    // One fix of the list to its end: count and bytes.
     QPair<uint, quint64> fix(ProcDataList& list, bool releaseMemory = false)
     {
-        QSignalSpy result(&list, &ProcDataList::fixResultChanged);
-        list.beginFix(releaseMemory);
-        if (!result.wait(30000))
-            return {~0u, 0};
-        return {result[0][0].toUInt(), result[0][1].toULongLong()};
+        return vb::test::fixOf(list, releaseMemory);
     }
 
 private Q_SLOTS:

@@ -255,6 +255,20 @@ private Q_SLOTS:
         }
         QVERIFY(office > 0); // both modes have services to advise
         QVERIFY(game > 0);
+        // Stopping these while they work (a dpkg run, a firmware flash) can damage the system:
+        // a user may tick them, the file never does.
+        for (const char* unit :
+             {"apt-daily-upgrade.service", "unattended-upgrades.service", "packagekit.service",
+              "packagekit-offline-update.service", "fwupd.service", "fwupd-refresh.service"}) {
+            const uint f = config->flagsOf(QString::fromLatin1(unit).toStdWString());
+            QVERIFY2(!(f & (CF_Office | CF_Game)) || (f & CF_Optional), unit);
+        }
+        // Units only a session's manager runs exist nowhere as system units.
+        for (const char* unit :
+             {"tracker-store.service", "tracker-miner-fs-3.service", "tracker-extract-3.service",
+              "kde-baloo.service", "evolution-calendar-factory.service", "syncthing.service"})
+            QVERIFY2(!config->flagsOf(QString::fromLatin1(unit).toStdWString()), unit);
+        QVERIFY(config->flagsOf(L"user:tracker-miner-fs-3.service") & CF_Office);
         // And the build puts it beside the host.
         QVERIFY(QFile::exists(QStringLiteral(VB_BIN_DIR "/pulsar.app")));
     }

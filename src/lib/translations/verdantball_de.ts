@@ -92,4 +92,88 @@
         <translation>Skin-Center</translation>
     </message>
 </context>
+<context>
+    <name>PopUp</name>
+    <message>
+        <source>Kest Boost Panel</source>
+        <translation>Kest Boost-Panel</translation>
+    </message>
+    <message>
+        <source>Boost</source>
+        <translation>Boost</translation>
+    </message>
+    <message>
+        <source>Network</source>
+        <translation>Netzwerk</translation>
+    </message>
+    <message>
+        <source>Clean</source>
+        <translation>Bereinigen</translation>
+    </message>
+</context>
+<context>
+    <name>PageOffice</name>
+    <message>
+        <source>Your PC performance is pretty good</source>
+        <translation>Ihr PC läuft recht gut</translation>
+    </message>
+    <message>
+        <source>Your PC is overburden</source>
+        <translation>Ihr PC ist überlastet</translation>
+    </message>
+    <message>
+        <source>Your PC is out of memory</source>
+        <translation>Ihr PC hat keinen freien Speicher</translation>
+    </message>
+    <message>
+        <source>PC BOOST</source>
+        <translation>PC-BOOST</translation>
+    </message>
+    <message>
+        <source>Boosting...</source>
+        <translation>Wird beschleunigt …</translation>
+    </message>
+</context>
+<context>
+    <name>PageGame</name>
+    <message>
+        <source>Excellent to play game</source>
+        <translation>Bestens zum Spielen</translation>
+    </message>
+    <message>
+        <source>Slow to play game</source>
+        <translation>Langsam zum Spielen</translation>
+    </message>
+    <message>
+        <source>Frozen to play game</source>
+        <translation>Zu träge zum Spielen</translation>
+    </message>
+    <message>
+        <source>GAME BOOST</source>
+        <translation>SPIEL-BOOST</translation>
+    </message>
+    <message>
+        <source>Score</source>
+        <translation>Wertung</translation>
+    </message>
+</context>
+<context>
+    <name>PageNetwork</name>
+    <message>
+        <source>Network is OK</source>
+        <translation>Netzwerk ist OK</translation>
+    </message>
+    <message>
+        <source>Network is disconnected</source>
+        <translation>Netzwerk ist getrennt</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Empfangen</translation>
+    </message>
+    <message>
+        <source>Upload</source>
+        <translation>Gesendet</translation>
+    </message>
+</context>
 </TS>

@@ -94,6 +94,14 @@ public:
     std::vector<std::string> stopped; // stop requests, in order
     std::set<std::string> refused;    // their stop is refused (access denied)
     int managersOpened = 0;
+    // The heads of the session's application units; none: this manager keeps no such units.
+    std::optional<std::vector<ProcessId>> applications;
+
+    bool applicationProcesses(std::vector<ProcessId>& out) override
+    {
+        out = applications.value_or(std::vector<ProcessId>());
+        return reachable && applications.has_value();
+    }
 
     bool activeServices(std::vector<ServiceInfo>& out) override
     {

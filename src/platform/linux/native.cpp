@@ -12,6 +12,7 @@
 #include "platform/linux/xcbhotkeys.h"
 #include "platform/linux/xcbwindows.h"
 #include "platform/platform.h"
+#include "platform/sessionservices.h"
 
 namespace vb::platform {
 
@@ -23,7 +24,11 @@ Platform makeNative()
     p.processes = std::make_shared<linux_::ProcfsProcesses>();
     p.memory = std::make_shared<linux_::ProcfsMemory>();
     p.workingSets = std::make_shared<linux_::ReleaseWorkingSets>();
-    p.services = std::make_shared<linux_::SystemdServices>();
+    // The user's own units (and the desktop's application units) live with the session's
+    // manager; a user without one still gets the system's.
+    p.services = std::make_shared<SystemAndSessionServices>(
+        std::make_shared<linux_::SystemdServices>(),
+        std::make_shared<linux_::SystemdServices>(std::string(), linux_::ManagerBus::Session));
     p.windows = std::make_shared<linux_::XcbWindows>();
     p.volumes = std::make_shared<linux_::IdentityVolumes>();
     p.elevation = std::make_shared<linux_::LinuxElevation>();

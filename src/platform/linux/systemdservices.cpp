@@ -10,11 +10,21 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vb::platform::linux_ {
 
@@ -27,6 +37,10 @@ const QString kServiceIface = QStringLiteral("org.freedesktop.systemd1.Service")
 const QString kProps = QStringLiteral("org.freedesktop.DBus.Properties");
 // The pass runs on the GUI thread: a hung manager must not freeze it for D-Bus's 25 s.
 constexpr int kTimeoutMs = 3000;
+// A stop asked by an ordinary user may wait for polkit's agent, that is for a person typing a
+// password. systemd itself gives up on polkit after 25 s; this bounds the wait should the
+// manager not answer at all. Stops run on the fix worker, never on the GUI thread.
+constexpr int kStopCallMs = 30000;
 
 std::atomic<int> g_connections{0};
 
@@ -62,6 +76,11 @@ uint32_t errorNumberOf(const QDBusMessage& reply)
         name == QLatin1String("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired") ||
         name == QLatin1String("org.freedesktop.systemd1.UnitMasked"))
         return ErrAccessDenied;
+    // No answer in time: the agent's prompt was left open, or the manager hangs.
+    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.TimedOut"))
+        return ErrServiceRequestTimeout;
     if (name == QLatin1String("org.freedesktop.systemd1.OnlyByDependency") ||
         name == QLatin1String("org.freedesktop.systemd1.JobTypeNotApplicable"))
         return ErrServiceCannotAcceptCtrl;
@@ -133,6 +152,178 @@ bool isServiceUnit(const QString& name)
 {
     return name.endsWith(QLatin1String(".service"));
 }
+
+const QStringList& runningStates()
+{
+    static const QStringList states{QStringLiteral("active"), QStringLiteral("activating"),
+                                    QStringLiteral("deactivating"), QStringLiteral("reloading"),
+                                    QStringLiteral("refreshing")};
+    return states;
+}
+
+// The session bus without letting libdbus start a bus of its own (it would, for an X display,
+// when no address is set): the environment's address, else the runtime folder's socket.
+QString sessionBusAddress()
+{
+    QString env = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    if (!env.isEmpty())
+        return env;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        return QString();
+    const QByteArray socket = QFile::encodeName(runtime + QStringLiteral("/bus"));
+    struct stat st;
+    if (::stat(socket.constData(), &st) != 0 || !S_ISSOCK(st.st_mode))
+        return QString();
+    return QStringLiteral("unix:path=") + runtime + QStringLiteral("/bus");
+}
+
+// A named connection to the manager's bus; why tells what failed when it is not connected.
+QDBusConnection connectManagerBus(const std::string& address, ManagerBus bus, const QString& name,
+                                  QString& why)
+{
+    QString at = QString::fromStdString(address);
+    if (at.isEmpty() && bus == ManagerBus::System)
+        return QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
+    if (at.isEmpty())
+        at = sessionBusAddress();
+    if (at.isEmpty()) {
+        why = QStringLiteral("no session bus");
+        return QDBusConnection(name);
+    }
+    QDBusConnection c = QDBusConnection::connectToBus(at, name);
+    if (!c.isConnected())
+        why = c.lastError().message();
+    return c;
+}
+
+// The path of the first command a service started (ExecStart's a(sasbttttuii)), as the file
+// it names: a link like /bin on a merged /usr reads as its target, as the process's image does.
+QString execStartImage(const QVariant& v)
+{
+    if (!v.canConvert<QDBusArgument>())
+        return QString();
+    const QDBusArgument arg = v.value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("a(sasbttttuii)"))
+        return QString();
+    QString first;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QString path;
+        QStringList argv;
+        bool ignoreFailure = false;
+        qulonglong t1 = 0, t2 = 0, t3 = 0, t4 = 0;
+        uint pid = 0;
+        int code = 0, status = 0;
+        arg.beginStructure();
+        arg >> path >> argv >> ignoreFailure >> t1 >> t2 >> t3 >> t4 >> pid >> code >> status;
+        arg.endStructure();
+        if (first.isEmpty())
+            first = path;
+    }
+    arg.endArray();
+    if (first.isEmpty())
+        return first;
+    const QString real = QFileInfo(first).canonicalFilePath();
+    return real.isEmpty() ? first : real;
+}
+
+// Unit name to the main pid and the image the manager named for it, as a pass found them:
+// asked again only when the unit has another main process.
+using KnownImages = std::map<QString, std::pair<uint, QString>>;
+
+// Whether this user may read the file of a process's procfs folder.
+bool mayRead(uint pid, const char* file)
+{
+    const QByteArray path = QByteArrayLiteral("/proc/") + QByteArray::number(pid) + '/' + file;
+    char buf[8];
+    return std::strcmp(file, "exe") == 0 ? ::readlink(path.constData(), buf, sizeof(buf)) >= 0
+                                         : ::access(path.constData(), R_OK) == 0;
+}
+
+// What the manager knows of a service's main process, so that an ordinary user, who may not
+// look into a system service's process, still sees the row: the main pid (or, where the
+// manager follows none, the started command's while that still runs), the image it started
+// and the memory it accounts. Single properties, each asked only when this user cannot read
+// it in procfs and all units' at once: the whole Service interface costs the manager several
+// times a pass (it reads every cgroup figure).
+class MainProcessQuery
+{
+public:
+    MainProcessQuery(QDBusConnection& bus, const QString& unit, const QString& path)
+        : m_bus(bus), m_unit(unit), m_path(path), m_mainPid(get(QStringLiteral("MainPID")))
+    {}
+    // The second round, once every main pid is asked for.
+    void askDetails(const KnownImages& known)
+    {
+        m_pid = valueOf(m_mainPid).toUInt();
+        if (m_pid == 0) {
+            m_code = get(QStringLiteral("ExecMainCode"));
+            m_started = get(QStringLiteral("ExecMainPID"));
+        } else if (mayRead(m_pid, "exe")) {
+            return; // the process names itself
+        } else if (const auto it = known.find(m_unit);
+                   it != known.end() && it->second.first == m_pid) {
+            m_image = it->second.second;
+        }
+        if (m_image.isEmpty())
+            m_exec = get(QStringLiteral("ExecStart"));
+        if (m_pid == 0 || !mayRead(m_pid, "status"))
+            m_memory = get(QStringLiteral("MemoryCurrent"));
+    }
+    void fill(ServiceInfo& s)
+    {
+        s.processId = m_pid;
+        if (m_code && valueOf(*m_code).toInt() == 0) // the started command has not exited
+            s.processId = valueOf(*m_started).toUInt();
+        if (m_exec)
+            m_image = execStartImage(valueOf(*m_exec));
+        s.imagePath = m_image.toStdString();
+        bool ok = false;
+        const qulonglong memory = m_memory ? valueOf(*m_memory).toULongLong(&ok) : 0;
+        // The manager answers the largest number when it does not account memory.
+        if (ok && memory != std::numeric_limits<qulonglong>::max())
+            s.memoryBytes = memory;
+    }
+    void remember(KnownImages& into) const
+    {
+        if (m_pid != 0 && !m_image.isEmpty())
+            into[m_unit] = {m_pid, m_image};
+    }
+
+private:
+    QDBusPendingCall get(const QString& name)
+    {
+        return m_bus.asyncCall(propertyGet(m_path, kServiceIface, name), kTimeoutMs);
+    }
+    static QVariant valueOf(QDBusPendingCall& call)
+    {
+        call.waitForFinished();
+        return replyValue(call.reply());
+    }
+    QDBusConnection& m_bus;
+    QString m_unit, m_path;
+    QDBusPendingCall m_mainPid;
+    uint m_pid = 0;
+    QString m_image;
+    std::optional<QDBusPendingCall> m_code, m_started, m_exec, m_memory;
+};
+
+// The parent of a process (procfs, readable for every user's processes); 0 when gone.
+ProcessId parentOf(ProcessId pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = f.readAll();
+    // The name in parentheses may hold anything: the state and the parent follow the last ')'.
+    const int close = text.lastIndexOf(')');
+    if (close < 0)
+        return 0;
+    const QList<QByteArray> fields = text.mid(close + 1).simplified().split(' ');
+    return fields.size() > 1 ? fields[1].toUInt() : 0;
+}
+
 uint32_t queryOn(QDBusConnection& bus, const std::string& keyName, ServiceInfo& out)
 {
     const QString unit = unitNameOf(keyName);
@@ -223,7 +414,10 @@ uint32_t stopOn(QDBusConnection& bus, const std::string& keyName, QString* job)
     // "replace" also stops the units that require this one, as stopping a Windows service's
     // dependents first would.
     m << unitNameOf(keyName) << QStringLiteral("replace");
-    const QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
+    // An ordinary user's stop of a system unit goes through polkit: let its agent ask (once
+    // for a fix where the rules keep the answer) rather than be refused outright.
+    m.setInteractiveAuthorizationAllowed(true);
+    const QDBusMessage reply = bus.call(m, QDBus::Block, kStopCallMs);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return errorNumberOf(reply);
     if (job)
@@ -243,8 +437,8 @@ QString unitPathOn(QDBusConnection& bus, const std::string& keyName)
 }
 } // namespace
 
-SystemdServices::SystemdServices(std::string busAddress)
-    : m_address(std::move(busAddress)),
+SystemdServices::SystemdServices(std::string busAddress, ManagerBus bus)
+    : m_address(std::move(busAddress)), m_bus(bus),
       m_name(QStringLiteral("vb-systemd-%1").arg(g_connections.fetch_add(1)))
 {}
 
@@ -272,17 +466,28 @@ bool SystemdServices::connect(QDBusConnection& out)
     // A connection of our own, so that one lost when the bus restarts (or one that was not
     // there yet) is made again on the next call; a dropped one stays registered until removed.
     out = QDBusConnection(m_name);
+    QString why;
     if (!out.isConnected()) {
         QDBusConnection::disconnectFromBus(m_name);
-        out = m_address.empty()
-                  ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, m_name)
-                  : QDBusConnection::connectToBus(QString::fromStdString(m_address), m_name);
+        out = connectManagerBus(m_address, m_bus, m_name, why);
     }
     if (!out.isConnected()) {
-        qCWarning(lcPlatform) << "[services] system bus unavailable:" << out.lastError().message();
+        reportUnreachable(why.isEmpty() ? out.lastError().message() : why);
         return false;
     }
     return true;
+}
+
+void SystemdServices::reportUnreachable(const QString& why)
+{
+    const bool first = !m_saidUnreachable.exchange(true);
+    if (first && m_bus == ManagerBus::System)
+        qCWarning(lcProcs).noquote()
+            << QStringLiteral("[services] no system service manager (%1): services are not "
+                              "listed")
+                   .arg(why);
+    else if (first) // many users run no manager of their own: no failure
+        qCDebug(lcPlatform) << "[services] no session service manager:" << why;
 }
 
 bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
@@ -292,36 +497,94 @@ bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
     if (!connect(bus))
         return false;
     QDBusMessage m = managerCall(QStringLiteral("ListUnitsByPatterns"));
-    m << QStringList{QStringLiteral("active"), QStringLiteral("activating"),
-                     QStringLiteral("deactivating"), QStringLiteral("reloading"),
-                     QStringLiteral("refreshing")}
-      << QStringList{QStringLiteral("*.service")};
+    m << runningStates() << QStringList{QStringLiteral("*.service")};
     std::vector<UnitRow> rows;
     QDBusMessage reply = bus.call(m, QDBus::Block, kTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage &&
         reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
         reply = bus.call(managerCall(QStringLiteral("ListUnits")), QDBus::Block, kTimeoutMs);
     if (!readUnitRows(reply, rows)) {
-        qCWarning(lcPlatform) << "[services] listing units failed:" << reply.errorName()
-                              << reply.errorMessage();
+        // A bus without systemd on it (another init) answers here.
+        reportUnreachable(reply.errorName() + QStringLiteral(": ") + reply.errorMessage());
         return false;
     }
-    // Ask for every main pid at once: one round trip instead of one per unit.
-    std::vector<QDBusPendingCall> pending;
+    // Ask for every unit's main process at once: one round trip instead of one per unit.
+    std::vector<MainProcessQuery> pending;
     std::vector<UnitRow> kept;
     for (UnitRow& r : rows) {
         if (!isServiceUnit(r.name) ||
             SystemdServices::stateOf(r.activeState, r.subState) == SvcStopped)
             continue;
-        pending.push_back(bus.asyncCall(
-            propertyGet(r.path.path(), kServiceIface, QStringLiteral("MainPID")), kTimeoutMs));
+        pending.emplace_back(bus, r.name, r.path.path());
         kept.push_back(std::move(r));
     }
+    KnownImages known;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        known = m_knownImages;
+    }
+    for (MainProcessQuery& q : pending)
+        q.askDetails(known);
+    KnownImages now;
     for (size_t i = 0; i < kept.size(); ++i) {
-        pending[i].waitForFinished();
         ServiceInfo s = infoOf(kept[i]);
-        s.processId = replyValue(pending[i].reply()).toUInt();
+        pending[i].fill(s);
+        pending[i].remember(now);
         out.push_back(std::move(s));
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_knownImages = std::move(now); // only the units that still run
+
+    return true;
+}
+
+bool SystemdServices::applicationProcesses(std::vector<ProcessId>& out)
+{
+    out.clear();
+    QDBusConnection bus(QString{});
+    if (!connect(bus))
+        return false;
+    QDBusMessage m = managerCall(QStringLiteral("ListUnitsByPatterns"));
+    m << runningStates()
+      << QStringList{QStringLiteral("app-*.scope"), QStringLiteral("app-*.service")};
+    std::vector<UnitRow> rows;
+    if (!readUnitRows(bus.call(m, QDBus::Block, kTimeoutMs), rows))
+        return false;
+    std::vector<QDBusPendingCall> pending;
+    for (const UnitRow& r : rows) {
+        // The session's own helpers, which the desktop's autostart folder started, are none
+        // the user opened.
+        if (r.name.endsWith(QLatin1String("@autostart.service")))
+            continue;
+        QDBusMessage p = managerCall(QStringLiteral("GetUnitProcesses"));
+        p << r.name;
+        pending.push_back(bus.asyncCall(p, kTimeoutMs));
+    }
+    for (QDBusPendingCall& call : pending) {
+        call.waitForFinished();
+        const QDBusMessage reply = call.reply();
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            continue; // ended meanwhile
+        const QDBusArgument arg = reply.arguments().constFirst().value<QDBusArgument>();
+        if (arg.currentSignature() != QLatin1String("a(sus)"))
+            continue;
+        std::set<ProcessId> unit;
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            QString cgroup, command;
+            uint pid = 0;
+            arg.beginStructure();
+            arg >> cgroup >> pid >> command;
+            arg.endStructure();
+            if (pid)
+                unit.insert(pid);
+        }
+        arg.endArray();
+        // A browser's helpers or a terminal's shells belong to the application that started
+        // them: only the unit's heads stand for it.
+        for (const ProcessId pid : unit)
+            if (!unit.count(parentOf(pid)))
+                out.push_back(pid);
     }
     return true;
 }
@@ -359,7 +622,7 @@ uint32_t SystemdServices::stopService(const std::string& keyName)
 
 std::unique_ptr<IServiceManager> SystemdServices::openManager()
 {
-    auto m = std::make_unique<SystemdServiceManager>(m_address);
+    auto m = std::make_unique<SystemdServiceManager>(m_address, m_bus);
     if (!m->isConnected())
         return nullptr;
     return m;
@@ -367,16 +630,15 @@ std::unique_ptr<IServiceManager> SystemdServices::openManager()
 
 // --- one connection per series of stops ---
 
-SystemdServiceManager::SystemdServiceManager(const std::string& busAddress)
+SystemdServiceManager::SystemdServiceManager(const std::string& busAddress, ManagerBus bus)
     : m_name(QStringLiteral("vb-systemd-stop-%1").arg(g_connections.fetch_add(1)))
 {
-    m_bus = std::make_unique<QDBusConnection>(
-        busAddress.empty()
-            ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, m_name)
-            : QDBusConnection::connectToBus(QString::fromStdString(busAddress), m_name));
+    QString why;
+    m_bus = std::make_unique<QDBusConnection>(connectManagerBus(busAddress, bus, m_name, why));
     if (!m_bus->isConnected()) {
-        qCWarning(lcPlatform) << "[services] system bus unavailable:"
-                              << m_bus->lastError().message();
+        // The listing has said so already: without a manager there are no service rows.
+        qCDebug(lcPlatform) << "[services] no manager for the fix:"
+                            << (why.isEmpty() ? m_bus->lastError().message() : why);
         return;
     }
     // The manager sends its job and unit signals only while some client has subscribed;

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -17,27 +19,44 @@ class QEventLoop;
 
 namespace vb::platform::linux_ {
 
+// Which of the two managers a desktop user meets: the system's, or the session's own (the
+// user's systemd instance, keeper of the user's units and the desktop's application units).
+enum class ManagerBus { System, Session };
+
 class SystemdServices : public IServices
 {
 public:
-    // busAddress empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS or the default socket). The
-    // connection is made on first use and again after it was lost.
-    explicit SystemdServices(std::string busAddress = std::string());
+    // busAddress empty: the bus's usual address (DBUS_SYSTEM_BUS_ADDRESS or the default socket;
+    // DBUS_SESSION_BUS_ADDRESS or $XDG_RUNTIME_DIR/bus). The connection is made on first use
+    // and again after it was lost.
+    explicit SystemdServices(std::string busAddress = std::string(),
+                             ManagerBus bus = ManagerBus::System);
     ~SystemdServices() override;
     bool activeServices(std::vector<ServiceInfo>& out) override;
     bool activeDependents(const std::string& keyName, std::vector<ServiceInfo>& out) override;
     uint32_t queryService(const std::string& keyName, ServiceInfo& out) override;
     uint32_t stopService(const std::string& keyName) override;
     std::unique_ptr<IServiceManager> openManager() override;
+    // The processes of the active app-*.scope and app-*.service units that head their unit
+    // (their parent is outside it): one for each application as the desktop started it. The
+    // autostart folder's units (app-*@autostart.service) are the session's, not applications.
+    bool applicationProcesses(std::vector<ProcessId>& out) override;
 
     // systemd's ActiveState/SubState as a Windows service state.
     static ServiceRunState stateOf(const QString& activeState, const QString& subState);
 
 private:
     bool connect(QDBusConnection& out);
+    // Says once that the manager cannot be reached: for the system's, in a warning that services
+    // are not listed; for the session's, which a user may well not run, in a debug line.
+    void reportUnreachable(const QString& why);
     std::string m_address;
+    ManagerBus m_bus;
     QString m_name;
     std::mutex m_mutex;
+    std::atomic<bool> m_saidUnreachable{false};
+    // Unit name to the main pid and image the manager named last pass (with m_mutex held).
+    std::map<QString, std::pair<uint, QString>> m_knownImages;
 };
 
 // Wakes a stop's wait when its job ends or its unit changes. Lives on the stopping thread.
@@ -63,7 +82,7 @@ private:
 class SystemdServiceManager : public IServiceManager
 {
 public:
-    explicit SystemdServiceManager(const std::string& busAddress);
+    SystemdServiceManager(const std::string& busAddress, ManagerBus bus);
     ~SystemdServiceManager() override;
     bool isConnected() const;
     uint32_t queryService(const std::string& keyName, ServiceInfo& out) override;
