@@ -20,6 +20,8 @@ public:
     Q_INVOKABLE void showBall();
     Q_INVOKABLE void refreshList();
     void setRefreshList(std::function<void()> refresh) { m_refreshList = std::move(refresh); }
+    // Shows the main window (activating it when asked to); given by main().
+    void setShowMain(std::function<void(bool)> show) { m_showMain = std::move(show); }
     Q_INVOKABLE void quit();
     // Writes the capture into the user's pictures folder; the path, empty on failure.
     Q_INVOKABLE QString saveCapture(const QImage& image);
@@ -32,6 +34,16 @@ public Q_SLOTS:
     void onLastFix(uint count, quint64 bytes);
     // The cleaner is the suite's own: the demo host only shows that it was asked.
     void onToCleanPage();
+    void showMain()
+    {
+        if (m_showMain)
+            m_showMain(false);
+    }
+    void openMain()
+    {
+        if (m_showMain)
+            m_showMain(true);
+    }
 
 private:
     static void tellUser(const QString& savedPath);
@@ -39,4 +51,5 @@ private:
     std::function<void()> m_showBall;
     std::function<void()> m_refreshList;
     int m_cleanRequests = 0;
+    std::function<void(bool)> m_showMain;
 };

@@ -285,15 +285,21 @@ int main(int argc, char** argv)
         logTrafficList(*traffic);
     QObject::connect(ball, SIGNAL(lastFixInfoChanged(uint, quint64)), &bridge,
                      SLOT(onLastFix(uint, quint64)));
-    mainWindow.setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
+    // The main window's document is made when the window is first shown: the ball's first
+    // frame does not wait for it, and a host whose window stays closed never holds it.
+    bridge.setShowMain([&mainWindow](bool activate) {
+        if (!mainWindow.rootObject())
+            mainWindow.setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
+        mainWindow.show();
+        if (activate)
+            mainWindow.requestActivate();
+    });
 
     // The Clean tab hands the user over to the suite: the main window comes up and says so.
     QObject::connect(ball, SIGNAL(toCleanPage()), &bridge, SLOT(onToCleanPage()));
-    QObject::connect(ball, SIGNAL(toCleanPage()), &mainWindow, SLOT(show()));
-    QObject::connect(ball, SIGNAL(toCleanPage()), &mainWindow, SLOT(requestActivate()));
-    QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(show()));
-    QObject::connect(ball, SIGNAL(tryOpenVDS()), &mainWindow, SLOT(requestActivate()));
-    QObject::connect(ball, SIGNAL(hided()), &mainWindow, SLOT(show()));
+    QObject::connect(ball, SIGNAL(toCleanPage()), &bridge, SLOT(openMain()));
+    QObject::connect(ball, SIGNAL(tryOpenVDS()), &bridge, SLOT(openMain()));
+    QObject::connect(ball, SIGNAL(hided()), &bridge, SLOT(showMain()));
     // Closing the main window leaves the ball running (Quit ends both); with the ball hidden
     // nothing would be left to reach the host by, so then it ends.
     QObject::connect(&mainWindow, &BaseView::closed, &app, [&app, ball] {
@@ -311,7 +317,7 @@ int main(int argc, char** argv)
     ball->setMainQmlFile(QStringLiteral("qrc:/Ball/Skins/BallView.qml"));
     if (SetsManager::readValueUser(QStringLiteral("BallViewerHide"), false).toBool()) {
         qInfo("verdant-ball-host: the ball was hidden by the user; showing the main window");
-        mainWindow.show();
+        bridge.showMain();
     } else {
         api->showAtPos(ball);
     }

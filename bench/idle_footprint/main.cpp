@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The ball's cost while nothing happens: the demo host and the filter service for 60 s at idle
-// with 300 extra sleeping processes, in percent of one core and resident megabytes; and what
-// one sampling pass costs per running process. Run by run.sh (root, confined).
+// with 300 extra sleeping processes, in percent of one core and resident megabytes, beside a
+// bare QQuickView doing the same visible work over the same minute; and what one sampling pass
+// costs per running process. Run by run.sh (root, confined).
 #include "flow/flowdatanotifier.h"
 #include "flow/processsetwatcher.h"
 #include "memory/systemusagesampler.h"
@@ -34,6 +35,24 @@ long long cpuTicks(qint64 pid)
     const int close = s.lastIndexOf(')');
     const QList<QByteArray> w = s.mid(close + 2).split(' ');
     return w.size() > 12 ? w[11].toLongLong() + w[12].toLongLong() : -1;
+}
+
+// CPU time of a process's threads in nanoseconds (the scheduler's own account, finer than the
+// clock ticks of /proc/<pid>/stat); -1 when gone. Both programs keep their threads, so no
+// ended thread's time is lost between two readings.
+long long cpuNs(qint64 pid)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList ids = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (ids.isEmpty())
+        return -1;
+    long long sum = 0;
+    for (const QString& id : ids) {
+        QFile f(tasks + QLatin1Char('/') + id + QStringLiteral("/schedstat"));
+        if (f.open(QIODevice::ReadOnly))
+            sum += f.readAll().split(' ').value(0).toLongLong();
+    }
+    return sum;
 }
 
 double rssMegabytes(qint64 pid)
@@ -92,15 +111,21 @@ int main(int argc, char** argv)
     host.setProcessChannelMode(QProcess::ForwardedChannels);
     host.start(bin + QStringLiteral("/verdant-ball-host"), {});
     host.waitForStarted(10000);
+    // The baseline runs over the same minute, on the same display and the same busy machine.
+    QProcess bare;
+    bare.setProcessChannelMode(QProcess::ForwardedChannels);
+    bare.start(bin + QStringLiteral("/bench_bare_idle_view"), {});
+    bare.waitForStarted(10000);
     QThread::sleep(5); // past start-up and the first provisioning
-    if (host.state() != QProcess::Running) {
-        std::fprintf(stderr, "the host did not start\n");
+    if (host.state() != QProcess::Running || bare.state() != QProcess::Running) {
+        std::fprintf(stderr, "the host or the bare view did not start\n");
         return 1;
     }
     const QString filterd = bin + QStringLiteral("/wfp/x64/filterd");
     const std::vector<qint64> service = servicePids(filterd);
 
-    const long long hostStart = cpuTicks(host.processId());
+    const long long hostStart = cpuNs(host.processId());
+    const long long bareStart = cpuNs(bare.processId());
     std::vector<long long> serviceStart;
     for (qint64 p : service)
         serviceStart.push_back(cpuTicks(p));
@@ -108,8 +133,10 @@ int main(int argc, char** argv)
     clock.start();
     QThread::sleep(unsigned(seconds));
     const double wall = clock.elapsed() / 1000.0;
-    const double hostCpu = (cpuTicks(host.processId()) - hostStart) * 100.0 / (double(tick) * wall);
+    const double hostCpu = (cpuNs(host.processId()) - hostStart) * 100.0 / (1e9 * wall);
     const double hostRss = rssMegabytes(host.processId());
+    const double bareCpu = (cpuNs(bare.processId()) - bareStart) * 100.0 / (1e9 * wall);
+    const double bareRss = rssMegabytes(bare.processId());
     double serviceCpu = 0, serviceRss = 0;
     for (size_t i = 0; i < service.size(); ++i) {
         serviceCpu += (cpuTicks(service[i]) - serviceStart[i]) * 100.0 / (double(tick) * wall);
@@ -143,6 +170,8 @@ int main(int argc, char** argv)
 
     host.terminate();
     host.waitForFinished(10000);
+    bare.terminate();
+    bare.waitForFinished(10000);
     for (pid_t p : sleepers) {
         ::kill(p, SIGKILL);
         ::waitpid(p, nullptr, 0);
@@ -154,5 +183,9 @@ int main(int argc, char** argv)
     std::printf("sampling pass: %.1f us, %.3f us per process\n", passUs, perProcessUs);
     std::printf("service: %.3f %% cpu, %.1f MB\n", serviceCpu, serviceRss);
     std::printf("host: %.3f %% cpu, %.1f MB\n", hostCpu, hostRss);
+    std::printf("bare view: %.3f %% cpu, %.1f MB\n", bareCpu, bareRss);
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : -1.0; };
+    std::printf("host/bare: %.2f cpu, %.2f resident\n", ratio(hostCpu, bareCpu),
+                ratio(hostRss, bareRss));
     return 0;
 }

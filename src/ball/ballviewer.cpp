@@ -113,8 +113,15 @@ void BallViewer::exportObject()
     rootContext()->setContextProperty(QStringLiteral("EP"), this);
     rootContext()->setContextProperty(QStringLiteral("FlowDataList"), m_flowDataList.get());
     rootContext()->setContextProperty(QStringLiteral("SkinsList"), skinsList.get());
-    m_flowDataList->startMonitoring();
-    m_popup->ensureWindow();
+    m_exported = true;
+    // The sampling worker, its filter service connection and the Boost Panel wait until the
+    // ball has its first frame: none of them is on it, and on a busy machine they would delay
+    // it. The panel is made on first use (a click's delay covers it), so an idle ball that
+    // nobody opens never holds its documents.
+    connect(
+        this, &QQuickWindow::frameSwapped, this,
+        [this] { QTimer::singleShot(0, this, [this] { m_flowDataList->startMonitoring(); }); },
+        Qt::SingleShotConnection);
     // The document is created next, and with it the current skin.
     m_skinGuard->arm(skinsList->currentSkinUrl());
 }
@@ -209,6 +216,9 @@ void BallViewer::moveMemoryNoteWindow()
 
 QmlApplicationViewer* BallViewer::popupWindow() const
 {
+    // Made on first use, not with the ball; asking for it is such a use.
+    if (m_exported)
+        m_popup->ensureWindow();
     return m_popup->window();
 }
 

@@ -83,6 +83,7 @@ public:
     void setLastFixMemory(quint64 bytes);
 
     bool hotKeyIsRegistered() const { return m_hotKey.isRegistered(); }
+    // The Boost Panel, made on first use once the ball's document is loaded; null before.
     QmlApplicationViewer* popupWindow() const;
     // The skin chooser while one exists (shown or hidden), else null.
     SkinViewer* skinChooserWindow() const;
@@ -156,6 +157,7 @@ private:
     ProcDataList* currentProcList() const;
 
     bool emptyingMemory = false;
+    bool m_exported = false; // the document's context is ready: the panel may be made
     ModulePages m_currentPage = MP_Procgram;
     ProcsPages m_currentProcPage = PP_Office;
     uint m_lastFixCount = 0;

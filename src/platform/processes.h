@@ -10,6 +10,15 @@
 
 namespace vb::platform {
 
+// What a pass over the running processes reads of one of them.
+struct ProcessRecord
+{
+    uint32_t access = ErrInvalidParameter; // 0, or the Windows error number of the failed open
+    uint64_t startTime = 0;                // 0 when it cannot be read
+    std::optional<uint64_t> workingSetBytes;
+    std::string imagePath; // empty when it cannot be read
+};
+
 class IProcesses
 {
 public:
@@ -46,6 +55,26 @@ public:
     virtual bool terminate(ProcessId pid, uint64_t startTime, uint32_t waitMs) = 0;
     // The process id of this very process.
     virtual ProcessId currentProcessId() = 0;
+
+    // Everything a pass asks of one process, in the order it asks: access, start time, working
+    // set, image; once the access or the working set fails, the later fields stay empty. A
+    // backend may read each of the process's files once for all of it, and keep what cannot
+    // change while the process lives.
+    virtual ProcessRecord record(ProcessId pid)
+    {
+        ProcessRecord r;
+        r.access = queryAccess(pid);
+        if (r.access != ErrSuccess)
+            return r;
+        r.startTime = startTime(pid);
+        r.workingSetBytes = workingSetBytes(pid);
+        if (r.workingSetBytes)
+            r.imagePath = imagePath(pid);
+        return r;
+    }
+    // A pass ended: whatever a backend keeps of processes it was not asked about since the
+    // previous pass ended (the gone ones among them) goes.
+    virtual void passEnded() {}
 };
 
 } // namespace vb::platform

@@ -94,29 +94,34 @@ void ProcessEnumerator::addCandidate(vb::platform::ProcessId pid, const wchar_t*
     // An ordinary user may not open a system service's process; its manager, which started
     // it, still names its image, and the rest comes from what every user may read.
     const bool managerNames = serviceName && service && !service->imagePath.empty();
-    const uint32_t err = procs->queryAccess(pid);
+    // One record per candidate: each of the process's files is read once, and its image only
+    // when the process was not met before. The start time comes first: should the id pass to
+    // another process meanwhile, the fix finds a different start and leaves it alone.
+    vb::platform::ProcessRecord rec = procs->record(pid);
+    const uint32_t err = rec.access;
     if (err && !(err == vb::platform::ErrAccessDenied && managerNames)) {
         qCDebug(lcProcs) << "[-------OpenProcess------]" << err;
         return;
     }
-    // Read first: should the id pass to another process during the reads below, the fix
-    // then finds a different start and leaves it alone.
-    const uint64_t started = procs->startTime(pid);
-    // The process may end at any point from here on: every step that fails drops it.
-    std::optional<uint64_t> memory = procs->workingSetBytes(pid);
-    if (!memory && managerNames)
-        memory = service->memoryBytes;
-    if (!memory)
+    if (err) {
+        rec.startTime = procs->startTime(pid);
+        rec.workingSetBytes = procs->workingSetBytes(pid);
+        if (!rec.workingSetBytes)
+            rec.workingSetBytes = service->memoryBytes;
+        rec.imagePath = service->imagePath;
+    }
+    // The process may end at any point: every part that could not be read drops it.
+    if (!rec.workingSetBytes || rec.imagePath.empty())
         return;
-    const std::string image = err ? service->imagePath : procs->imagePath(pid);
-    if (image.empty())
-        return;
+    const uint64_t started = rec.startTime;
+    const uint64_t memory = *rec.workingSetBytes;
+    const std::string& image = rec.imagePath;
     std::wstring path;
     if (!mapDevicePath(m_drives, QFile::decodeName(QByteArray::fromStdString(image)).toStdWString(),
                        path))
         return; // a volume without a drive, a network path
 
-    ProcInfo info(pid, path, *memory, serviceName, displayName);
+    ProcInfo info(pid, path, memory, serviceName, displayName);
     info.startTime = started;
     JudgeResult verdict = JR_NONE;
     if (m_judges)
@@ -167,6 +172,8 @@ ProcListItems_ptr ProcessEnumerator::run()
         result->append(m_optional);
     }
     m_drives.clear(); // built per pass, never kept
+    if (m_processes)
+        m_processes->passEnded();
     return result;
 }
 

@@ -351,8 +351,17 @@ void TestBallViewer::panelRequests()
     BallViewer b(nullptr, m_backends);
     b.setPopupDocument(m_dir.filePath(QStringLiteral("panel.qml")));
     loadBall(b);
+    // The ball's start does not make the panel; its first use does.
+    const auto panels = [] {
+        int n = 0;
+        for (QWindow* w : QGuiApplication::allWindows())
+            n += qobject_cast<QmlApplicationViewer*>(w) != nullptr;
+        return n;
+    };
+    QCOMPARE(panels(), 0);
     QmlApplicationViewer* panel = b.popupWindow();
     QVERIFY(panel);
+    QCOMPARE(panels(), 1);
     QObject* root = panel->rootObject();
     QCOMPARE(root->property("ep").value<QObject*>(), panel);
     QCOMPARE(root->property("flow").value<QObject*>(), b.flowDataList().get());

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 using vb::platform::ProcessId;
+using vb::platform::ProcessRecord;
 using vb::platform::linux_::ProcfsProcesses;
 
 namespace {
@@ -20,6 +21,39 @@ bool startSleep(QProcess& p, const QString& program = QStringLiteral("/bin/sleep
     p.start(program, {QStringLiteral("30")});
     return p.waitForStarted();
 }
+
+// A stat line as the kernel writes it, with the fields a pass reads set.
+QByteArray statLine(ProcessId pid, const QByteArray& name, quint64 start, quint64 rssPages,
+                    quint64 stack)
+{
+    QByteArray s = QByteArray::number(pid) + " (" + name + ") S";
+    for (int n = 4; n <= 21; ++n)
+        s += n == 19 ? " -5" : " 1"; // nice may be negative
+    s += ' ' + QByteArray::number(start) + " 4096 " + QByteArray::number(rssPages) +
+         " 18446744073709551615 94000 95000 " + QByteArray::number(stack) + " 0 0 0 17 1\n";
+    return s;
+}
+
+// A captured process tree that a test changes between two reads.
+class FakeProcTree
+{
+public:
+    QString root() const { return m_dir.path(); }
+    bool put(ProcessId pid, const QByteArray& stat, const QString& image)
+    {
+        const QString d = dirOf(pid);
+        QDir().mkpath(d);
+        QFile f(d + QStringLiteral("/stat"));
+        QFile::remove(d + QStringLiteral("/exe"));
+        return f.open(QIODevice::WriteOnly) && f.write(stat) == stat.size() &&
+               (image.isEmpty() || QFile::link(image, d + QStringLiteral("/exe")));
+    }
+    bool remove(ProcessId pid) { return QDir(dirOf(pid)).removeRecursively(); }
+
+private:
+    QString dirOf(ProcessId pid) const { return m_dir.filePath(QString::number(pid)); }
+    QTemporaryDir m_dir;
+};
 } // namespace
 
 class TestProcfsProcesses : public QObject
@@ -58,6 +92,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("stat");
         QTest::addColumn<qint64>("start"); // 0: none
+        QTest::newRow("a whole line")
+            << statLine(7, "a b) (c", 1516857, 383, 140730406085120) << qint64(1516857);
         const QByteArray tail = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 98765 4096 12\n";
         QTest::newRow("usual") << QByteArray("4242 (sleep)") + tail << qint64(98765);
         // A name may hold spaces and parentheses: the fields count from the last ')'.
@@ -73,6 +109,103 @@ private Q_SLOTS:
         QFETCH(QByteArray, stat);
         QFETCH(qint64, start);
         QCOMPARE(qint64(ProcfsProcesses::parseStartTime(stat.toStdString())), start);
+    }
+
+    void statFields()
+    {
+        ProcfsProcesses::StatFields f;
+        QVERIFY(ProcfsProcesses::parseStat(
+            statLine(7, "a b) (c", 1516857, 383, 140730406085120).toStdString(), f));
+        QCOMPARE(f.name, std::string("a b) (c"));
+        QCOMPARE(f.startTime, 1516857u);
+        QCOMPARE(f.rssPages, 383u);
+        QCOMPARE(f.startCode, 94000u);
+        QCOMPARE(f.endCode, 95000u);
+        QCOMPARE(f.startStack, 140730406085120u);
+        // The kernel hides code and stack from who may not inspect the process.
+        QVERIFY(ProcfsProcesses::parseStat(statLine(7, "x", 5, 1, 0).toStdString(), f));
+        QCOMPARE(f.startStack, 0u);
+        QVERIFY(!ProcfsProcesses::parseStat("7 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 "
+                                            "18 5 6 -1\n",
+                                            f)); // a negative resident size is no stat line
+    }
+
+    // A process read twice, with the tree changed between the reads: the image is served
+    // from memory only while the same process, unchanged, can still be inspected.
+    void imageKeptForALivingProcess_data()
+    {
+        QTest::addColumn<QByteArray>("nextStat"); // empty: the process is gone
+        QTest::addColumn<QString>("nextImage");   // empty: the link cannot be read
+        QTest::addColumn<uint>("access");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("the same process, its link not read again")
+            << statLine(300, "worker", 1000, 12, 5000) << QString() << 0u
+            << QStringLiteral("/opt/a/worker") << true;
+        QTest::newRow("its id reused by a later process")
+            << statLine(300, "worker", 2000, 10, 5000) << QStringLiteral("/opt/b/other") << 0u
+            << QStringLiteral("/opt/b/other") << true;
+        QTest::newRow("the same process after exec")
+            << statLine(300, "other", 1000, 10, 7000) << QStringLiteral("/opt/b/other") << 0u
+            << QStringLiteral("/opt/b/other") << true;
+        QTest::newRow("exec under the same name")
+            << statLine(300, "worker", 1000, 10, 7000) << QStringLiteral("/opt/b/worker") << 0u
+            << QStringLiteral("/opt/b/worker") << true;
+        QTest::newRow("no longer open to us")
+            << statLine(300, "worker", 1000, 10, 0) << QString()
+            << uint(vb::platform::ErrAccessDenied) << QString() << false;
+        QTest::newRow("gone") << QByteArray() << QString()
+                              << uint(vb::platform::ErrInvalidParameter) << QString() << false;
+    }
+    void imageKeptForALivingProcess()
+    {
+        QFETCH(QByteArray, nextStat);
+        QFETCH(QString, nextImage);
+        QFETCH(uint, access);
+        QFETCH(QString, image);
+        QFETCH(bool, kept);
+        FakeProcTree tree;
+        QVERIFY(tree.put(300, statLine(300, "worker", 1000, 10, 5000),
+                         QStringLiteral("/opt/a/worker")));
+        ProcfsProcesses p(tree.root().toStdString());
+        const ProcessRecord before = p.record(300);
+        QCOMPARE(before.access, 0u);
+        QCOMPARE(QString::fromStdString(before.imagePath), QStringLiteral("/opt/a/worker"));
+        QCOMPARE(before.startTime, 1000u);
+        QCOMPARE(before.workingSetBytes.value_or(0), 10u * uint64_t(::sysconf(_SC_PAGESIZE)));
+        QVERIFY(p.holdsImageOf(300));
+
+        if (nextStat.isEmpty())
+            QVERIFY(tree.remove(300));
+        else
+            QVERIFY(tree.put(300, nextStat, nextImage));
+        const ProcessRecord after = p.record(300);
+        QCOMPARE(after.access, access);
+        QCOMPARE(QString::fromStdString(after.imagePath), image);
+        QCOMPARE(after.workingSetBytes.has_value(), access == 0);
+        QCOMPARE(p.holdsImageOf(300), kept);
+    }
+
+    void passesForgetProcessesNoLongerAskedAbout()
+    {
+        FakeProcTree tree;
+        for (ProcessId pid : {400u, 401u})
+            QVERIFY(tree.put(pid, statLine(pid, "w", 9, 1, 5000), QStringLiteral("/opt/w")));
+        ProcfsProcesses p(tree.root().toStdString());
+        QCOMPARE(p.record(400).access, 0u);
+        QCOMPARE(p.record(401).access, 0u);
+        p.passEnded();
+        QVERIFY(p.holdsImageOf(400) && p.holdsImageOf(401));
+        // 401 is still running but no candidate any more; 400 stays one.
+        QCOMPARE(p.record(400).access, 0u);
+        p.passEnded();
+        QVERIFY(p.holdsImageOf(400));
+        QVERIFY(!p.holdsImageOf(401));
+        // A process that ends between passes goes with the next one.
+        QVERIFY(tree.remove(400));
+        p.passEnded();
+        p.passEnded();
+        QVERIFY(!p.holdsImageOf(400));
     }
 
     void idsOfACapturedTree()
@@ -104,12 +237,21 @@ private Q_SLOTS:
         QVERIFY(rss.has_value());
         QVERIFY(*rss > 0);
         QCOMPARE(p.currentProcessId(), static_cast<ProcessId>(::getpid()));
+        // The pass's record reads the same process (whose new image may still be loading).
+        QTRY_VERIFY(p.record(pid).workingSetBytes.value_or(0) > 0);
+        const ProcessRecord rec = p.record(pid);
+        QCOMPARE(rec.access, 0u);
+        QCOMPARE(rec.imagePath, p.imagePath(pid));
+        QCOMPARE(rec.startTime, p.startTime(pid));
+        QVERIFY(p.holdsImageOf(pid));
         QVERIFY(p.terminate(pid, p.startTime(pid), 2000));
         QVERIFY(child.waitForFinished(5000));
         // Gone: every query says so instead of reading a stranger's entry.
         QCOMPARE(p.queryAccess(pid), uint32_t(vb::platform::ErrInvalidParameter));
         QVERIFY(p.imagePath(pid).empty());
         QVERIFY(!p.workingSetBytes(pid));
+        QCOMPARE(p.record(pid).access, uint32_t(vb::platform::ErrInvalidParameter));
+        QVERIFY(!p.holdsImageOf(pid));
         QVERIFY(!p.terminate(0, 0, 0));
     }
 

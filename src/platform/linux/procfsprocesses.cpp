@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -17,7 +18,51 @@
 
 namespace vb::platform::linux_ {
 
-ProcfsProcesses::ProcfsProcesses(std::string procRoot) : m_root(std::move(procRoot)) {}
+namespace {
+
+// A whole small file, read with plain calls (no stream to set up for each process).
+bool readSmallFile(const std::string& path, std::string& out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    out.clear();
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return n == 0;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// A decimal field of a stat line; false for anything else (signs included).
+bool decimalField(const char* begin, const char* end, uint64_t& out)
+{
+    if (begin == end)
+        return false;
+    uint64_t v = 0;
+    for (const char* p = begin; p != end; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (v > (UINT64_MAX - digit) / 10)
+            return false;
+        v = v * 10 + digit;
+    }
+    out = v;
+    return true;
+}
+
+} // namespace
+
+ProcfsProcesses::ProcfsProcesses(std::string procRoot)
+    : m_root(std::move(procRoot)), m_pageSize(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)))
+{}
 
 bool ProcfsProcesses::processIds(std::vector<ProcessId>& ids)
 {
@@ -40,11 +85,23 @@ bool ProcfsProcesses::processIds(std::vector<ProcessId>& ids)
 
 std::string ProcfsProcesses::imagePath(ProcessId pid)
 {
-    const std::string link = m_root + "/" + std::to_string(pid) + "/exe";
+    uint32_t access = ErrSuccess;
+    return readImageLink(pid, access);
+}
+
+std::string ProcfsProcesses::readImageLink(ProcessId pid, uint32_t& access)
+{
+    const std::string dir = m_root + "/" + std::to_string(pid);
     char buf[4096];
-    const ssize_t n = ::readlink(link.c_str(), buf, sizeof(buf) - 1);
-    if (n <= 0)
+    const ssize_t n = ::readlink((dir + "/exe").c_str(), buf, sizeof(buf) - 1);
+    if (n <= 0) {
+        struct stat st;
+        // Gone, or never was, as OpenProcess says; else a kernel thread (no image) or another
+        // user's process.
+        access = ::stat(dir.c_str(), &st) != 0 ? ErrInvalidParameter : ErrAccessDenied;
         return std::string();
+    }
+    access = ErrSuccess;
     std::string path(buf, static_cast<size_t>(n));
     // An image replaced on disk while running reads "<path> (deleted)"; keep the path.
     static const std::string kDeleted = " (deleted)";
@@ -98,34 +155,122 @@ uint32_t ProcfsProcesses::queryAccess(ProcessId pid)
     return ErrAccessDenied;
 }
 
+bool ProcfsProcesses::parseStat(const std::string& statText, StatFields& out)
+{
+    out = StatFields{};
+    // The name in parentheses may hold anything, spaces and ')' included: count from the last.
+    const size_t open = statText.find('(');
+    const size_t close = statText.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return false;
+    StatFields f;
+    f.name = statText.substr(open + 1, close - open - 1);
+    const char* p = statText.c_str() + close + 1;
+    const char* const end = statText.c_str() + statText.size();
+    // Fields 3 (state) on follow the name; up to 22 (starttime) they must all be there, the
+    // later ones only on kernels that have them.
+    int last = 2;
+    for (int n = 3; n <= 28; ++n) {
+        while (p != end && (*p == ' ' || *p == '\n'))
+            ++p;
+        if (p == end)
+            break;
+        const char* word = p;
+        while (p != end && *p != ' ' && *p != '\n')
+            ++p;
+        uint64_t* slot = n == 22   ? &f.startTime
+                         : n == 24 ? &f.rssPages
+                         : n == 26 ? &f.startCode
+                         : n == 27 ? &f.endCode
+                         : n == 28 ? &f.startStack
+                                   : nullptr;
+        if (slot && !decimalField(word, p, *slot))
+            return false;
+        last = n;
+    }
+    if (last < 22)
+        return false;
+    out = std::move(f);
+    return true;
+}
+
 uint64_t ProcfsProcesses::parseStartTime(const std::string& statText)
 {
-    // The name in parentheses may hold anything, spaces and ')' included: count from the last.
-    const size_t close = statText.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream in(statText.substr(close + 1));
-    std::string field;
-    // Fields 3 (state) to 22 (starttime) follow the name.
-    for (int n = 3; n <= 22; ++n)
-        if (!(in >> field))
-            return 0;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(field.c_str(), &end, 10);
-    return (*end != '\0' || errno == ERANGE) ? 0 : static_cast<uint64_t>(v);
+    StatFields f;
+    return parseStat(statText, f) ? f.startTime : 0;
 }
 
 uint64_t ProcfsProcesses::startTime(ProcessId pid)
 {
     if (pid == 0)
         return 0;
-    std::ifstream f(m_root + "/" + std::to_string(pid) + "/stat");
-    if (!f)
+    std::string text;
+    if (!readSmallFile(m_root + "/" + std::to_string(pid) + "/stat", text))
         return 0;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return parseStartTime(ss.str());
+    return parseStartTime(text);
+}
+
+ProcessRecord ProcfsProcesses::record(ProcessId pid)
+{
+    ProcessRecord r;
+    if (pid == 0)
+        return r;
+    std::string text;
+    StatFields st;
+    if (!readSmallFile(m_root + "/" + std::to_string(pid) + "/stat", text) ||
+        !parseStat(text, st)) {
+        std::lock_guard<std::mutex> lock(m_imagesMutex);
+        m_images.erase(pid); // gone
+        return r;
+    }
+    ImageKey key{st.startTime, std::move(st.name), st.startCode, st.endCode, st.startStack};
+    // The stack's address reads 0 to a reader that may not inspect the process (or when it
+    // has no memory of its own): such a process is never served from memory, so the refusal
+    // is read afresh.
+    const bool inspectable = key.startStack != 0;
+    bool known = false;
+    if (inspectable) {
+        std::lock_guard<std::mutex> lock(m_imagesMutex);
+        const auto it = m_images.find(pid);
+        if (it != m_images.end() && it->second.key == key) {
+            it->second.seen = true;
+            r.imagePath = it->second.path;
+            known = true;
+        }
+    }
+    if (!known) {
+        r.imagePath = readImageLink(pid, r.access);
+        std::lock_guard<std::mutex> lock(m_imagesMutex);
+        if (r.access == ErrSuccess && inspectable)
+            m_images[pid] = KnownImage{std::move(key), r.imagePath, true};
+        else
+            m_images.erase(pid);
+        if (r.access != ErrSuccess)
+            return r;
+    }
+    r.access = ErrSuccess;
+    r.startTime = st.startTime;
+    r.workingSetBytes = st.rssPages * m_pageSize;
+    return r;
+}
+
+void ProcfsProcesses::passEnded()
+{
+    std::lock_guard<std::mutex> lock(m_imagesMutex);
+    for (auto it = m_images.begin(); it != m_images.end();) {
+        if (!it->second.seen) {
+            it = m_images.erase(it);
+        } else {
+            it->second.seen = false;
+            ++it;
+        }
+    }
+}
+
+bool ProcfsProcesses::holdsImageOf(ProcessId pid) const
+{
+    std::lock_guard<std::mutex> lock(m_imagesMutex);
+    return m_images.count(pid) != 0;
 }
 
 namespace {

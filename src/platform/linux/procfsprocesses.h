@@ -4,6 +4,9 @@
 
 #include "platform/processes.h"
 
+#include <mutex>
+#include <unordered_map>
+
 namespace vb::platform::linux_ {
 
 class ProcfsProcesses : public IProcesses
@@ -17,6 +20,12 @@ public:
     uint64_t startTime(ProcessId pid) override;
     bool terminate(ProcessId pid, uint64_t startTime, uint32_t waitMs) override;
     ProcessId currentProcessId() override;
+    // One read of the process's stat file for start time and working set; the image link is
+    // read only for a process not met before (see ImageKey).
+    ProcessRecord record(ProcessId pid) override;
+    void passEnded() override;
+    // Whether an image path is kept for the process (tests).
+    bool holdsImageOf(ProcessId pid) const;
 
     // The VmRSS line of a /proc/<pid>/status text, in bytes; nullopt when absent.
     static std::optional<uint64_t> parseVmRssBytes(const std::string& statusText);
@@ -24,8 +33,46 @@ public:
     // the text is not one.
     static uint64_t parseStartTime(const std::string& statText);
 
+    // The fields of a /proc/<pid>/stat text that a pass uses.
+    struct StatFields
+    {
+        std::string name;       // field 2, without its parentheses
+        uint64_t startTime = 0; // field 22, clock ticks since boot
+        uint64_t rssPages = 0;  // field 24
+        uint64_t startCode = 0; // fields 26 to 28: where the program's code and stack lie
+        uint64_t endCode = 0;
+        uint64_t startStack = 0; // 0 unless the reader may inspect the process
+    };
+    // False when the text is not a stat line.
+    static bool parseStat(const std::string& statText, StatFields& out);
+
 private:
+    // A process is one pid and one start time, but exec() gives it another image under both:
+    // the kernel then lays out code and stack anew and usually renames it, so those go into
+    // the key as well.
+    struct ImageKey
+    {
+        uint64_t startTime;
+        std::string name;
+        uint64_t startCode, endCode, startStack;
+        bool operator==(const ImageKey& o) const
+        {
+            return startTime == o.startTime && startCode == o.startCode && endCode == o.endCode &&
+                   startStack == o.startStack && name == o.name;
+        }
+    };
+    struct KnownImage
+    {
+        ImageKey key;
+        std::string path;
+        bool seen = true; // asked about since the last pass ended
+    };
+    std::string readImageLink(ProcessId pid, uint32_t& access);
+
     std::string m_root;
+    uint64_t m_pageSize;
+    mutable std::mutex m_imagesMutex; // the backend is shared by the GUI and worker threads
+    std::unordered_map<ProcessId, KnownImage> m_images;
 };
 
 } // namespace vb::platform::linux_
