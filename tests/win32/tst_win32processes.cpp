@@ -144,6 +144,62 @@ void idsWithAnyFirstBuffer()
     VB_CHECK_EQ(procs.currentProcessId(), GetCurrentProcessId());
 }
 
+// The system's answers scripted, to see the buffer grow and the idle process go.
+class ScriptedIds : public Win32Processes
+{
+public:
+    ScriptedIds(uint32_t first, std::vector<ProcessId> system, int failAtCall)
+        : Win32Processes(first ? Win32Processes(first) : Win32Processes()),
+          m_system(std::move(system)), m_failAt(failAtCall)
+    {}
+    bool enumProcesses(ProcessId* ids, uint32_t capacityBytes, uint32_t& bytesReturned) override
+    {
+        capacities.push_back(capacityBytes / sizeof(ProcessId));
+        if (static_cast<int>(capacities.size()) == m_failAt)
+            return false;
+        const size_t fit = std::min<size_t>(m_system.size(), capacityBytes / sizeof(ProcessId));
+        std::copy(m_system.begin(), m_system.begin() + static_cast<std::ptrdiff_t>(fit), ids);
+        bytesReturned = static_cast<uint32_t>(fit * sizeof(ProcessId));
+        return true;
+    }
+    std::vector<size_t> capacities;
+
+private:
+    std::vector<ProcessId> m_system;
+    int m_failAt;
+};
+
+void idBufferDoubling()
+{
+    struct Row
+    {
+        const char* name;
+        uint32_t first; // 0: the backend's own first size
+        std::vector<ProcessId> system;
+        int failAtCall; // 0: never
+        bool ok;
+        std::vector<size_t> capacities;
+        std::vector<ProcessId> ids;
+    };
+    const Row rows[] = {
+        {"room to spare", 4, {0, 4, 8}, 0, true, {4}, {4, 8}},
+        {"exactly full asks again", 4, {0, 4, 8, 12}, 0, true, {4, 8}, {4, 8, 12}},
+        {"grows until it fits", 2, {4, 8, 12, 16, 20}, 0, true, {2, 4, 8}, {4, 8, 12, 16, 20}},
+        {"first call fails", 4, {4}, 1, false, {4}, {}},
+        {"a later call fails", 1, {4, 8}, 2, false, {1, 2}, {}},
+        {"the default starts at 4096", 0, {0, 4}, 0, true, {4096}, {4}},
+    };
+    for (const Row& r : rows) {
+        std::printf("  row: %s\n", r.name);
+        ScriptedIds procs(r.first, r.system, r.failAtCall);
+        std::vector<ProcessId> ids;
+        VB_CHECK_EQ(procs.processIds(ids), r.ok);
+        VB_CHECK(procs.capacities == r.capacities);
+        if (r.ok)
+            VB_CHECK(ids == r.ids);
+    }
+}
+
 void imageMapsToDrivePath()
 {
     Child child("hold");
@@ -267,6 +323,7 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], "--child") == 0)
         return childMain(argv[2]);
     return vbtest::run({
+        {"id buffer doubling", idBufferDoubling},
         {"ids with any first buffer size", idsWithAnyFirstBuffer},
         {"image maps to the drive path", imageMapsToDrivePath},
         {"access, memory and start time", accessMemoryAndStartTable},
