@@ -28,11 +28,35 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$WINE64" wineboot -i
   "$WINESERVER" -w
 fi
-# One persistent server: each test then starts in a tenth of a second instead of seconds.
-"$WINESERVER" -p
-trap '"$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w' EXIT
-# The session's own processes (services, explorer) start with its first program and keep its
-# output open for as long as the server lives: start them here, on nothing, or ctest would
-# wait for them behind the first test.
-"$WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1
-(cd "$BUILD" && ctest --output-on-failure "$@")
+# One wine session: one persistent server, so that each test starts in a tenth of a second
+# instead of seconds. The session's own processes (services, explorer) start with its first
+# program and keep its output open for as long as the server lives: they start here, on
+# nothing, or ctest would wait for them behind the first test. A session keeps the network
+# namespace it started in.
+session() {
+  "$WINESERVER" -p
+  "$WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1
+  local rc=0
+  (cd "$BUILD" && ctest --output-on-failure "$@") || rc=$?
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
+  return "$rc"
+}
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+
+# Online only where the machine has a route out; offline in an empty network namespace (root).
+exclude=offline
+if [ -z "$(ip route show default 2>/dev/null)" ]; then
+  echo "wintest: no default route here, the online network test is left out"
+  exclude="offline|online"
+fi
+rc=0
+session -LE "$exclude" "$@" || rc=$?
+if unshare -n true 2>/dev/null; then
+  export -f session
+  export WINE64 WINESERVER BUILD
+  unshare -n bash -c 'session -L offline' || rc=$?
+else
+  echo "wintest: cannot make a network namespace here, the offline network test is left out"
+fi
+exit "$rc"
