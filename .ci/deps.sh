@@ -13,6 +13,8 @@ pkgs=(
   libboost-thread-dev libboost-system-dev libboost-chrono-dev
   libxcb1-dev libxcb-res0-dev libxcb-icccm4-dev libxcb-ewmh-dev libx11-dev libxkbcommon-dev
   libsystemd-dev libbpf-dev bpftool libelf-dev zlib1g-dev libmnl-dev linux-libc-dev
+  # the seam's Windows backend, cross-built and run under wine (tools/wintest.sh)
+  g++-mingw-w64-x86-64-posix wine64 wine
   # running and testing for real
   xvfb xauth xdotool x11-utils x11-xserver-utils openbox imagemagick
   dbus systemd iproute2 nftables procps util-linux
