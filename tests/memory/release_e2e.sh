@@ -17,6 +17,17 @@ pixel() { # pixel PNG X Y: "r,g,b" of one pixel (numbers even where ImageMagick 
   convert "$1" -crop "1x1+$2+$3" -depth 8 -format '%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]' info:
 }
 
+# near "r,g,b" "r,g,b": every channel within 8 (smoothing may leave a face a step off its idle
+# value, where the dimmed face is a hundred away).
+near() {
+  local a b i
+  IFS=, read -ra a <<<"$1"
+  IFS=, read -ra b <<<"$2"
+  for i in 0 1 2; do
+    [ $((a[i] - b[i])) -le 8 ] && [ $((b[i] - a[i])) -le 8 ] || return 1
+  done
+}
+
 mapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 wait_unmapped() { local i; for i in $(seq 1 100); do mapped "$1" || return 0; sleep 0.1; done; return 1; }
 kb() { awk -v k="$2:" '$1==k{print $2}' "/proc/$1/status"; }
@@ -81,7 +92,7 @@ ball_back() {
   local i
   for i in $(seq 1 30); do
     vb_shot release-3-after >/dev/null
-    [ "$(pixel "$VB_ARTEFACTS/release-3-after.png" $((ax + 20)) $((ay + 24)))" = "$idle" ] && return 0
+    near "$(pixel "$VB_ARTEFACTS/release-3-after.png" $((ax + 20)) $((ay + 24)))" "$idle" && return 0
     sleep 0.1
   done
   return 1
