@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/cgroupreclaim.h"
+#include "platform/linux/leadingnumber.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,17 +33,7 @@ std::optional<std::string> readText(const std::string& path)
 
 std::optional<uint64_t> number(const std::string& text)
 {
-    const char* p = text.c_str();
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(p, &end, 10);
-    if (errno == ERANGE)
-        return std::nullopt;
-    return static_cast<uint64_t>(v);
+    return leadingNumber(text.c_str());
 }
 
 bool hasWord(const std::string& text, const std::string& word)

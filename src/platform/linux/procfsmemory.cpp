@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/procfsmemory.h"
+#include "platform/linux/leadingnumber.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,17 +39,11 @@ std::optional<uint64_t> meminfoKb(const std::string& text, const char* key)
             eol = text.size();
         if (text.compare(pos, k.size(), k) == 0) {
             const std::string num = text.substr(pos + k.size(), eol - pos - k.size());
-            const char* p = num.c_str();
-            while (*p == ' ' || *p == '\t')
-                ++p;
-            if (*p < '0' || *p > '9')
+            const auto v = leadingNumber(num.c_str());
+            // Callers scale kB to bytes.
+            if (!v || *v > std::numeric_limits<uint64_t>::max() / 1024)
                 return std::nullopt;
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long v = std::strtoull(p, &end, 10);
-            if (errno == ERANGE || v > std::numeric_limits<uint64_t>::max() / 1024)
-                return std::nullopt;
-            return static_cast<uint64_t>(v);
+            return v;
         }
         pos = eol + 1;
     }

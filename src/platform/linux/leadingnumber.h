@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The unsigned decimal at the start of a kernel file's value ("  1234 kB", "5678\n"): nothing for
+// a value that does not start with a digit or does not fit, rather than a made-up 0.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+
+namespace vb::platform::linux_ {
+
+inline std::optional<uint64_t> leadingNumber(const char* p)
+{
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(p, &end, 10);
+    if (errno == ERANGE)
+        return std::nullopt;
+    return static_cast<uint64_t>(v);
+}
+
+} // namespace vb::platform::linux_
