@@ -41,9 +41,11 @@ class VERDANTBALL_EXPORT BallViewer : public BaseView
     Q_PROPERTY(quint64 lastFixMemory READ lastFixMemory NOTIFY lastFixInfoChanged)
     Q_PROPERTY(QString lastFixMemoryStr READ lastFixMemoryStr NOTIFY lastFixInfoChanged)
 public:
-    enum ModulePages { MP_NONE = -1, MP_Procgram = 0, MP_Network = 1 };
+    // Fixed to int: the tab bar writes the index of the "Clean" tab (2), which has no page, and
+    // a value outside an unfixed enum's range is undefined.
+    enum ModulePages : int { MP_NONE = -1, MP_Procgram = 0, MP_Network = 1 };
     Q_ENUM(ModulePages)
-    enum ProcsPages { PP_NONE = -1, PP_Office = 0, PP_Game = 1 };
+    enum ProcsPages : int { PP_NONE = -1, PP_Office = 0, PP_Game = 1 };
     Q_ENUM(ProcsPages)
 
     // The hot key's identifier, modifiers (Ctrl+Alt) and key (C).
