@@ -53,13 +53,7 @@ private Q_SLOTS:
         m_procs = std::make_shared<fake::FakeProcesses>();
         m_services = std::make_shared<fake::FakeServices>();
         m_windows = std::make_shared<fake::FakeWindows>();
-        m_backends = vb::test::BallFakes().platform();
-        m_backends.processes = m_procs;
-        m_backends.services = m_services;
-        m_backends.windows = m_windows;
-        m_backends.volumes = std::make_shared<fake::FakeVolumes>();
-        m_backends.memory = std::make_shared<fake::FakeSystemMemory>();
-        m_backends.workingSets = std::make_shared<fake::FakeWorkingSets>();
+        m_backends = vb::test::BallFakes().withProcesses(m_procs, m_services, m_windows);
         // Office advises the first service, Game the second.
         publish({{"office.service", CF_Office}, {"game.service", CF_Game}});
         addService("office.service", 30, 3000);

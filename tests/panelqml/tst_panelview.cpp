@@ -82,13 +82,7 @@ class PanelFixture : public QObject
 public:
     PanelFixture()
     {
-        m_backends = vb::test::BallFakes().platform();
-        m_backends.processes = m_procs;
-        m_backends.services = m_services;
-        m_backends.windows = m_windows;
-        m_backends.volumes = std::make_shared<fake::FakeVolumes>();
-        m_backends.memory = std::make_shared<fake::FakeSystemMemory>();
-        m_backends.workingSets = std::make_shared<fake::FakeWorkingSets>();
+        m_backends = vb::test::BallFakes().withProcesses(m_procs, m_services, m_windows);
         m_device->script->useTables = true;
         m_backends.filterDevice = m_device;
         m_ball = std::make_unique<BallViewer>(nullptr, m_backends);
