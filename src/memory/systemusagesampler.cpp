@@ -27,7 +27,7 @@ TotalMemoryCpuFlowInfo_ptr SystemUsageSampler::sample()
         return info;
 
     vb::platform::MemoryStatus mem;
-    if (m_source->memoryStatus(mem)) {
+    if (m_source->memoryLoadStatus(mem)) {
         info->memoryLoad = mem.memoryLoad;
         info->availPhys = mem.availPhysBytes;
     }

@@ -32,6 +32,10 @@ class ISystemMemory
 public:
     virtual ~ISystemMemory() = default;
     virtual bool memoryStatus(MemoryStatus& out) = 0;
+    // The load, total and available figures only, for callers that show the load every
+    // second: freePhysBytes may leave out what is costly to gather (never more than
+    // memoryStatus gives). The whole status unless a backend has a cheaper way.
+    virtual bool memoryLoadStatus(MemoryStatus& out) { return memoryStatus(out); }
     virtual bool systemTimes(SystemTimes& out) = 0;
     // Millisecond tick counter that wraps at 2^32, like GetTickCount.
     virtual uint32_t tickCountMs() = 0;

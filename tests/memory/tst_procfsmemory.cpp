@@ -220,6 +220,7 @@ void TestProcfsMemory::readsFromItsRoot()
     ProcfsMemory mem(root.path().toStdString());
     MemoryStatus s;
     QVERIFY(!mem.memoryStatus(s)); // nothing there yet
+    QVERIFY(!mem.memoryLoadStatus(s));
     SystemTimes t;
     QVERIFY(!mem.systemTimes(t));
     put("meminfo", QStringLiteral("meminfo-small.txt"));
@@ -229,6 +230,13 @@ void TestProcfsMemory::readsFromItsRoot()
     QVERIFY(mem.memoryStatus(s));
     QCOMPARE(s.memoryLoad, 75u);
     QVERIFY(s.freePhysBytes > 100 * KiB); // the per-CPU pages joined, in this machine's pages
+    // The load alone: the same figures from meminfo, without the per-CPU pages.
+    MemoryStatus load;
+    QVERIFY(mem.memoryLoadStatus(load));
+    QCOMPARE(load.memoryLoad, s.memoryLoad);
+    QCOMPARE(load.availPhysBytes, s.availPhysBytes);
+    QCOMPARE(load.totalPhysBytes, s.totalPhysBytes);
+    QCOMPARE(quint64(load.freePhysBytes), 100 * KiB);
     put("stat", QStringLiteral("stat-full.txt"));
     QVERIFY(mem.systemTimes(t));
     QVERIFY(t.kernel > t.idle && t.user > 0);

@@ -154,6 +154,13 @@ bool ProcfsMemory::memoryStatus(MemoryStatus& out)
     return parseMeminfo(*meminfo, perCpu, out);
 }
 
+bool ProcfsMemory::memoryLoadStatus(MemoryStatus& out)
+{
+    out = MemoryStatus{};
+    const auto meminfo = readText(m_root + "/meminfo");
+    return meminfo && parseMeminfo(*meminfo, 0, out);
+}
+
 bool ProcfsMemory::systemTimes(SystemTimes& out)
 {
     out = SystemTimes{};

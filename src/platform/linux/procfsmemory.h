@@ -14,6 +14,9 @@ class ProcfsMemory : public ISystemMemory
 public:
     explicit ProcfsMemory(std::string procRoot = "/proc");
     bool memoryStatus(MemoryStatus& out) override;
+    // meminfo alone: free is MemFree without the per-CPU lists (reading zoneinfo takes the
+    // kernel's zone locks and costs more than the rest of a sample together).
+    bool memoryLoadStatus(MemoryStatus& out) override;
     bool systemTimes(SystemTimes& out) override;
     uint32_t tickCountMs() override;
     void sleepMs(uint32_t ms) override;
