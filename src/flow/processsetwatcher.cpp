@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flow/processsetwatcher.h"
 
+#include <algorithm>
 #include <chrono>
 
 uint32_t tickCountMs(const std::shared_ptr<vb::platform::ISystemMemory>& memory)
@@ -31,12 +32,9 @@ void ProcessSetWatcher::start()
 
 bool ProcessSetWatcher::changed()
 {
-    std::set<uint32_t> now;
-    bool change = false;
-    const bool ok = m_enumerate && m_enumerate([&](vb::platform::ProcessId id) {
-                        if (!change && m_ids.count(id) == 0)
-                            change = true;
-                        now.insert(id);
+    m_reading.clear();
+    const bool ok = m_enumerate && m_enumerate([this](vb::platform::ProcessId id) {
+                        m_reading.push_back(id);
                         return true;
                     });
     if (!ok) {
@@ -49,14 +47,10 @@ bool ProcessSetWatcher::changed()
         m_stampMs = nowMs;
         return true;
     }
-    if (!change) {
-        for (uint32_t id : m_ids) {
-            if (now.count(id) == 0) {
-                change = true;
-                break;
-            }
-        }
-    }
-    m_ids.swap(now);
+    // Any id that came or went is a change, whatever order the system lists them in.
+    std::sort(m_reading.begin(), m_reading.end());
+    m_reading.erase(std::unique(m_reading.begin(), m_reading.end()), m_reading.end());
+    const bool change = m_reading != m_ids;
+    m_ids.swap(m_reading);
     return change;
 }

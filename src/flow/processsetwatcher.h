@@ -8,7 +8,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
+#include <vector>
 
 class ProcessSetWatcher
 {
@@ -26,12 +26,16 @@ public:
     // Whether the ids differ from those of the previous call.
     bool changed();
 
-    const std::set<uint32_t>& ids() const { return m_ids; }
+    // The ids of the last good reading, ascending, each once.
+    const std::vector<uint32_t>& ids() const { return m_ids; }
 
 private:
     Enumerate m_enumerate;
     Tick m_tick;
-    std::set<uint32_t> m_ids;
+    // Sorted vectors, the reading swapped with the last one: a cycle over hundreds of
+    // processes allocates nothing once they have their room.
+    std::vector<uint32_t> m_ids;
+    std::vector<uint32_t> m_reading;
     uint32_t m_stampMs = 0;
 };
 

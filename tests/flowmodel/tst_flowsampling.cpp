@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <set>
@@ -286,16 +287,22 @@ void TestFlowSampling::intervalSurvivesTheTickWrap()
 void TestFlowSampling::watcherSeesStartsAndExits()
 {
     std::set<vb::platform::ProcessId> running{1, 2, 3};
+    bool backwards = false;
     ProcessSetWatcher w(
-        [&running](const std::function<bool(vb::platform::ProcessId)>& cb) {
-            for (vb::platform::ProcessId id : running)
-                cb(id);
+        [&running, &backwards](const std::function<bool(vb::platform::ProcessId)>& cb) {
+            if (backwards)
+                std::for_each(running.rbegin(), running.rend(), cb);
+            else
+                std::for_each(running.begin(), running.end(), cb);
             return true;
         },
         [] { return 0u; });
     w.start();
     w.changed();
     QVERIFY(!w.changed());
+    backwards = true; // the same processes listed in another order
+    QVERIFY(!w.changed());
+    backwards = false;
     running.insert(9);
     QVERIFY(w.changed());
     QVERIFY(!w.changed());
@@ -303,7 +310,7 @@ void TestFlowSampling::watcherSeesStartsAndExits()
     QVERIFY(w.changed());
     running = {1, 3, 4}; // one exited and another started: same size, still a change
     QVERIFY(w.changed());
-    QCOMPARE(w.ids(), (std::set<uint32_t>{1, 3, 4}));
+    QCOMPARE(w.ids(), (std::vector<uint32_t>{1, 3, 4}));
 }
 
 void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
@@ -329,7 +336,7 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
             reported.append(second);
     }
     QCOMPARE(reported, (QList<int>{11, 22}));
-    QCOMPARE(w.ids(), (std::set<uint32_t>{7})); // the last good set stays
+    QCOMPARE(w.ids(), (std::vector<uint32_t>{7})); // the last good set stays
     readable = true;
     QVERIFY(!w.changed());
 }
@@ -346,13 +353,13 @@ void TestFlowSampling::watcherOnTheRealMachine()
     }
     QVERIFY(child > 0);
     const bool started = w.changed();
-    const bool seen = w.ids().count(uint32_t(child)) == 1;
+    const bool seen = std::binary_search(w.ids().begin(), w.ids().end(), uint32_t(child));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     QVERIFY(started);
     QVERIFY(seen);
     QVERIFY(w.changed());
-    QVERIFY(w.ids().count(uint32_t(child)) == 0);
+    QVERIFY(!std::binary_search(w.ids().begin(), w.ids().end(), uint32_t(child)));
 }
 
 void TestFlowSampling::workerWithoutDevice()
