@@ -30,6 +30,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -257,25 +258,20 @@ int main(int argc, char** argv)
     // The catalogues live in the library's resources, so the language is set once it is loaded.
     tr->setLanguage(lang);
 
-    BaseView mainWindow;
-    mainWindow.setFlags(Qt::Window);
-    mainWindow.setTitle(QStringLiteral("Verdant Suite"));
-    BaseView* ball = api->createBall(&mainWindow);
+    // The main window is made when it is first shown, document and all: a view brings its own
+    // QML engine, which the ball's first frame need not wait for and an idle host whose window
+    // stays closed need not hold. The ball uses its owner only to centre its own windows on
+    // it while it is shown, so it starts without one.
+    std::unique_ptr<BaseView> mainWindow;
+    BaseView* ball = api->createBall(nullptr);
     HostBridge bridge([api, ball] {
         // Bringing the ball back is the host's affair, and so is clearing its hidden flag.
         SetsManager::saveValueUser(QStringLiteral("BallViewerHide"), false);
         api->showAtPos(ball);
     });
-    mainWindow.rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
     // The main window shows the Office boost list, shared with the ball, as any host may.
     std::shared_ptr<ProcDataList> boostList = api->procDataList(ball, 0);
     bridge.setRefreshList([api, list = boostList.get()] { api->beginEnum(list); });
-    mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), boostList.get());
-    mainWindow.rootContext()->setContextProperty(QStringLiteral("Ball"), ball);
-    QObject::connect(&mainWindow, &QWindow::visibleChanged, &bridge, [&bridge](bool shown) {
-        if (shown)
-            bridge.refreshList(); // nothing to do while the list is up to date
-    });
     logBoostList(*boostList, "boost list");
     std::shared_ptr<ProcDataList> gameList = api->procDataList(ball, 1);
     if (gameList)
@@ -285,14 +281,30 @@ int main(int argc, char** argv)
         logTrafficList(*traffic);
     QObject::connect(ball, SIGNAL(lastFixInfoChanged(uint, quint64)), &bridge,
                      SLOT(onLastFix(uint, quint64)));
-    // The main window's document is made when the window is first shown: the ball's first
-    // frame does not wait for it, and a host whose window stays closed never holds it.
-    bridge.setShowMain([&mainWindow](bool activate) {
-        if (!mainWindow.rootObject())
-            mainWindow.setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
-        mainWindow.show();
+    bridge.setShowMain([&mainWindow, &bridge, &app, ball, list = boostList.get()](bool activate) {
+        if (!mainWindow) {
+            mainWindow = std::make_unique<BaseView>();
+            BaseView* w = mainWindow.get();
+            w->setFlags(Qt::Window);
+            w->setTitle(QStringLiteral("Verdant Suite"));
+            w->rootContext()->setContextProperty(QStringLiteral("Host"), &bridge);
+            w->rootContext()->setContextProperty(QStringLiteral("BoostList"), list);
+            w->rootContext()->setContextProperty(QStringLiteral("Ball"), ball);
+            QObject::connect(w, &QWindow::visibleChanged, &bridge, [&bridge](bool shown) {
+                if (shown)
+                    bridge.refreshList(); // nothing to do while the list is up to date
+            });
+            // Closing the main window leaves the ball running (Quit ends both); with the ball
+            // hidden nothing would be left to reach the host by, so then it ends.
+            QObject::connect(w, &BaseView::closed, &app, [&app, ball] {
+                if (!ball->isVisible())
+                    app.quit();
+            });
+            w->setMainQmlFile(QStringLiteral("qrc:/host/MainWindow.qml"));
+        }
+        mainWindow->show();
         if (activate)
-            mainWindow.requestActivate();
+            mainWindow->requestActivate();
     });
 
     // The Clean tab hands the user over to the suite: the main window comes up and says so.
@@ -300,12 +312,6 @@ int main(int argc, char** argv)
     QObject::connect(ball, SIGNAL(toCleanPage()), &bridge, SLOT(openMain()));
     QObject::connect(ball, SIGNAL(tryOpenVDS()), &bridge, SLOT(openMain()));
     QObject::connect(ball, SIGNAL(hided()), &bridge, SLOT(showMain()));
-    // Closing the main window leaves the ball running (Quit ends both); with the ball hidden
-    // nothing would be left to reach the host by, so then it ends.
-    QObject::connect(&mainWindow, &BaseView::closed, &app, [&app, ball] {
-        if (!ball->isVisible())
-            app.quit();
-    });
     QObject::connect(ball, &QQuickWindow::frameSwapped, ball, [] {
         static bool once = false;
         if (!once) {
@@ -323,7 +329,8 @@ int main(int argc, char** argv)
     }
 
     const int rc = app.exec();
-    mainWindow.rootContext()->setContextProperty(QStringLiteral("BoostList"), nullptr);
+    if (mainWindow)
+        mainWindow->rootContext()->setContextProperty(QStringLiteral("BoostList"), nullptr);
     boostList.reset();
     traffic.reset();
     gameList.reset();
