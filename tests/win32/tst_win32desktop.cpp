@@ -255,7 +255,8 @@ void hotKeys()
         VB_CHECK(other.registerHotKey(0, 1, CtrlAlt, 'C', count) == HotKeyResult::Registered);
         other.unregisterHotKey(0, 1);
     }
-    // A destroyed backend leaves no key behind; a window that is gone cannot take one.
+    // Each backend above was destroyed holding Ctrl+Alt+V: it is free again. A window that is
+    // gone cannot take a key.
     Win32HotKeys keys;
     VB_CHECK(keys.registerHotKey(0, 1, CtrlAlt, 'V', nullptr) == HotKeyResult::Registered);
     const HWND gone = makeWindow(L"vb gone");

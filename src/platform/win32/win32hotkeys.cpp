@@ -70,12 +70,12 @@ HWND createHelper(Win32HotKeys* keys)
 
 Win32HotKeys::~Win32HotKeys()
 {
-    for (const auto& entry : m_handlers)
-        UnregisterHotKey(hwndOf(entry.first.first), entry.first.second);
-    for (auto it = m_handlers.begin(); it != m_handlers.end();
-         it = m_handlers.upper_bound({it->first.first, INT_MAX}))
-        if (it->first.first != m_helper)
-            RemoveWindowSubclass(hwndOf(it->first.first), subclassProc, SubclassId);
+    for (const auto& entry : m_handlers) {
+        const HWND w = hwndOf(entry.first.first);
+        UnregisterHotKey(w, entry.first.second);
+        if (entry.first.first != m_helper) // once per window would do; again is harmless
+            RemoveWindowSubclass(w, subclassProc, SubclassId);
+    }
     if (m_helper)
         DestroyWindow(hwndOf(m_helper));
 }
