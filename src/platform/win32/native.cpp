@@ -3,10 +3,13 @@
 // drives and the network state are here so far; the interfaces without a Windows implementation yet
 // stay empty.
 #include "platform/platform.h"
+#include "platform/win32/win32hotkeys.h"
 #include "platform/win32/win32memory.h"
 #include "platform/win32/win32network.h"
 #include "platform/win32/win32processes.h"
+#include "platform/win32/win32screens.h"
 #include "platform/win32/win32volumes.h"
+#include "platform/win32/win32windows.h"
 
 namespace vb::platform {
 
@@ -18,6 +21,9 @@ Platform makeNative()
     p.workingSets = std::make_shared<win32::Win32WorkingSets>();
     p.volumes = std::make_shared<win32::Win32Volumes>();
     p.network = std::make_shared<win32::Win32NetworkState>();
+    p.screens = std::make_shared<win32::Win32Screens>();
+    p.hotKeys = std::make_shared<win32::Win32HotKeys>();
+    p.windows = std::make_shared<win32::Win32TopLevelWindows>();
     return p;
 }
 
@@ -25,6 +31,7 @@ Platform makeNativeProcessViews()
 {
     Platform p;
     p.processes = std::make_shared<win32::Win32Processes>();
+    p.windows = std::make_shared<win32::Win32TopLevelWindows>();
     return p;
 }
 
