@@ -3,6 +3,7 @@
 // drives and the network state are here so far; the interfaces without a Windows implementation yet
 // stay empty.
 #include "platform/platform.h"
+#include "platform/win32/win32filter.h"
 #include "platform/win32/win32memory.h"
 #include "platform/win32/win32network.h"
 #include "platform/win32/win32processes.h"
@@ -18,6 +19,9 @@ Platform makeNative()
     p.workingSets = std::make_shared<win32::Win32WorkingSets>();
     p.volumes = std::make_shared<win32::Win32Volumes>();
     p.network = std::make_shared<win32::Win32NetworkState>();
+    p.elevation = std::make_shared<win32::Win32Elevation>();
+    p.filterDevice = std::make_shared<win32::Win32FilterDevice>();
+    p.driverService = std::make_shared<win32::Win32DriverService>();
     return p;
 }
 
