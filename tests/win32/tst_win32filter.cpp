@@ -208,18 +208,34 @@ void openModes()
     VB_CHECK(ro->connected()); // refused is not gone
 
     // Under wine a driver cannot refuse a writer (CreateFileW does not wait for its answer),
-    // so a file held by a reader that shares only reading stands in for a device that lets
-    // only readers in.
-    const std::wstring file = exeFolder() + L"\\readers-only";
-    Handle reader(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              0, nullptr));
-    VB_REQUIRE(reader);
-    Win32FilterDevice readersOnly(file);
-    VB_CHECK(!readersOnly.open(true, error));
-    VB_CHECK_EQ(error, uint32_t{ERROR_SHARING_VIOLATION});
-    VB_CHECK(vb::flow::openFilter(readersOnly, readOnly) != nullptr);
-    VB_CHECK(readOnly);
-    reader.reset();
+    // so a file that another handle holds stands in for the device: who may open it then
+    // follows from the access and sharing the two opens ask for.
+    struct Holder
+    {
+        const char* name;
+        DWORD access, share;
+        bool opens, readOnly;
+    };
+    const Holder holders[] = {
+        {"nobody", 0, 0, true, false},
+        {"a reader sharing reading", GENERIC_READ, FILE_SHARE_READ, true, true},
+        // The read-only open shares no writing with it.
+        {"a writer sharing reading", GENERIC_WRITE, FILE_SHARE_READ, false, true},
+    };
+    const std::wstring file = exeFolder() + L"\\held-device";
+    for (const auto& holder : holders) {
+        Handle held(CreateFileW(file.c_str(), holder.access, holder.share, nullptr, CREATE_ALWAYS,
+                                0, nullptr));
+        VB_REQUIRE(held);
+        if (holder.access == 0)
+            held.reset();
+        Win32FilterDevice heldDevice(file);
+        const bool opens = vb::flow::openFilter(heldDevice, readOnly) != nullptr;
+        if (opens != holder.opens || readOnly != holder.readOnly)
+            vbtest::fail(__FILE__, __LINE__,
+                         std::string(holder.name) + ": opens " + std::to_string(opens) +
+                             " read-only " + std::to_string(readOnly));
+    }
     DeleteFileW(file.c_str());
 
     Win32FilterDevice absent(L"\\\\.\\NoSuchFilterDevice");
