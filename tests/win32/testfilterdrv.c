@@ -212,10 +212,12 @@ static NTSTATUS setList(PIRP irp, int kind, const UCHAR* data, ULONG length)
 
 static NTSTATUS script(PIRP irp, UCHAR* buffer, ULONG inLength, ULONG outLength)
 {
-    const UCHAR* arg = buffer + 1;
-    const ULONG argLength = inLength - 1;
+    const UCHAR* arg;
+    ULONG argLength;
     if (!buffer || inLength < 1)
         return complete(irp, STATUS_INVALID_PARAMETER, 0);
+    arg = buffer + 1;
+    argLength = inLength - 1;
     switch (buffer[0]) {
     case SCRIPT_SET_PATHS:
         return setList(irp, LIST_PATHS, arg, argLength);

@@ -207,9 +207,9 @@ void openModes()
                                 [](const uint8_t*, size_t) {}));
     VB_CHECK(ro->connected()); // refused is not gone
 
-    // Under wine a driver cannot refuse a writer (CreateFileW does not wait for its answer),
-    // so a file that another handle holds stands in for the device: who may open it then
-    // follows from the access and sharing the two opens ask for.
+    // Under wine 8 a driver that refused writers did not make CreateFileW fail, so a file that
+    // another handle holds stands in for the device: who may open it then follows from the access
+    // and sharing the two opens ask for.
     struct Holder
     {
         const char* name;
