@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Windows backend as the composition root sees it. Processes, working sets, memory,
-// drives and the network state are here so far; the interfaces without a Windows implementation yet
-// stay empty.
+// The Windows backend as the composition root sees it; an interface without a Windows
+// implementation yet stays empty.
 #include "platform/platform.h"
+#include "platform/win32/win32filter.h"
 #include "platform/win32/win32hotkeys.h"
 #include "platform/win32/win32memory.h"
 #include "platform/win32/win32network.h"
@@ -24,6 +24,9 @@ Platform makeNative()
     p.screens = std::make_shared<win32::Win32Screens>();
     p.hotKeys = std::make_shared<win32::Win32HotKeys>();
     p.windows = std::make_shared<win32::Win32TopLevelWindows>();
+    p.elevation = std::make_shared<win32::Win32Elevation>();
+    p.filterDevice = std::make_shared<win32::Win32FilterDevice>();
+    p.driverService = std::make_shared<win32::Win32DriverService>();
     return p;
 }
 
