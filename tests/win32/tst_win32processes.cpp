@@ -21,12 +21,6 @@ constexpr size_t HeldBytes = 64u << 20;
 // No process has this id: ids are multiples of four well below it.
 constexpr ProcessId NoSuchPid = 0xFFFFFFF0u;
 
-bool underWine()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 std::wstring ownImage()
 {
     wchar_t path[MAX_PATH];
@@ -282,7 +276,7 @@ void terminateEndedProcess()
     const Handle again(OpenProcess(PROCESS_TERMINATE, FALSE, child.pid));
     VB_REQUIRE(again);
     const BOOL raw = TerminateProcess(again.get(), 1);
-    if (underWine())
+    if (vbtest::underWine())
         VB_CHECK(raw); // wine: terminating an ended process succeeds
     else
         VB_CHECK(!raw);
@@ -302,7 +296,7 @@ void emptyWorkingSets()
     const EmptiedProcess one = sets.emptyWorkingSet(child.pid);
     VB_CHECK(one.reached);
     const uint64_t after = procs.workingSetBytes(child.pid).value_or(0);
-    if (underWine()) {
+    if (vbtest::underWine()) {
         // wine: the call succeeds and moves nothing.
         VB_CHECK_EQ(one.releasedBytes, uint64_t(0));
         VB_CHECK(after >= HeldBytes);
