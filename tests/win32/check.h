@@ -46,6 +46,13 @@ inline bool underWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// The running test program's own path.
+inline std::wstring ownImage()
+{
+    wchar_t path[MAX_PATH];
+    return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+}
+
 // The cases of one program, run in order; returns the exit code for ctest.
 inline int run(const std::vector<std::pair<const char*, std::function<void()>>>& cases)
 {

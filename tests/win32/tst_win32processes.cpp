@@ -21,13 +21,6 @@ constexpr size_t HeldBytes = 64u << 20;
 // No process has this id: ids are multiples of four well below it.
 constexpr ProcessId NoSuchPid = 0xFFFFFFF0u;
 
-std::wstring ownImage()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, n);
-}
-
 // The child's side: touch the held memory, say so on stdout, live until stdin closes.
 int childMain(const char* mode)
 {
@@ -74,7 +67,7 @@ struct Child
         si.hStdInput = childIn.get();
         si.hStdOutput = childOut.get();
         si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        const std::wstring image = ownImage();
+        const std::wstring image = vbtest::ownImage();
         std::wstring cmd = L"\"" + image + L"\" --child " + wideOf(mode);
         PROCESS_INFORMATION pi{};
         if (!CreateProcessW(image.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
@@ -208,7 +201,7 @@ void imageMapsToDrivePath()
             device[dev.size()] == '\\')
             mapped = drive + device.substr(dev.size());
     }
-    VB_CHECK_EQ(lower(wideOf(mapped)) == lower(ownImage()), true);
+    VB_CHECK_EQ(lower(wideOf(mapped)) == lower(vbtest::ownImage()), true);
     VB_CHECK_EQ(procs.imagePath(NoSuchPid), std::string());
 }
 

@@ -40,8 +40,7 @@ const TestService kServices[] = {
 
 std::wstring ownFolder()
 {
-    wchar_t path[MAX_PATH];
-    const std::wstring image(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    const std::wstring image = vbtest::ownImage();
     return image.substr(0, image.find_last_of(L'\\') + 1);
 }
 
@@ -73,7 +72,9 @@ public:
     {
         if (!m_manager || !m_release)
             return;
+        SetEvent(m_release); // a leftover slow one stops at once
         removeAll();
+        ResetEvent(m_release);
         DeleteFileW(kLog.c_str());
         const std::wstring host = L"\"" + ownFolder() + L"vb_testservice.exe\" ";
         for (const TestService& t : kServices) {
@@ -179,8 +180,12 @@ public:
             // as installed stand in for it, so the stop's order is still the manager's doing.
             out.clear();
             for (const TestService& t : kServices)
-                if (t.dependsOn && key == t.dependsOn && stateOf(t.name) != SvcStopped)
-                    out.push_back(ServiceInfo{t.name, {}, {}, 0, SvcRunning, 0, {}, {}});
+                if (t.dependsOn && key == t.dependsOn && stateOf(t.name) != SvcStopped) {
+                    ServiceInfo d;
+                    d.keyName = t.name;
+                    d.state = SvcRunning;
+                    out.push_back(d);
+                }
         }
         return true;
     }
