@@ -70,8 +70,10 @@ public:
         : m_manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)),
           m_release(CreateEventW(nullptr, TRUE, FALSE, vbtest::kReleaseEvent))
     {
-        if (!m_manager || !m_release)
+        if (!m_manager || !m_release) {
+            vbtest::fail(__FILE__, __LINE__, "no service manager to install into");
             return;
+        }
         SetEvent(m_release); // a leftover slow one stops at once
         removeAll();
         ResetEvent(m_release);
