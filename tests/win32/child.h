@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The test programs' own children: the program started again with "--child <mode>", a ready
-// byte on its stdout, alive until its stdin closes. Also tells wine apart from Windows.
+// byte on its stdout, alive until its stdin closes.
 #pragma once
 
+#include "check.h"
 #include "platform/types.h"
 #include "platform/win32/winapi.h"
 
@@ -12,19 +13,6 @@ namespace vbtest {
 
 using vb::platform::ProcessId;
 using vb::platform::win32::Handle;
-
-inline bool underWine()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-inline std::wstring ownImage()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, n);
-}
 
 // A child started from this program; it ends at the latest when we are destroyed.
 struct Child

@@ -146,7 +146,7 @@ void imageMapsToDrivePath()
             device[dev.size()] == '\\')
             mapped = drive + device.substr(dev.size());
     }
-    VB_CHECK_EQ(lower(wideOf(mapped)) == lower(ownImage()), true);
+    VB_CHECK_EQ(lower(wideOf(mapped)) == lower(vbtest::ownImage()), true);
     VB_CHECK_EQ(procs.imagePath(NoSuchPid), std::string());
 }
 
@@ -214,7 +214,7 @@ void terminateEndedProcess()
     const Handle again(OpenProcess(PROCESS_TERMINATE, FALSE, child.pid));
     VB_REQUIRE(again);
     const BOOL raw = TerminateProcess(again.get(), 1);
-    if (underWine())
+    if (vbtest::underWine())
         VB_CHECK(raw); // wine: terminating an ended process succeeds
     else
         VB_CHECK(!raw);
@@ -234,7 +234,7 @@ void emptyWorkingSets()
     const EmptiedProcess one = sets.emptyWorkingSet(child.pid);
     VB_CHECK(one.reached);
     const uint64_t after = procs.workingSetBytes(child.pid).value_or(0);
-    if (underWine()) {
+    if (vbtest::underWine()) {
         // wine: the call succeeds and moves nothing.
         VB_CHECK_EQ(one.releasedBytes, uint64_t(0));
         VB_CHECK(after >= HeldBytes);

@@ -8,6 +8,7 @@
 #include "platform/win32/win32network.h"
 #include "platform/win32/win32processes.h"
 #include "platform/win32/win32screens.h"
+#include "platform/win32/win32services.h"
 #include "platform/win32/win32volumes.h"
 #include "platform/win32/win32windows.h"
 
@@ -27,6 +28,7 @@ Platform makeNative()
     p.elevation = std::make_shared<win32::Win32Elevation>();
     p.filterDevice = std::make_shared<win32::Win32FilterDevice>();
     p.driverService = std::make_shared<win32::Win32DriverService>();
+    p.services = std::make_shared<win32::Win32Services>();
     return p;
 }
 
