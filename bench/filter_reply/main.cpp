@@ -4,6 +4,7 @@
 // second with 200 sockets, and the same read and a fresh open while 3000 hostile connections
 // (30 ordinary users, 100 each) are held on the read-only socket. Starts its own filterd on a
 // private socket folder; needs root.
+#include "../../tests/lib/heldchild.h"
 #include "flow/psfilter.h"
 #include "platform/linux/filterclient.h"
 #include "platform/platform.h"
@@ -95,45 +96,31 @@ std::vector<pid_t> holdHostile(const std::string& socketPath, int users, int eac
     std::vector<pid_t> pids;
     granted = 0;
     for (int u = 0; u < users; ++u) {
-        int ready[2];
-        if (pipe(ready) != 0)
-            break;
-        const pid_t child = fork();
-        if (child == 0) {
-            close(ready[0]);
+        int mine = 0;
+        const pid_t child = forkHolding(mine, [&](int& count) {
             const uid_t uid = static_cast<uid_t>(61000 + u);
             if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
                 setresuid(uid, uid, uid) != 0)
-                _exit(1);
-            int mine = 0;
-            std::vector<int> held;
+                return false;
             for (int i = 0; i < each; ++i) {
                 sockaddr_un addr{};
                 addr.sun_family = AF_UNIX;
                 std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
                 const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
                 if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-                    continue;
-                held.push_back(fd);
+                    continue; // the socket stays open until the child is killed
                 uint8_t hello[8];
                 pollfd p{fd, POLLIN, 0};
                 if (poll(&p, 1, 2000) > 0 && recv(fd, hello, sizeof hello, 0) == 8 &&
                     hello[0] == 0 && hello[1] == 0 && hello[2] == 0 && hello[3] == 0)
-                    ++mine;
+                    ++count;
             }
-            if (write(ready[1], &mine, sizeof mine) != sizeof mine)
-                _exit(1);
-            pause();
-            _exit(0);
-        }
-        close(ready[1]);
-        int mine = 0;
+            return true;
+        });
         if (child > 0) {
             pids.push_back(child);
-            if (read(ready[0], &mine, sizeof mine) == sizeof mine)
-                granted += mine;
+            granted += mine;
         }
-        close(ready[0]);
     }
     return pids;
 }

@@ -23,11 +23,7 @@ class TestBallFix : public QObject
 
     void addService(const char* key, ProcessId host, uint64_t rss)
     {
-        ServiceInfo s;
-        s.keyName = key;
-        s.processId = host;
-        s.state = SvcRunning;
-        m_services->services.push_back(s);
+        m_services->services.push_back(fake::service(key, host));
         m_procs->procs[host] = {"/usr/sbin/daemon", rss};
     }
     // A new configuration each time: a published one is never changed.

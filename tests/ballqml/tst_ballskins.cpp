@@ -249,15 +249,21 @@ void TestBallSkins::readoutFollowsLanguage()
              QStringLiteral("Standard"));
 }
 
+// The release note's document in a view of its own, with tip as its "Bv".
+static QQuickItem* loadNote(QQuickView& view, FakeTip& tip)
+{
+    HostEnvironment::instance().attach(view.engine());
+    view.rootContext()->setContextProperty(QStringLiteral("Bv"), &tip);
+    view.setSource(QUrl(QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml")));
+    return view.rootObject();
+}
+
 void TestBallSkins::noteShowsAndCloses()
 {
     FakeTip tip;
     tip.setText(QStringLiteral("Released 1.50 MB memory for computer."));
     QQuickView view;
-    HostEnvironment::instance().attach(view.engine());
-    view.rootContext()->setContextProperty(QStringLiteral("Bv"), &tip);
-    view.setSource(QUrl(QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml")));
-    QQuickItem* note = view.rootObject();
+    QQuickItem* note = loadNote(view, tip);
     QVERIFY(note);
     QCOMPARE(note->size(), QSizeF(160, 50));
     QCOMPARE(note->property("state").toString(), QString());
@@ -294,10 +300,7 @@ void TestBallSkins::noteTakesNewTextWhileShown()
     FakeTip tip;
     tip.setText(QStringLiteral("first"));
     QQuickView view;
-    HostEnvironment::instance().attach(view.engine());
-    view.rootContext()->setContextProperty(QStringLiteral("Bv"), &tip);
-    view.setSource(QUrl(QStringLiteral("qrc:/Ball/Skins/PopupReleaseMemoryNote.qml")));
-    QQuickItem* note = view.rootObject();
+    QQuickItem* note = loadNote(view, tip);
     QVERIFY(note);
     QQuickItem* text = nullptr;
     for (QQuickItem* c : note->childItems())

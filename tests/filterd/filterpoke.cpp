@@ -10,6 +10,7 @@
 //     read-only socket; prints how long they took.
 //   filterpoke netns N: N processes, each in a network namespace of its own with a socket,
 //     until killed (at most 120 s).
+#include "../lib/heldchild.h"
 #include "filterwire/filterwire.h"
 #include "filterwire/framing.h"
 
@@ -154,28 +155,17 @@ int namespaces(long n)
     const pid_t parent = getpid();
     long made = 0;
     for (long i = 0; i < n; ++i) {
-        int ready[2];
-        if (pipe(ready) != 0)
-            break;
-        const pid_t child = fork();
-        if (child == 0) {
-            close(ready[0]);
+        char ok = 0;
+        forkHolding(ok, [parent](char& done) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (getppid() != parent || unshare(CLONE_NEWNET) != 0 ||
                 socket(AF_INET, SOCK_DGRAM, 0) < 0)
-                _exit(1);
-            const char ok = 1;
-            if (write(ready[1], &ok, 1) != 1)
-                _exit(1);
-            alarm(120);
-            pause();
-            _exit(0);
-        }
-        close(ready[1]);
-        char ok = 0;
-        if (child > 0 && read(ready[0], &ok, 1) == 1)
-            ++made;
-        close(ready[0]);
+                return false;
+            alarm(120); // held until killed, at the most two minutes
+            done = 1;
+            return true;
+        });
+        made += ok;
     }
     std::printf("ready=%ld\n", made);
     std::fflush(stdout);

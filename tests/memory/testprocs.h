@@ -40,10 +40,10 @@ public:
     }
 };
 
-// kB of one "Key:" line of /proc/<pid>/status, -1 when unreadable.
-inline qint64 statusKb(qint64 pid, const char* key)
+// kB of one "Key:" line of a /proc file in the meminfo layout, -1 when unreadable.
+inline qint64 keyedKb(const QString& path, const char* key)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     const QByteArray k = QByteArray(key) + ':';
@@ -53,16 +53,14 @@ inline qint64 statusKb(qint64 pid, const char* key)
     return -1;
 }
 
+inline qint64 statusKb(qint64 pid, const char* key)
+{
+    return keyedKb(QStringLiteral("/proc/%1/status").arg(pid), key);
+}
+
 inline qint64 meminfoKb(const char* key)
 {
-    QFile f(QStringLiteral("/proc/meminfo"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray k = QByteArray(key) + ':';
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(k))
-            return line.mid(k.size()).trimmed().split(' ').value(0).toLongLong();
-    return -1;
+    return keyedKb(QStringLiteral("/proc/meminfo"), key);
 }
 
 // Drops root for uid (and its group of the same number) in a forked child; false on failure.

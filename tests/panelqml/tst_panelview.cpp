@@ -178,20 +178,11 @@ private:
         addService("office.service", "Office Helper", 30, 3 * kMiB);
         addService("game.service", "", 31, 5 * kMiB);
         m_procs->procs[40] = {"/opt/vbtest/notes.bin", 3 * kMiB / 2};
-        TopLevelWindow w;
-        w.id = 40;
-        w.pid = 40;
-        w.visible = true;
-        m_windows->windows.push_back(w);
+        m_windows->windows.push_back(fake::window(40, 40));
     }
     void addService(const char* key, const char* display, ProcessId host, quint64 rss)
     {
-        ServiceInfo s;
-        s.keyName = key;
-        s.displayName = display;
-        s.processId = host;
-        s.state = SvcRunning;
-        m_services->services.push_back(s);
+        m_services->services.push_back(fake::service(key, host, SvcRunning, display));
         m_procs->procs[host] = {"/usr/sbin/daemon", rss};
     }
 

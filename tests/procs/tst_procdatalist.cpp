@@ -46,14 +46,6 @@ QList<ProcListItem> rowsOfCount(int n)
     return rows;
 }
 
-ServiceInfo running(const char* key, ProcessId pid)
-{
-    ServiceInfo s;
-    s.keyName = key;
-    s.processId = pid;
-    s.state = SvcRunning;
-    return s;
-}
 } // namespace
 
 class TestProcDataList : public QObject
@@ -89,16 +81,12 @@ class TestProcDataList : public QObject
     {
         m_procs->procs[pid] = {QString::fromWCharArray(path).toStdString(), rss};
         m_procs->procs[pid].start = 1000 + pid;
-        TopLevelWindow w;
-        w.id = pid;
-        w.pid = pid;
-        w.visible = true;
-        m_windows->windows.push_back(w);
+        m_windows->windows.push_back(fake::window(pid, pid));
         m_judge->verdicts[path] = group;
     }
     void addService(const char* key, ProcessId host, JudgeResult group)
     {
-        m_services->services.push_back(running(key, host));
+        m_services->services.push_back(fake::service(key, host));
         m_judge->verdicts[QString::fromLatin1(key).toStdWString()] = group;
     }
     // Runs one fix of the list to its end; the result signal's arguments.
@@ -344,7 +332,7 @@ private Q_SLOTS:
         addService("locked.service", 31, JR_Advice);       // its stop is refused
         addService("spooler.service", 31, JR_Optional);    // not ticked
         m_services->refused = {"locked.service"};
-        m_services->services.push_back(running("cups-dependent.service", 32));
+        m_services->services.push_back(fake::service("cups-dependent.service", 32));
         m_services->dependents["cups.service"] = {"cups-dependent.service"};
         m_procs->procs[30] = {"/usr/sbin/cupsd", 1000};
         m_procs->procs[31] = {"/usr/sbin/spoold", 10};
@@ -415,7 +403,7 @@ private Q_SLOTS:
     void unitsThatRequireEachOtherStopOnce()
     {
         for (const char* u : {"a.service", "b.service", "c.service"})
-            m_services->services.push_back(running(u, 70));
+            m_services->services.push_back(fake::service(u, 70));
         m_services->dependents = {{"a.service", {"b.service"}},
                                   {"b.service", {"c.service", "a.service"}},
                                   {"c.service", {"a.service"}}};

@@ -16,14 +16,7 @@
 
 #include <unistd.h>
 
-// Lists of literal texts (the project forbids implicit casts from char strings).
-inline QStringList sl(std::initializer_list<const char*> texts)
-{
-    QStringList out;
-    for (const char* t : texts)
-        out << QString::fromUtf8(t);
-    return out;
-}
+#include "../lib/texts.h"
 
 using namespace vb::platform;
 
@@ -38,27 +31,8 @@ void collect(QtMsgType type, const QMessageLogContext& context, const QString& m
         g_warnings << QString::fromLatin1(context.category);
 }
 
-ServiceInfo svc(const char* key, ProcessId pid, ServiceRunState state = SvcRunning,
-                const char* display = "")
-{
-    ServiceInfo s;
-    s.keyName = key;
-    s.displayName = display;
-    s.processId = pid;
-    s.state = state;
-    return s;
-}
-TopLevelWindow win(uintptr_t id, ProcessId pid, bool visible = true, bool owned = false,
-                   bool tool = false)
-{
-    TopLevelWindow w;
-    w.id = id;
-    w.pid = pid;
-    w.visible = visible;
-    w.owned = owned;
-    w.tool = tool;
-    return w;
-}
+using fake::service;
+using fake::window;
 
 // One process of the fake as another user sees it through /proc: its resident size and start
 // are there for everyone, its image is not.
@@ -171,21 +145,21 @@ private Q_SLOTS:
 
     void candidatesComeServicesFirstThenWindowsAscending()
     {
-        m_services->services = {svc("b.service", 30),
-                                svc("stopped.service", 31, SvcStopped),
-                                svc("stopping.service", 32, SvcStopPending),
-                                svc("paused.service", 33, SvcPaused),
-                                svc("starting.service", 0, SvcStartPending),
-                                svc("", 34),
-                                svc("a.service", 30)};
-        m_windows->windows = {win(1, 50),
-                              win(2, 40),
-                              win(3, 50),
-                              win(4, 60, false),
-                              win(5, 61, true, true),
-                              win(6, 62, true, false, true),
-                              win(7, 63, false),
-                              win(8, 63, true, true)};
+        m_services->services = {service("b.service", 30),
+                                service("stopped.service", 31, SvcStopped),
+                                service("stopping.service", 32, SvcStopPending),
+                                service("paused.service", 33, SvcPaused),
+                                service("starting.service", 0, SvcStartPending),
+                                service("", 34),
+                                service("a.service", 30)};
+        m_windows->windows = {window(1, 50),
+                              window(2, 40),
+                              window(3, 50),
+                              window(4, 60, false),
+                              window(5, 61, true, true),
+                              window(6, 62, true, false, true),
+                              window(7, 63, false),
+                              window(8, 63, true, true)};
         QStringList seen;
         // The heads of application units join the windowed processes (once each, in order).
         m_services->applications = std::vector<ProcessId>{64, 50, 45};
@@ -207,7 +181,7 @@ private Q_SLOTS:
     void unreachableServicesStillGiveWindows()
     {
         m_services->reachable = false;
-        m_windows->windows = {win(1, 70)};
+        m_windows->windows = {window(1, 70)};
         m_windows->walkOk = false; // a walk that broke off keeps what it found
         QList<ProcessId> pids;
         m_services->applications = std::vector<ProcessId>{71};
@@ -252,13 +226,13 @@ private Q_SLOTS:
         if (access == ErrInvalidParameter)
             m_procs->procs.erase(30);
         m_backends.processes = std::make_shared<AsOtherUser>(m_procs, 30, access);
-        ServiceInfo s = svc("x.service", 30);
+        ServiceInfo s = service("x.service", 30);
         s.imagePath = managerImage.toStdString();
         if (managerMemory >= 0)
             s.memoryBytes = uint64_t(managerMemory);
         m_services->services = {s};
         addProc(40, "/usr/bin/xterm", 10, ErrAccessDenied);
-        m_windows->windows = {win(1, 40)};
+        m_windows->windows = {window(1, 40)};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("x.service"), 3);
         boost::atomic_store(&currentUserConfig, config);
@@ -284,9 +258,9 @@ private Q_SLOTS:
         addProc(50, "/usr/libexec/tracker-miner-fs-3", 300);
         addProc(51, "/usr/bin/syncthing", 200);
         addProc(60, "/usr/bin/gedit", 40);
-        m_services->services = {svc("cups.service", 30), svc("same.service", 30)};
-        session->services = {svc("tracker-miner-fs-3.service", 50),
-                             svc("same.service", 51)}; // a user unit named as a system one
+        m_services->services = {service("cups.service", 30), service("same.service", 30)};
+        session->services = {service("tracker-miner-fs-3.service", 50),
+                             service("same.service", 51)}; // a user unit named as a system one
         session->applications = std::vector<ProcessId>{60};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("cups.service"), 1);
@@ -320,10 +294,11 @@ private Q_SLOTS:
         addProc(9999, "/opt/host/verdant-ball-host", 70);
         addProc(3, "/sbin/init", 10);
         m_windows->shell = 41;
-        m_services->services = {svc("cups.service", 30, SvcRunning, "CUPS Scheduler"),
-                                svc("cups-browsed.service", 30), svc("bluetooth.service", 31),
-                                svc("ignored.service", 31), svc("early.service", 3)};
-        m_windows->windows = {win(1, 40), win(2, 41), win(3, 9999), win(4, 3)};
+        m_services->services = {service("cups.service", 30, SvcRunning, "CUPS Scheduler"),
+                                service("cups-browsed.service", 30),
+                                service("bluetooth.service", 31), service("ignored.service", 31),
+                                service("early.service", 3)};
+        m_windows->windows = {window(1, 40), window(2, 41), window(3, 9999), window(4, 3)};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("cups.service"), 3);
         config->add(QStringLiteral("cups-browsed.service"), 1);
@@ -354,8 +329,8 @@ private Q_SLOTS:
     void aServiceHostWithAWindowGivesTwoRows()
     {
         addProc(30, "/usr/bin/agent", 100);
-        m_services->services = {svc("agent.service", 30)};
-        m_windows->windows = {win(1, 30)};
+        m_services->services = {service("agent.service", 30)};
+        m_windows->windows = {window(1, 30)};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("agent.service"), 0x11);
         boost::atomic_store(&currentUserConfig, config);
@@ -367,7 +342,7 @@ private Q_SLOTS:
     void nothingListedGivesAnEmptyListWithoutHeaders()
     {
         addProc(9999, "/opt/host/verdant-ball-host", 70);
-        m_windows->windows = {win(1, 9999), win(2, 1)};
+        m_windows->windows = {window(1, 9999), window(2, 1)};
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         QVERIFY(rows);
         QVERIFY(rows->isEmpty());
@@ -386,8 +361,8 @@ private Q_SLOTS:
             if (pid == 45)
                 m_procs->procs.erase(45); // exits between the open and the measuring
         };
-        m_windows->windows = {win(1, 40), win(2, 41), win(3, 42), win(4, 43),
-                              win(5, 44), win(6, 45), win(7, 46)};
+        m_windows->windows = {window(1, 40), window(2, 41), window(3, 42), window(4, 43),
+                              window(5, 44), window(6, 45), window(7, 46)};
         auto previous = qInstallMessageHandler(collect);
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         qInstallMessageHandler(previous);
@@ -421,7 +396,7 @@ private Q_SLOTS:
                           {"\\Device\\HarddiskVolume21", "E:"},
                           {"\\Device\\HarddiskVolume2", "D:"}};
         m_procs->procs[50] = {image.toStdString(), 5, 0};
-        m_windows->windows = {win(1, 50)};
+        m_windows->windows = {window(1, 50)};
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         if (path.isEmpty()) {
             QVERIFY(rows->isEmpty());
@@ -436,7 +411,7 @@ private Q_SLOTS:
     {
         addProc(60, "/usr/bin/a", 1);
         addProc(61, "/usr/bin/b", 1);
-        m_windows->windows = {win(1, 60), win(2, 61)};
+        m_windows->windows = {window(1, 60), window(2, 61)};
         auto first = std::make_shared<CountingJudge>();
         auto decider = std::make_shared<CountingJudge>();
         auto never = std::make_shared<CountingJudge>();
@@ -462,8 +437,8 @@ private Q_SLOTS:
         addProc(30, "/usr/sbin/host", 100);
         addProc(40, "/usr/bin/app", 10);
         addProc(41, "/usr/bin/other", 10);
-        m_services->services = {svc("one.service", 30), svc("two.service", 30)};
-        m_windows->windows = {win(1, 40), win(2, 41)};
+        m_services->services = {service("one.service", 30), service("two.service", 30)};
+        m_windows->windows = {window(1, 40), window(2, 41)};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("one.service"), 1);
         config->add(QStringLiteral("two.service"), 1);
@@ -490,7 +465,7 @@ private Q_SLOTS:
     void noAdviceStartsWithTheOptionalHeader()
     {
         addProc(40, "/usr/bin/app", 10);
-        m_windows->windows = {win(1, 40)};
+        m_windows->windows = {window(1, 40)};
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         QCOMPARE(rows->size(), 2);
         QCOMPARE(rows->at(0).kind, PK_OptionalHeader);
@@ -528,7 +503,7 @@ private Q_SLOTS:
         m_backends.services =
             std::make_shared<linux_::SystemdServices>("unix:path=" + socket.toStdString());
         whiteJudgeOnTheBackends();
-        m_windows->windows = {win(1, pid)};
+        m_windows->windows = {window(1, pid)};
         auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
         config->add(QStringLiteral("dbus.service"), 3);
         boost::atomic_store(&currentUserConfig, config);
@@ -568,7 +543,7 @@ private Q_SLOTS:
                 QVERIFY(k->waitForFinished(5000));
                 gone << pid;
             }
-            m_windows->windows.push_back(win(uintptr_t(i + 1), pid));
+            m_windows->windows.push_back(window(uintptr_t(i + 1), pid));
             kids.push_back(std::move(k));
         }
         for (int round = 0; round < 20; ++round) {
@@ -621,7 +596,7 @@ private Q_SLOTS:
     void aReusedIdDescribesTheProcessThatHoldsItNow()
     {
         addProc(80, "/usr/bin/old", 10);
-        m_windows->windows = {win(1, 80)};
+        m_windows->windows = {window(1, 80)};
         m_procs->beforeMemory = [this](ProcessId pid) {
             if (pid == 80)
                 m_procs->procs[80] = {"/usr/bin/new", 99, 0}; // exited, and the id went to another
@@ -655,7 +630,7 @@ private Q_SLOTS:
         whiteJudgeOnTheBackends();
         uintptr_t id = 1;
         for (ProcessId pid : pids)
-            m_windows->windows.push_back(win(id++, pid));
+            m_windows->windows.push_back(window(id++, pid));
         return *enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
     }
 

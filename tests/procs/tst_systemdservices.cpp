@@ -17,14 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Lists of literal texts (the project forbids implicit casts from char strings).
-inline QStringList sl(std::initializer_list<const char*> texts)
-{
-    QStringList out;
-    for (const char* t : texts)
-        out << QString::fromUtf8(t);
-    return out;
-}
+#include "../lib/texts.h"
 
 #include <map>
 
@@ -245,10 +238,7 @@ private Q_SLOTS:
         app.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
         QVERIFY(app.waitForStarted());
         auto windows = std::make_shared<fake::FakeWindows>();
-        TopLevelWindow w;
-        w.id = 1;
-        w.pid = static_cast<ProcessId>(app.processId());
-        w.visible = true;
+        const TopLevelWindow w = fake::window(1, static_cast<ProcessId>(app.processId()));
         windows->windows = {w};
         m_backends.windows = windows;
         auto where = [&](const ProcListItems_ptr& rows, bool service) {

@@ -85,6 +85,29 @@ public:
     ProcessId currentProcessId() override { return self; }
 };
 
+// A service as the manager lists it, and a top-level window: the fakes' rows in one line.
+inline ServiceInfo service(const char* key, ProcessId pid, ServiceRunState state = SvcRunning,
+                           const char* display = "")
+{
+    ServiceInfo s;
+    s.keyName = key;
+    s.displayName = display;
+    s.processId = pid;
+    s.state = state;
+    return s;
+}
+inline TopLevelWindow window(uintptr_t id, ProcessId pid, bool visible = true, bool owned = false,
+                             bool tool = false)
+{
+    TopLevelWindow w;
+    w.id = id;
+    w.pid = pid;
+    w.visible = visible;
+    w.owned = owned;
+    w.tool = tool;
+    return w;
+}
+
 class FakeServices : public IServices
 {
 public:
