@@ -20,8 +20,8 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVB_SEAM_ONLY=ON -DVB_WERROR=ON "${launcher[@]}"
 ninja -C "$BUILD" -j"${VB_JOBS:-2}"
 
-# The prefix lives with the build; no display is needed by these tests, and the server keeps
-# the display of its first client, so none is given to any.
+# The prefix lives with the build. It is made without a display; the server keeps the display
+# of its first client, so the sessions below choose theirs.
 export WINEPREFIX="$PWD/$BUILD/.wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -42,7 +42,20 @@ session() {
   "$WINESERVER" -w
   return "$rc"
 }
-trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+xvfb_pid=
+trap '"$WINESERVER" -k 2>/dev/null || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null' EXIT
+
+# The desktop tests (windows, the hot key, monitors) need an X screen: an Xvfb of our own on a
+# free display number, with a screen size and a work area (as a desktop panel would claim it,
+# x,y,width,height) that the tests check the monitors against. -noreset keeps the work area
+# when its setter disconnects.
+export VB_TEST_SCREEN=1280x800 VB_TEST_WORKAREA=0,24,1280,776
+exec {xvfb_fd}<> <(:)
+Xvfb -displayfd "$xvfb_fd" -noreset -screen 0 "${VB_TEST_SCREEN}x24" -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -t 30 -u "$xvfb_fd" xvfb_display || { echo "wintest: Xvfb did not start" >&2; exit 1; }
+exec {xvfb_fd}<&-
+DISPLAY=":$xvfb_display" xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "$VB_TEST_WORKAREA"
 
 # Online only where the machine has a route out; offline in an empty network namespace (root).
 exclude=offline
@@ -51,7 +64,7 @@ if [ -z "$(ip route show default 2>/dev/null)" ]; then
   exclude="offline|online"
 fi
 rc=0
-session -LE "$exclude" "$@" || rc=$?
+DISPLAY=":$xvfb_display" session -LE "$exclude" "$@" || rc=$?
 if unshare -n true 2>/dev/null; then
   export -f session
   export WINE64 WINESERVER BUILD

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flow/psfilter.h"
 
+#include "flow/driverpolicy.h"
 #include "flow/listreader.h"
 #include "helper/setsgeneral.h"
 #include "platform/platform.h"
@@ -84,13 +85,7 @@ bool PSFilter::open()
         return true;
     if (!m_device)
         return false;
-    uint32_t error = ErrSuccess;
-    m_readOnly = false;
-    m_handle = m_device->open(true, error);
-    if (!m_handle) {
-        m_readOnly = true;
-        m_handle = m_device->open(false, error);
-    }
+    m_handle = vb::flow::openFilter(*m_device, m_readOnly);
     return m_handle != nullptr;
 }
 
@@ -221,57 +216,25 @@ std::wstring dosPathToNtPath(const std::shared_ptr<IVolumes>& volumes, const wch
 bool installDriverService(const Platform& backends, const std::wstring& name,
                           const std::wstring& binaryPath)
 {
-    const auto& service = backends.driverService;
-    if (!service)
-        return false;
-    const std::string n = toUtf8(name);
-    const uint32_t created = service->install(n, toUtf8(binaryPath));
-    if (created != ErrSuccess) {
-        // 997 is what the Windows manager may answer while a creation is still pending.
-        if (created != 997 && created != ErrServiceExists)
-            return false;
-        if (service->state(n) == ServiceState::Missing)
-            return false;
-    }
-    const uint32_t started = service->start(n);
-    return started == ErrSuccess || started == ErrServiceAlreadyRunning;
+    return vb::flow::installDriverService(backends.driverService.get(), toUtf8(name),
+                                          toUtf8(binaryPath));
 }
 
 bool startDriverService(const Platform& backends, const std::wstring& name)
 {
-    const auto& service = backends.driverService;
-    if (!service)
-        return false;
-    const uint32_t started = service->start(toUtf8(name));
-    return started == ErrSuccess || started == ErrServiceAlreadyRunning;
+    return vb::flow::startDriverService(backends.driverService.get(), toUtf8(name));
 }
 
 bool removeDriverService(const Platform& backends, const std::wstring& name)
 {
-    const auto& service = backends.driverService;
-    if (!service)
-        return false;
-    return service->remove(toUtf8(name)) == ErrSuccess;
+    return vb::flow::removeDriverService(backends.driverService.get(), toUtf8(name));
 }
 
 bool ensureDriver(const Platform& backends, const std::wstring& name,
                   const std::wstring& binaryPath)
 {
-    {
-        PSFilter probe(backends.filterDevice, backends.volumes);
-        if (probe.accessMode() != 0)
-            return true;
-    }
-    if (startDriverService(backends, name)) {
-        PSFilter again(backends.filterDevice, backends.volumes);
-        if (again.accessMode() != 0)
-            return true;
-        removeDriverService(backends, name);
-    }
-    if (installDriverService(backends, name, binaryPath))
-        return true;
-    removeDriverService(backends, name);
-    return installDriverService(backends, name, binaryPath);
+    return vb::flow::ensureDriver(backends.driverService.get(), backends.filterDevice.get(),
+                                  toUtf8(name), toUtf8(binaryPath));
 }
 
 std::wstring driverBinaryPath(const Platform& backends)

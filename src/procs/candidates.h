@@ -3,6 +3,7 @@
 // processes that own an application window.
 #pragma once
 
+#include "procs/candidaterules.h"
 #include "procs/procids.h"
 
 #include "platform/services.h"
@@ -17,8 +18,6 @@
 // the service; the names and the service are null for a windowed process.
 using CandidateFn = std::function<void(vb::platform::ProcessId, const wchar_t*, const wchar_t*,
                                        const vb::platform::ServiceInfo*)>;
-using ServiceCandidateFn = std::function<void(const vb::platform::ServiceInfo&)>;
-using WindowCandidateFn = std::function<void(vb::platform::ProcessId)>;
 
 enum CandidateFlags : int {
     CE_Services = 0x1, // the services were enumerated
@@ -30,14 +29,6 @@ enum CandidateFlags : int {
 // clients own no X window.
 int enumCandidates(const std::shared_ptr<vb::platform::IServices>& services,
                    const std::shared_ptr<vb::platform::ITopLevelWindows>& windows, CandidateFn fn);
-// Every service that is neither stopped nor stopping, in the manager's order.
-bool enumServiceCandidates(const std::shared_ptr<vb::platform::IServices>& services,
-                           const ServiceCandidateFn& fn);
-// Once per process that owns a visible, unowned, non-tool top-level window, or (services
-// given) heads an application unit, ascending. The result is the window walk's.
-bool enumWindowCandidates(const std::shared_ptr<vb::platform::ITopLevelWindows>& windows,
-                          const WindowCandidateFn& fn,
-                          const std::shared_ptr<vb::platform::IServices>& services = nullptr);
 
 // Process start and exit would be reported here; the lists learn of changes from the traffic
 // sampler instead, so nothing creates or emits it.

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "procs/procinfo.h"
+#include "procs/servicestop.h"
 
 #include <QObject>
 
@@ -26,30 +27,12 @@ namespace vb::procs {
 
 // A process asked to close gets this long before it is forced.
 constexpr uint32_t kTerminateWaitMs = 2000;
-// Each service, and each of its dependents, gets this long to stop.
-constexpr uint32_t kServiceStopMs = 3000;
 // The pause that lets closed programs give their memory back before it is measured.
 constexpr uint32_t kReleasePauseMs = 1000;
-
-// The service manager connection of one fix: opened by the first service row that needs it,
-// shared by every stop of the fix and closed when the fix ends.
-struct ServiceManagerHandle
-{
-    std::shared_ptr<vb::platform::IServices> services;
-    std::unique_ptr<vb::platform::IServiceManager> manager;
-    // The chain of stops under way: units may require each other in a circle.
-    std::vector<std::string> stopping;
-};
 
 // True when the listed process (its id and start time) has ended.
 bool terminateProcessById(vb::platform::IProcesses& processes, vb::platform::ProcessId pid,
                           quint64 startTime);
-// Stops the service after its running dependents; true when it is stopped within timeoutMs.
-bool stopService(ServiceManagerHandle& handle, const std::string& name, uint32_t timeoutMs);
-// Stops the running dependents of name, depth first; false at the first that does not stop.
-bool stopDependentServices(ServiceManagerHandle& handle, const std::string& name,
-                           uint32_t timeoutMs);
-
 struct FixResult
 {
     uint count = 0;

@@ -407,7 +407,7 @@ private Q_SLOTS:
         m_services->dependents = {{"a.service", {"b.service"}},
                                   {"b.service", {"c.service", "a.service"}},
                                   {"c.service", {"a.service"}}};
-        vb::procs::ServiceManagerHandle handle{m_services, nullptr, {}};
+        vb::procs::ServiceManagerHandle handle(m_services);
         QVERIFY(vb::procs::stopService(handle, "a.service", 3000));
         QCOMPARE(m_services->stopped,
                  (std::vector<std::string>{"c.service", "b.service", "a.service"}));

@@ -259,6 +259,38 @@ private Q_SLOTS:
         QCOMPARE(where(g, false), int(JR_Optional));
     }
 
+    // A pass serves a unit's main process from the last pass while that process lives; a
+    // restart, or a stop and a start, between two passes leaves the listing's columns as they
+    // were, and the new main process must still be found.
+    void aUnitStartedAgainIsListedWithItsNewMainProcess_data()
+    {
+        QTest::addColumn<QStringList>("commands"); // systemctl verbs, run in turn
+        QTest::newRow("restart") << sl({"restart"});
+        QTest::newRow("stop, start") << sl({"stop", "start"});
+    }
+    void aUnitStartedAgainIsListedWithItsNewMainProcess()
+    {
+        QFETCH(QStringList, commands);
+        const std::string unit = "vbt-wants.service";
+        std::vector<ServiceInfo> list;
+        QVERIFY(m_services->activeServices(list));
+        const ProcessId before = byKey(list)[unit].processId;
+        QVERIFY(before > 1);
+        QVERIFY(m_services->activeServices(list));
+        QCOMPARE(byKey(list)[unit].processId, before);
+        for (const QString& verb : commands) {
+            QCOMPARE(QProcess::execute(QStringLiteral("systemctl"),
+                                       {verb, QString::fromStdString(unit)}),
+                     0);
+            QVERIFY(m_services->activeServices(list));
+            QCOMPARE(byKey(list).count(unit), size_t(verb != QLatin1String("stop")));
+        }
+        const ServiceInfo now = byKey(list)[unit];
+        QCOMPARE(now.state, SvcRunning);
+        QVERIFY(now.processId != before);
+        QVERIFY(cgroupOf(now.processId).contains("/vbt-wants.service"));
+    }
+
     void stoppingAUnitStopsItsDependents()
     {
         QCOMPARE(m_services->stopService("vbt-base.service"), 0u);

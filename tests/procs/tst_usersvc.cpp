@@ -110,6 +110,9 @@ private Q_SLOTS:
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         const auto services = serviceRows(rows);
         checkSystemRows(services);
+        // Again, with the main processes and images the first pass learnt.
+        checkSystemRows(
+            serviceRows(enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {})));
         // The user's own unit, under its prefix only: the system has no such unit.
         QVERIFY(!services.count(L"vbt-own.service"));
         const auto own = services.find(L"user:vbt-own.service");

@@ -3,6 +3,14 @@
 // checks that report where and what, and wine told apart from Windows where they differ.
 #pragma once
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -29,6 +37,20 @@ template <typename A, typename B> std::string describe(const char* expr, const A
     std::ostringstream s;
     s << expr << " (got " << a << ", expected " << b << ")";
     return s.str();
+}
+
+// Wine says it is wine through an export of its ntdll that Windows does not have.
+inline bool underWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The running test program's own path.
+inline std::wstring ownImage()
+{
+    wchar_t path[MAX_PATH];
+    return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
 }
 
 // The cases of one program, run in order; returns the exit code for ctest.

@@ -2,6 +2,7 @@
 // The Windows process backend against real processes: a child of our own (this very program
 // started again) that holds a known amount of memory until we let it go.
 #include "check.h"
+#include "child.h"
 
 #include "platform/win32/win32processes.h"
 #include "platform/win32/win32volumes.h"
@@ -14,25 +15,15 @@
 
 using namespace vb::platform;
 using namespace vb::platform::win32;
+using vbtest::Child;
+using vbtest::ownImage;
+using vbtest::underWine;
 
 namespace {
 
 constexpr size_t HeldBytes = 64u << 20;
 // No process has this id: ids are multiples of four well below it.
 constexpr ProcessId NoSuchPid = 0xFFFFFFF0u;
-
-bool underWine()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-std::wstring ownImage()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, n);
-}
 
 // The child's side: touch the held memory, say so on stdout, live until stdin closes.
 int childMain(const char* mode)
@@ -42,69 +33,10 @@ int childMain(const char* mode)
     std::unique_ptr<char[]> held(new char[HeldBytes]);
     for (size_t i = 0; i < HeldBytes; i += 4096)
         held[i] = static_cast<char>(i);
-    DWORD n = 0;
-    char c = 'r';
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &c, 1, &n, nullptr);
-    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &n, nullptr) && n > 0) {
-    }
+    vbtest::tellReady();
+    vbtest::waitForParent();
     return held[4096] == static_cast<char>(4096) ? 0 : 2;
 }
-
-// A child started from this program; it ends at the latest when we are destroyed.
-struct Child
-{
-    Handle process;
-    Handle toChild;   // closing it lets the child end
-    Handle fromChild; // its "ready" byte
-    ProcessId pid = 0;
-
-    explicit Child(const char* mode)
-    {
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr;
-        if (!CreatePipe(&inRead, &inWrite, &inherit, 0))
-            return;
-        if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) {
-            CloseHandle(inRead);
-            CloseHandle(inWrite);
-            return;
-        }
-        Handle childIn(inRead), childOut(outWrite);
-        toChild.reset(inWrite);
-        fromChild.reset(outRead);
-        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = childIn.get();
-        si.hStdOutput = childOut.get();
-        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        const std::wstring image = ownImage();
-        std::wstring cmd = L"\"" + image + L"\" --child " + wideOf(mode);
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(image.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                            &si, &pi))
-            return;
-        CloseHandle(pi.hThread);
-        process.reset(pi.hProcess);
-        pid = pi.dwProcessId;
-    }
-    ~Child()
-    {
-        toChild.reset();
-        if (process && WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0)
-            TerminateProcess(process.get(), 3);
-    }
-    // True once the child holds its memory.
-    bool ready()
-    {
-        char c = 0;
-        DWORD n = 0;
-        return fromChild && ReadFile(fromChild.get(), &c, 1, &n, nullptr) && n == 1 && c == 'r';
-    }
-    bool running() const { return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; }
-};
 
 bool contains(const std::vector<ProcessId>& ids, ProcessId pid)
 {
@@ -214,7 +146,7 @@ void imageMapsToDrivePath()
             device[dev.size()] == '\\')
             mapped = drive + device.substr(dev.size());
     }
-    VB_CHECK_EQ(lower(wideOf(mapped)) == lower(ownImage()), true);
+    VB_CHECK_EQ(lower(wideOf(mapped)) == lower(vbtest::ownImage()), true);
     VB_CHECK_EQ(procs.imagePath(NoSuchPid), std::string());
 }
 
@@ -282,7 +214,7 @@ void terminateEndedProcess()
     const Handle again(OpenProcess(PROCESS_TERMINATE, FALSE, child.pid));
     VB_REQUIRE(again);
     const BOOL raw = TerminateProcess(again.get(), 1);
-    if (underWine())
+    if (vbtest::underWine())
         VB_CHECK(raw); // wine: terminating an ended process succeeds
     else
         VB_CHECK(!raw);
@@ -302,7 +234,7 @@ void emptyWorkingSets()
     const EmptiedProcess one = sets.emptyWorkingSet(child.pid);
     VB_CHECK(one.reached);
     const uint64_t after = procs.workingSetBytes(child.pid).value_or(0);
-    if (underWine()) {
+    if (vbtest::underWine()) {
         // wine: the call succeeds and moves nothing.
         VB_CHECK_EQ(one.releasedBytes, uint64_t(0));
         VB_CHECK(after >= HeldBytes);

@@ -2,6 +2,7 @@
 #include "platform/linux/systemdservices.h"
 
 #include "core/logging.h"
+#include "platform/linux/procfsprocesses.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -23,6 +25,7 @@
 #include <optional>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +108,7 @@ struct UnitRow
 {
     QString name, description, activeState, subState;
     QDBusObjectPath path;
+    uint jobId = 0; // a job under way (start, stop, restart, reload); 0 when none
 };
 
 // Reads the a(ssssssouso) array of ListUnits / ListUnitsByPatterns.
@@ -122,11 +126,10 @@ bool readUnitRows(const QDBusMessage& reply, std::vector<UnitRow>& rows)
     while (!arg.atEnd()) {
         UnitRow r;
         QString loadState, following, jobType;
-        uint jobId = 0;
         QDBusObjectPath jobPath;
         arg.beginStructure();
         arg >> r.name >> r.description >> loadState >> r.activeState >> r.subState >> following >>
-            r.path >> jobId >> jobType >> jobPath;
+            r.path >> r.jobId >> jobType >> jobPath;
         arg.endStructure();
         rows.push_back(std::move(r));
     }
@@ -228,10 +231,6 @@ QString execStartImage(const QVariant& v)
     return real.isEmpty() ? first : real;
 }
 
-// Unit name to the main pid and the image the manager named for it, as a pass found them:
-// asked again only when the unit has another main process.
-using KnownImages = std::map<QString, std::pair<uint, QString>>;
-
 // Whether this user may read the file of a process's procfs folder.
 bool mayRead(uint pid, const char* file)
 {
@@ -241,30 +240,69 @@ bool mayRead(uint pid, const char* file)
                                          : ::access(path.constData(), R_OK) == 0;
 }
 
+// The start time of a process (readable for every user's processes); 0 when it is gone.
+uint64_t startTimeOf(uint pid)
+{
+    const QByteArray path = QByteArrayLiteral("/proc/") + QByteArray::number(pid) + "/stat";
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char buf[1024];
+    ssize_t n;
+    do
+        n = ::read(fd, buf, sizeof buf);
+    while (n < 0 && errno == EINTR);
+    ::close(fd);
+    return n > 0 ? ProcfsProcesses::parseStartTime(std::string(buf, static_cast<size_t>(n))) : 0;
+}
+
+// A unit that runs the same main process as last pass: the same state columns and no job
+// under way, and its main process (if any) still the very one (a restart gives a new one,
+// and a pid handed out again has another start time). Whatever ended meanwhile is asked again.
+bool stillRuns(const SystemdServices::KnownUnit& known, const UnitRow& row)
+{
+    return row.jobId == 0 && known.activeState == row.activeState &&
+           known.subState == row.subState &&
+           (known.pid == 0 || startTimeOf(known.pid) == known.pidStart);
+}
+
 // What the manager knows of a service's main process, so that an ordinary user, who may not
 // look into a system service's process, still sees the row: the main pid (or, where the
 // manager follows none, the started command's while that still runs), the image it started
 // and the memory it accounts. Single properties, each asked only when this user cannot read
 // it in procfs and all units' at once: the whole Service interface costs the manager several
-// times a pass (it reads every cgroup figure).
+// times a pass (it reads every cgroup figure). The main process and its image are asked once
+// per main process (the known entry); the memory, which changes, every pass it is needed.
 class MainProcessQuery
 {
 public:
-    MainProcessQuery(QDBusConnection& bus, const QString& unit, const QString& path)
-        : m_bus(bus), m_unit(unit), m_path(path), m_mainPid(get(QStringLiteral("MainPID")))
-    {}
-    // The second round, once every main pid is asked for.
-    void askDetails(const KnownImages& known)
+    MainProcessQuery(QDBusConnection& bus, const UnitRow& row,
+                     const SystemdServices::KnownUnit* known)
+        : m_bus(bus), m_unit(row.name), m_path(row.path.path()), m_active(row.activeState),
+          m_sub(row.subState), m_cacheable(row.jobId == 0)
     {
-        m_pid = valueOf(m_mainPid).toUInt();
-        if (m_pid == 0) {
-            m_code = get(QStringLiteral("ExecMainCode"));
-            m_started = get(QStringLiteral("ExecMainPID"));
-        } else if (mayRead(m_pid, "exe")) {
+        if (known && stillRuns(*known, row)) {
+            m_known = true;
+            m_pid = known->pid;
+            m_pidStart = known->pidStart;
+            m_image = known->image;
+        } else {
+            m_mainPid = get(QStringLiteral("MainPID"));
+        }
+    }
+    // The second round, once every main pid is asked for.
+    void askDetails()
+    {
+        if (!m_known) {
+            m_pid = valueOf(*m_mainPid).toUInt();
+            if (m_pid == 0) {
+                m_code = get(QStringLiteral("ExecMainCode"));
+                m_started = get(QStringLiteral("ExecMainPID"));
+            }
+        }
+        if (m_pid != 0 && mayRead(m_pid, "exe")) {
+            m_image.clear();
             return; // the process names itself
-        } else if (const auto it = known.find(m_unit);
-                   it != known.end() && it->second.first == m_pid) {
-            m_image = it->second.second;
         }
         if (m_image.isEmpty())
             m_exec = get(QStringLiteral("ExecStart"));
@@ -273,9 +311,11 @@ public:
     }
     void fill(ServiceInfo& s)
     {
-        s.processId = m_pid;
         if (m_code && valueOf(*m_code).toInt() == 0) // the started command has not exited
-            s.processId = valueOf(*m_started).toUInt();
+            m_pid = valueOf(*m_started).toUInt();
+        if (!m_known && m_pid != 0)
+            m_pidStart = startTimeOf(m_pid);
+        s.processId = m_pid;
         if (m_exec)
             m_image = execStartImage(valueOf(*m_exec));
         s.imagePath = m_image.toStdString();
@@ -285,10 +325,12 @@ public:
         if (ok && memory != std::numeric_limits<qulonglong>::max())
             s.memoryBytes = memory;
     }
-    void remember(KnownImages& into) const
+    // Units in the middle of a job are asked again next pass, as are main processes that ended
+    // before their start time was read.
+    void remember(std::map<QString, SystemdServices::KnownUnit>& into) const
     {
-        if (m_pid != 0 && !m_image.isEmpty())
-            into[m_unit] = {m_pid, m_image};
+        if (m_cacheable && (m_pid == 0 || m_pidStart != 0))
+            into[m_unit] = SystemdServices::KnownUnit{m_active, m_sub, m_pid, m_pidStart, m_image};
     }
 
 private:
@@ -302,11 +344,13 @@ private:
         return replyValue(call.reply());
     }
     QDBusConnection& m_bus;
-    QString m_unit, m_path;
-    QDBusPendingCall m_mainPid;
+    QString m_unit, m_path, m_active, m_sub;
+    bool m_cacheable;
+    bool m_known = false;
     uint m_pid = 0;
+    uint64_t m_pidStart = 0;
     QString m_image;
-    std::optional<QDBusPendingCall> m_code, m_started, m_exec, m_memory;
+    std::optional<QDBusPendingCall> m_mainPid, m_code, m_started, m_exec, m_memory;
 };
 
 // The parent of a process (procfs, readable for every user's processes); 0 when gone.
@@ -508,32 +552,34 @@ bool SystemdServices::activeServices(std::vector<ServiceInfo>& out)
         reportUnreachable(reply.errorName() + QStringLiteral(": ") + reply.errorMessage());
         return false;
     }
-    // Ask for every unit's main process at once: one round trip instead of one per unit.
+    std::map<QString, KnownUnit> known;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        known.swap(m_known);
+    }
+    // Ask for the main process of every unit not known from last pass at once: one round trip
+    // instead of one per unit.
     std::vector<MainProcessQuery> pending;
     std::vector<UnitRow> kept;
     for (UnitRow& r : rows) {
         if (!isServiceUnit(r.name) ||
             SystemdServices::stateOf(r.activeState, r.subState) == SvcStopped)
             continue;
-        pending.emplace_back(bus, r.name, r.path.path());
+        const auto it = known.find(r.name);
+        pending.emplace_back(bus, r, it == known.end() ? nullptr : &it->second);
         kept.push_back(std::move(r));
     }
-    KnownImages known;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        known = m_knownImages;
-    }
     for (MainProcessQuery& q : pending)
-        q.askDetails(known);
-    KnownImages now;
+        q.askDetails();
+    known.clear(); // only the units that still run are kept
     for (size_t i = 0; i < kept.size(); ++i) {
         ServiceInfo s = infoOf(kept[i]);
         pending[i].fill(s);
-        pending[i].remember(now);
+        pending[i].remember(known);
         out.push_back(std::move(s));
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_knownImages = std::move(now); // only the units that still run
+    m_known = std::move(known);
 
     return true;
 }

@@ -45,6 +45,16 @@ public:
     // systemd's ActiveState/SubState as a Windows service state.
     static ServiceRunState stateOf(const QString& activeState, const QString& subState);
 
+    // What a pass learnt of a running unit's main process, served again while the unit keeps
+    // its state columns and that process (pid and start time) lives; asked again otherwise.
+    struct KnownUnit
+    {
+        QString activeState, subState;
+        uint pid = 0;          // the main process (or the started command), 0 when none
+        uint64_t pidStart = 0; // its start time, clock ticks since boot
+        QString image;         // what the manager named, where this user cannot read it
+    };
+
 private:
     bool connect(QDBusConnection& out);
     // Says once that the manager cannot be reached: for the system's, in a warning that services
@@ -55,8 +65,8 @@ private:
     QString m_name;
     std::mutex m_mutex;
     std::atomic<bool> m_saidUnreachable{false};
-    // Unit name to the main pid and image the manager named last pass (with m_mutex held).
-    std::map<QString, std::pair<uint, QString>> m_knownImages;
+    // The running units of the last pass by name (with m_mutex held).
+    std::map<QString, KnownUnit> m_known;
 };
 
 // Wakes a stop's wait when its job ends or its unit changes. Lives on the stopping thread.
