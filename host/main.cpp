@@ -63,7 +63,16 @@ void onQuitGraceOver(int)
 // window list all need X. On a Wayland desktop it therefore runs through XWayland, with the
 // xcb platform forced even where Qt would pick Wayland (or was told to), and says so once.
 // A platform asked for explicitly that is neither (offscreen, vnc, ...) is left to Qt.
-bool chooseDisplay(QString& why)
+// The probe's connection is handed back open: it must outlive the moment Qt connects, because
+// an X server whose last client leaves resets itself, and Qt's connection would wait out the
+// reset (a display with no other client, such as a kiosk or a test server, paid 15-30 ms).
+struct XcbProbe
+{
+    void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
+};
+using XcbProbeConnection = std::unique_ptr<xcb_connection_t, XcbProbe>;
+
+bool chooseDisplay(QString& why, XcbProbeConnection& probe)
 {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -78,11 +87,9 @@ bool chooseDisplay(QString& why)
                   : QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
         return false;
     }
-    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
-    const bool ok = c && !xcb_connection_has_error(c);
-    if (c)
-        xcb_disconnect(c);
-    if (!ok) {
+    probe.reset(xcb_connect(display.constData(), nullptr));
+    if (!probe || xcb_connection_has_error(probe.get())) {
+        probe.reset();
         why = QStringLiteral("cannot open display %1").arg(QString::fromLocal8Bit(display));
         return false;
     }
@@ -203,7 +210,8 @@ void logTrafficList(QAbstractItemModel& list)
 int main(int argc, char** argv)
 {
     QString why;
-    if (!chooseDisplay(why)) {
+    XcbProbeConnection probe;
+    if (!chooseDisplay(why, probe)) {
         std::fprintf(stderr, "verdant-ball-host: %s\n", qPrintable(why));
         return 2;
     }
@@ -212,6 +220,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication app(argc, argv);
+    probe.reset();
     QGuiApplication::setApplicationName(QStringLiteral("verdant-ball-host"));
     QGuiApplication::setOrganizationName(QStringLiteral("VerdantSuite"));
     QGuiApplication::setQuitOnLastWindowClosed(false);
