@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The ball's side of the boost lists: which list a page or a host shortcut reaches, the
 // record of the last fix, and a fix in one list marking the other stale.
+#include "../lib/processfakes.h"
 #include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "flow/flowdatalist.h"
-#include "platform/fake/fakememory.h"
-#include "platform/fake/fakeprocs.h"
 #include "procs/procdatalist.h"
 
 #include <QSignalSpy>
@@ -16,24 +15,9 @@ using namespace vb::platform;
 class TestBallFix : public QObject
 {
     Q_OBJECT
-    std::shared_ptr<fake::FakeProcesses> m_procs;
-    std::shared_ptr<fake::FakeServices> m_services;
-    std::shared_ptr<fake::FakeWindows> m_windows;
+    vb::test::ProcessFakes m_fakes;
     Platform m_backends;
 
-    void addService(const char* key, ProcessId host, uint64_t rss)
-    {
-        m_services->services.push_back(fake::service(key, host));
-        m_procs->procs[host] = {"/usr/sbin/daemon", rss};
-    }
-    // A new configuration each time: a published one is never changed.
-    static void publish(std::initializer_list<std::pair<const char*, uint>> entries)
-    {
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        for (const auto& e : entries)
-            config->add(QLatin1String(e.first), e.second);
-        boost::atomic_store(&currentUserConfig, config);
-    }
     static QStringList names(const ProcDataList& list)
     {
         QStringList out;
@@ -46,14 +30,12 @@ class TestBallFix : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_procs = std::make_shared<fake::FakeProcesses>();
-        m_services = std::make_shared<fake::FakeServices>();
-        m_windows = std::make_shared<fake::FakeWindows>();
-        m_backends = vb::test::BallFakes().withProcesses(m_procs, m_services, m_windows);
+        m_fakes = {};
+        m_backends = m_fakes.into(vb::test::BallFakes().platform());
         // Office advises the first service, Game the second.
-        publish({{"office.service", CF_Office}, {"game.service", CF_Game}});
-        addService("office.service", 30, 3000);
-        addService("game.service", 31, 5000);
+        vb::test::publishUserConfig({{"office.service", CF_Office}, {"game.service", CF_Game}});
+        m_fakes.addService("office.service", 30, 3000);
+        m_fakes.addService("game.service", 31, 5000);
     }
 
     void thePageShownIsTheListEnumerated()
@@ -106,7 +88,7 @@ private Q_SLOTS:
         ball.fixCurrent();
         QVERIFY(!info.wait(200));
         QCOMPARE(office.size() + game.size(), 0);
-        QVERIFY(m_services->stopped.empty());
+        QVERIFY(m_fakes.services->stopped.empty());
     }
 
     void aFixMakesTheOtherListStale()
@@ -115,10 +97,10 @@ private Q_SLOTS:
         auto office = ball.procDataListOffice();
         auto game = ball.procDataListGame();
         ball.setCurrentProcPage(BallViewer::PP_Game);
-        addService("late.service", 40, 10); // listed by neither until it is stale
-        publish({{"office.service", CF_Office},
-                 {"game.service", CF_Game},
-                 {"late.service", CF_Office | CF_Game}});
+        m_fakes.addService("late.service", 40, 10); // listed by neither until it is stale
+        vb::test::publishUserConfig({{"office.service", CF_Office},
+                                     {"game.service", CF_Game},
+                                     {"late.service", CF_Office | CF_Game}});
         ball.needEnumCurrent();
         QCOMPARE(names(*game), QStringList{QStringLiteral("game.service")});
         ball.setCurrentProcPage(BallViewer::PP_Office);
@@ -135,8 +117,8 @@ private Q_SLOTS:
     {
         BallViewer ball(nullptr, m_backends);
         ball.needEnumCurrent();
-        addService("late.service", 40, 10);
-        publish({{"office.service", CF_Office}, {"late.service", CF_Office}});
+        m_fakes.addService("late.service", 40, 10);
+        vb::test::publishUserConfig({{"office.service", CF_Office}, {"late.service", CF_Office}});
         ball.needEnumCurrent();
         QCOMPARE(ball.procDataListOffice()->rowCount(), 2);
         Q_EMIT ball.flowDataList()->processChanged();

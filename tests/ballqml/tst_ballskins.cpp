@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The ball document in a real window: skins that cannot be worn, a double click's second
 // press that moves, the language switch of the read-out, and the release note's timing.
+#include "../lib/files.h"
 #include "ballfakes.h"
 #include "helper/hostenvironment.h"
 #include "helper/setsgeneral.h"
@@ -144,12 +145,7 @@ void TestBallSkins::unwearableSkin()
     QFETCH(QByteArray, document);
     QFETCH(bool, deleteIt);
     const QString main = m_dir->path() + QStringLiteral("/BallSkins/Broken/main.qml");
-    QDir().mkpath(QFileInfo(main).absolutePath());
-    {
-        QFile f(main);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(document);
-    }
+    QVERIFY(vb::test::put(main, document));
     loadBall();
     m_ball->wearSkin(kEgg);
     QTRY_COMPARE(m_view->rootObject()->height(), 115.0);
@@ -176,19 +172,13 @@ void TestBallSkins::unwearableSkin()
 void TestBallSkins::userSkinWithBrokenPictureIsNotWorn()
 {
     const QString dir = m_dir->path() + QStringLiteral("/BallSkins/Odd");
-    QDir().mkpath(dir);
-    QFile bg(dir + QStringLiteral("/bg.png"));
-    QVERIFY(bg.open(QIODevice::WriteOnly));
-    bg.write("this is no picture");
-    bg.close();
-    QFile f(dir + QStringLiteral("/main.qml"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(
+    QVERIFY(vb::test::put(dir + QStringLiteral("/bg.png"), "this is no picture"));
+    QVERIFY(vb::test::put(
+        dir + QStringLiteral("/main.qml"),
         "import QtQuick\nItem {\n Image { anchors.centerIn: parent; source: \"bg.png\" }\n"
         " Text { objectName: \"ramText\"; text: \"RAM: \" + FlowDataList.memoryUsage + \"%\" }\n"
         " Component.onCompleted: { ball_main.width = 90; ball_main.height = 70; "
-        "EP.qmlWindowResize(90, 70) }\n}\n");
-    f.close();
+        "EP.qmlWindowResize(90, 70) }\n}\n"));
     loadBall();
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("bg.png")));
     m_ball->wearSkin(dir + QStringLiteral("/main.qml"));

@@ -27,15 +27,6 @@ QString describe(const QList<FlowDataProc>& rows)
     return parts.join(QLatin1Char(' '));
 }
 
-ConnectionDataItem conn(quint64 pid, quint64 in, quint64 out)
-{
-    ConnectionDataItem c;
-    c.processId = pid;
-    c.bytesIn = in;
-    c.bytesOut = out;
-    return c;
-}
-
 } // namespace
 
 class TestFlowAggregate : public QObject
@@ -103,7 +94,8 @@ private slots:
             }
         };
         std::vector<ConnectionDataItem> live;
-        parse(liveText, [&](quint64 p, quint64 i, quint64 o) { live.push_back(conn(p, i, o)); });
+        parse(liveText,
+              [&](quint64 p, quint64 i, quint64 o) { live.push_back(fake::connection(p, i, o)); });
         std::map<quint64, ConnectionDataHistoryItem> history;
         parse(historyText, [&](quint64 p, quint64 i, quint64 o) {
             history.emplace(p, ConnectionDataHistoryItem{p, i, o});

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The traffic model on its own: samples fed to its slot, checked with Qt's model tester, the
 // texts at their unit boundaries, the hide filters and blocking through a scripted device.
+#include "../lib/files.h"
 #include "flow/flowdatalist.h"
 #include "platform/fake/fakefilter.h"
 #include "platform/platform.h"
@@ -473,17 +474,11 @@ void TestFlowDataList::iconFromTheDesktopEntry()
     const QString exe = dir.filePath(QStringLiteral("vbtool"));
     const QString png = dir.filePath(QStringLiteral("vbtool.png"));
     QImage(16, 16, QImage::Format_ARGB32).save(png);
-    QFile e(exe);
-    QVERIFY(e.open(QIODevice::WriteOnly));
-    e.write("#!/bin/sh\n");
-    e.close();
-    e.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("share/applications"))));
-    QFile d(dir.filePath(QStringLiteral("share/applications/vbtool.desktop")));
-    QVERIFY(d.open(QIODevice::WriteOnly));
-    d.write("[Desktop Entry]\nType=Application\nName=Tool\nExec=" + exe.toUtf8() +
-            "\nIcon=" + png.toUtf8() + "\n");
-    d.close();
+    QVERIFY(
+        vb::test::put(exe, "#!/bin/sh\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(vb::test::put(dir.filePath(QStringLiteral("share/applications/vbtool.desktop")),
+                          "[Desktop Entry]\nType=Application\nName=Tool\nExec=" + exe.toUtf8() +
+                              "\nIcon=" + png.toUtf8() + "\n"));
     qputenv("XDG_DATA_DIRS", dir.filePath(QStringLiteral("share")).toUtf8());
     qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("nohome")).toUtf8());
     ExtractFileIcon::clearCache();

@@ -2,6 +2,7 @@
 // When no release thread can be made (here: a pids cgroup that admits no new task), the ball
 // must not stay "releasing" for ever: it clears the flag, shows no note, and the next
 // double click works.
+#include "../lib/files.h"
 #include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "ball/tipwin.h"
@@ -22,11 +23,7 @@
 
 namespace {
 
-bool put(const QString& path, const QByteArray& text)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() && f.flush();
-}
+using vb::test::put;
 
 // Moves this process into a new pids cgroup that allows no further task, and back again when
 // it goes. With the pids controller in a v1 hierarchy the new group sits inside our own; on a

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The procfs readers of memory figures, CPU times and mappings, over captured and damaged files.
+#include "../lib/files.h"
 #include "platform/linux/pidfdworkingsets.h"
 #include "platform/linux/procfsmemory.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,10 +15,7 @@ using vb::platform::linux_::ProcfsMemory;
 namespace {
 std::string fixture(const QString& name)
 {
-    QFile f(QStringLiteral(VB_TEST_FIXTURES "/memory/") + name);
-    if (!f.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", qPrintable(name));
-    return f.readAll().toStdString();
+    return vb::test::fixtureText(QStringLiteral("memory/") + name).toStdString();
 }
 constexpr quint64 KiB = 1024;
 } // namespace
@@ -212,10 +208,10 @@ void TestProcfsMemory::readsFromItsRoot()
 {
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    auto put = [&](const char* name, const QString& fixtureName) {
-        QFile out(root.filePath(QLatin1String(name)));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QByteArray::fromStdString(fixture(fixtureName)));
+    auto put = [&](const char* name, const char* fixtureName) {
+        QVERIFY(vb::test::put(
+            root.filePath(QLatin1String(name)),
+            vb::test::fixtureText(QLatin1String("memory/") + QLatin1String(fixtureName))));
     };
     ProcfsMemory mem(root.path().toStdString());
     MemoryStatus s;
@@ -223,10 +219,10 @@ void TestProcfsMemory::readsFromItsRoot()
     QVERIFY(!mem.memoryLoadStatus(s));
     SystemTimes t;
     QVERIFY(!mem.systemTimes(t));
-    put("meminfo", QStringLiteral("meminfo-small.txt"));
+    put("meminfo", "meminfo-small.txt");
     QVERIFY(mem.memoryStatus(s)); // zoneinfo is optional
     QCOMPARE(quint64(s.freePhysBytes), 100 * KiB);
-    put("zoneinfo", QStringLiteral("zoneinfo-small.txt"));
+    put("zoneinfo", "zoneinfo-small.txt");
     QVERIFY(mem.memoryStatus(s));
     QCOMPARE(s.memoryLoad, 75u);
     QVERIFY(s.freePhysBytes > 100 * KiB); // the per-CPU pages joined, in this machine's pages
@@ -237,7 +233,7 @@ void TestProcfsMemory::readsFromItsRoot()
     QCOMPARE(load.availPhysBytes, s.availPhysBytes);
     QCOMPARE(load.totalPhysBytes, s.totalPhysBytes);
     QCOMPARE(quint64(load.freePhysBytes), 100 * KiB);
-    put("stat", QStringLiteral("stat-full.txt"));
+    put("stat", "stat-full.txt");
     QVERIFY(mem.systemTimes(t));
     QVERIFY(t.kernel > t.idle && t.user > 0);
 }

@@ -3,11 +3,11 @@
 // made-up cgroup tree (and into the real one where the kernel offers it), and the order of the
 // ways a release tries: everything itself when it may, else the filter service, else the
 // user's own processes with one line on what was left.
+#include "../lib/files.h"
 #include "platform/linux/cgroupreclaim.h"
 #include "platform/linux/releaseworkingsets.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,22 +17,8 @@ using vb::platform::linux_::CgroupReclaim;
 using vb::platform::linux_::ReleaseWorkingSets;
 using vb::platform::linux_::ServiceRelease;
 
-namespace {
-
-bool put(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
-}
-
-} // namespace
+using vb::test::contents;
+using vb::test::put;
 
 class TestUserRelease : public QObject
 {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Application icons from desktop entries and the icon theme, in private data folders.
+#include "../lib/files.h"
 #include "helper/extractfileicon.h"
 
 #include <QDir>
@@ -15,13 +16,6 @@ class TestExtractFileIcon : public QObject
     QTemporaryDir m_dir;
     QString m_home, m_system, m_bin;
 
-    static void write(const QString& path, const QByteArray& text)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
     static void png(const QString& path, int size)
     {
         QDir().mkpath(QFileInfo(path).absolutePath());
@@ -29,12 +23,10 @@ class TestExtractFileIcon : public QObject
         img.fill(Qt::green);
         QVERIFY(img.save(path, "PNG"));
     }
-    QString exe(const QString& name)
+    void exe(const char* name)
     {
-        const QString p = m_bin + QLatin1Char('/') + name;
-        write(p, "#!/bin/sh\n");
-        QFile::setPermissions(p, QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
-        return p;
+        QVERIFY(vb::test::put(m_bin + QLatin1Char('/') + QLatin1String(name), "#!/bin/sh\n",
+                              QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner));
     }
 
 private Q_SLOTS:
@@ -47,13 +39,13 @@ private Q_SLOTS:
         qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system));
         qputenv("PATH", QFile::encodeName(m_bin) + ":/usr/bin:/bin");
         const QString theme = m_system + QStringLiteral("/icons/hicolor");
-        write(
+        QVERIFY(vb::test::put(
             theme + QStringLiteral("/index.theme"),
             "[Icon "
             "Theme]\nName=Hicolor\nDirectories=16x16/apps,48x48/apps,48x48@2/apps,256x256/"
             "apps,48x48/actions\n\n"
             "[16x16/apps]\nSize=16\n\n[48x48/apps]\nSize=48\n\n[48x48@2/apps]\nSize=48\nScale=2\n\n"
-            "[256x256/apps]\nSize=256\n\n[48x48/actions]\nSize=48\n");
+            "[256x256/apps]\nSize=256\n\n[48x48/actions]\nSize=48\n"));
         png(theme + QStringLiteral("/16x16/apps/vbt-editor.png"), 16);
         png(theme + QStringLiteral("/48x48/apps/vbt-editor.png"), 48);
         png(theme + QStringLiteral("/256x256/apps/vbt-editor.png"), 256);
@@ -62,40 +54,44 @@ private Q_SLOTS:
         png(m_system + QStringLiteral("/pixmaps/vbt-pixmap.png"), 32);
         png(m_dir.filePath(QStringLiteral("absolute.png")), 32);
 
-        write(m_system + QStringLiteral("/applications/vbt-editor.desktop"),
-              "[Desktop Entry]\nType=Application\nName=Editor\nExec=\"" +
-                  exe(QStringLiteral("editor")).toUtf8() +
-                  "\" --new %F\nIcon=vbt-editor\n[Desktop Action new]\nExec=other\nIcon=vbt-big\n");
-        exe(QStringLiteral("viewer"));
-        write(m_system + QStringLiteral("/applications/kde/vbt-viewer.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=env LANG=C viewer %u\nIcon=vbt-big\n");
-        exe(QStringLiteral("paint"));
-        write(m_system + QStringLiteral("/applications/vbt-paint.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=paint\nIcon=" +
-                  m_dir.filePath(QStringLiteral("absolute.png")).toUtf8() + "\n");
-        exe(QStringLiteral("oldpix"));
-        write(m_system + QStringLiteral("/applications/vbt-oldpix.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=oldpix\nIcon=vbt-pixmap\n");
-        exe(QStringLiteral("noicon"));
-        write(m_system + QStringLiteral("/applications/vbt-noicon.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=noicon\nIcon=vbt-missing\n");
-        exe(QStringLiteral("actiononly"));
-        write(m_system + QStringLiteral("/applications/vbt-actiononly.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=actiononly\nIcon=vbt-action\n");
+        const QString apps = m_system + QStringLiteral("/applications/");
+        const auto entry = [](const QString& file, const QByteArray& exec, const QByteArray& icon,
+                              const QByteArray& more = {}) {
+            QVERIFY(vb::test::put(file, "[Desktop Entry]\nType=Application\nExec=" + exec +
+                                            "\nIcon=" + icon + "\n" + more));
+        };
+        entry(apps + QStringLiteral("vbt-editor.desktop"),
+              '"' + m_bin.toUtf8() + "/editor\" --new %F", "vbt-editor",
+              "Name=Editor\n[Desktop Action new]\nExec=other\nIcon=vbt-big\n");
+        entry(apps + QStringLiteral("vbt-paint.desktop"), "paint",
+              m_dir.filePath(QStringLiteral("absolute.png")).toUtf8());
+        const struct
+        {
+            const char* id;
+            const char* exec;
+            const char* icon;
+            const char* more;
+        } entries[] = {
+            {"kde/vbt-viewer", "env LANG=C viewer %u", "vbt-big", ""},
+            {"vbt-oldpix", "oldpix", "vbt-pixmap", ""},
+            {"vbt-noicon", "noicon", "vbt-missing", ""},
+            {"vbt-actiononly", "actiononly", "vbt-action", ""},
+            {"vbt-shadowed", "shadowed", "vbt-big", ""},
+            {"vbt-hidden", "hiddenapp", "vbt-editor", "Hidden=true\n"},
+            // Found by the entry's name when its Exec says nothing useful.
+            {"vbt-byname", "/nonexistent/launcher", "vbt-big", ""},
+        };
+        for (const auto& e : entries)
+            entry(apps + QLatin1String(e.id) + QStringLiteral(".desktop"), e.exec, e.icon, e.more);
+        for (const char* program :
+             {"editor", "viewer", "paint", "oldpix", "noicon", "actiononly", "shadowed"})
+            exe(program);
         // The user's own entry shadows the system's one of the same id.
-        exe(QStringLiteral("shadowed"));
-        write(m_system + QStringLiteral("/applications/vbt-shadowed.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=shadowed\nIcon=vbt-big\n");
-        write(m_home + QStringLiteral("/applications/vbt-shadowed.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=shadowed\nIcon=vbt-editor\n");
+        entry(m_home + QStringLiteral("/applications/vbt-shadowed.desktop"), "shadowed",
+              "vbt-editor");
         // Broken entries are skipped.
-        write(m_system + QStringLiteral("/applications/vbt-broken.desktop"),
-              QByteArray("\0\xff[Desktop Entry\nExec=\"", 22));
-        write(m_system + QStringLiteral("/applications/vbt-hidden.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=hiddenapp\nIcon=vbt-editor\nHidden=true\n");
-        // Found by the entry's name when its Exec says nothing useful.
-        write(m_system + QStringLiteral("/applications/vbt-byname.desktop"),
-              "[Desktop Entry]\nType=Application\nExec=/nonexistent/launcher\nIcon=vbt-big\n");
+        QVERIFY(vb::test::put(apps + QStringLiteral("vbt-broken.desktop"),
+                              QByteArray("\0\xff[Desktop Entry\nExec=\"", 22)));
         ExtractFileIcon::clearCache();
     }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The white-list judge and the two user judges, over the table of which candidate lands where.
-#include "platform/fake/fakeprocs.h"
+#include "../lib/processfakes.h"
 #include "procs/processjudge.h"
 
 #include <QtTest>
@@ -17,14 +17,6 @@ ProcInfo process(ProcessId pid, const wchar_t* path)
 ProcInfo service(ProcessId pid, const wchar_t* name, const wchar_t* path = L"/usr/sbin/daemon")
 {
     return ProcInfo(pid, path, 4096, name, L"A daemon");
-}
-boost::shared_ptr<JudgeUserConfig>
-configOf(std::initializer_list<std::pair<const char*, uint>> lines)
-{
-    auto c = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-    for (const auto& l : lines)
-        c->add(QLatin1String(l.first), l.second);
-    return c;
 }
 } // namespace
 
@@ -45,7 +37,7 @@ class TestJudges : public QObject
     }
 
 private Q_SLOTS:
-    void init() { boost::atomic_store(&currentUserConfig, boost::shared_ptr<JudgeUserConfig>()); }
+    void init() { vb::test::publishUserConfig(); }
 
     void white_data()
     {
@@ -133,9 +125,9 @@ private Q_SLOTS:
         QFETCH(JudgeResult, office);
         QFETCH(JudgeResult, game);
         if (flags >= 0)
-            boost::atomic_store(&currentUserConfig, configOf({{"Cups.Service", uint(flags)}}));
+            vb::test::publishUserConfig({{"Cups.Service", uint(flags)}});
         else
-            boost::atomic_store(&currentUserConfig, configOf({{"other.service", 3}}));
+            vb::test::publishUserConfig({{"other.service", 3}});
         const ProcInfo info =
             isService ? service(600, L"cups.service") : process(600, L"/usr/bin/cups.service");
         JudgeUserOffice o;
@@ -160,14 +152,14 @@ private Q_SLOTS:
 
     void theConfigurationIsHeldOnlyDuringAPass()
     {
-        boost::atomic_store(&currentUserConfig, configOf({{"cups.service", 1}}));
+        vb::test::publishUserConfig({{"cups.service", 1}});
         JudgeUserOffice o;
         QVERIFY(!o.holdsConfig());
         QCOMPARE(o.judge(service(800, L"cups.service")), JR_NONE); // outside a pass
         o.beginJudge();
         QVERIFY(o.holdsConfig());
         // Published mid-pass: this pass keeps its reading, the next one takes the new.
-        boost::atomic_store(&currentUserConfig, configOf({{"cups.service", 0x11}}));
+        vb::test::publishUserConfig({{"cups.service", 0x11}});
         QCOMPARE(o.judge(service(800, L"cups.service")), JR_Advice);
         o.endJudge();
         QVERIFY(!o.holdsConfig());

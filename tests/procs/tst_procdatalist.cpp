@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The boost list model and its fix, on the fake backend: row signals, display values, ticks,
 // the refresh guards and the result rules of a fix.
-#include "platform/fake/fakememory.h"
-#include "platform/fake/fakeprocs.h"
+#include "../lib/processfakes.h"
 #include "procs/procdatalist.h"
 #include "procs/procfix.h"
 
@@ -51,42 +50,26 @@ QList<ProcListItem> rowsOfCount(int n)
 class TestProcDataList : public QObject
 {
     Q_OBJECT
-    std::shared_ptr<fake::FakeProcesses> m_procs;
-    std::shared_ptr<fake::FakeServices> m_services;
-    std::shared_ptr<fake::FakeWindows> m_windows;
-    std::shared_ptr<fake::FakeSystemMemory> m_memory;
-    std::shared_ptr<fake::FakeWorkingSets> m_sets;
+    vb::test::ProcessFakes m_fakes;
     std::shared_ptr<MapJudge> m_judge;
     std::unique_ptr<ProcDataList> m_list;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 
-    Platform backends() const
-    {
-        Platform p;
-        p.processes = m_procs;
-        p.services = m_services;
-        p.windows = m_windows;
-        p.memory = m_memory;
-        p.workingSets = m_sets;
-        p.volumes = std::make_shared<fake::FakeVolumes>();
-        return p;
-    }
     std::unique_ptr<ProcDataList> makeList()
     {
-        auto l = std::make_unique<ProcDataList>(m_judge, nullptr, backends());
-        return l;
+        return std::make_unique<ProcDataList>(m_judge, nullptr, m_fakes.into());
     }
     // A process the pass lists under group, with a window so that it is a candidate.
     void addWindowed(ProcessId pid, const wchar_t* path, uint64_t rss, JudgeResult group)
     {
-        m_procs->procs[pid] = {QString::fromWCharArray(path).toStdString(), rss};
-        m_procs->procs[pid].start = 1000 + pid;
-        m_windows->windows.push_back(fake::window(pid, pid));
+        m_fakes.procs->procs[pid] = {QString::fromWCharArray(path).toStdString(), rss};
+        m_fakes.procs->procs[pid].start = 1000 + pid;
+        m_fakes.windows->windows.push_back(fake::window(pid, pid));
         m_judge->verdicts[path] = group;
     }
     void addService(const char* key, ProcessId host, JudgeResult group)
     {
-        m_services->services.push_back(fake::service(key, host));
+        m_fakes.services->services.push_back(fake::service(key, host));
         m_judge->verdicts[QString::fromLatin1(key).toStdWString()] = group;
     }
     // Runs one fix of the list to its end; the result signal's arguments.
@@ -109,11 +92,7 @@ class TestProcDataList : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_procs = std::make_shared<fake::FakeProcesses>();
-        m_services = std::make_shared<fake::FakeServices>();
-        m_windows = std::make_shared<fake::FakeWindows>();
-        m_memory = std::make_shared<fake::FakeSystemMemory>();
-        m_sets = std::make_shared<fake::FakeWorkingSets>();
+        m_fakes = {};
         m_judge = std::make_shared<MapJudge>();
         m_list = makeList();
         m_tester = std::make_unique<QAbstractItemModelTester>(
@@ -322,7 +301,7 @@ private Q_SLOTS:
         m_list->qmlStartFix();
         QVERIFY(!result.wait(100));
         QCOMPARE(fixing.size(), 0);
-        QVERIFY(m_procs->terminated.empty());
+        QVERIFY(m_fakes.procs->terminated.empty());
     }
 
     void aFixClosesWhatIsTickedAndCountsWhatClosed()
@@ -331,15 +310,15 @@ private Q_SLOTS:
         addService("cups-browsed.service", 30, JR_Advice); // the same host: counted twice
         addService("locked.service", 31, JR_Advice);       // its stop is refused
         addService("spooler.service", 31, JR_Optional);    // not ticked
-        m_services->refused = {"locked.service"};
-        m_services->services.push_back(fake::service("cups-dependent.service", 32));
-        m_services->dependents["cups.service"] = {"cups-dependent.service"};
-        m_procs->procs[30] = {"/usr/sbin/cupsd", 1000};
-        m_procs->procs[31] = {"/usr/sbin/spoold", 10};
-        m_procs->procs[32] = {"/usr/sbin/dep", 10};
+        m_fakes.services->refused = {"locked.service"};
+        m_fakes.services->services.push_back(fake::service("cups-dependent.service", 32));
+        m_fakes.services->dependents["cups.service"] = {"cups-dependent.service"};
+        m_fakes.procs->procs[30] = {"/usr/sbin/cupsd", 1000};
+        m_fakes.procs->procs[31] = {"/usr/sbin/spoold", 10};
+        m_fakes.procs->procs[32] = {"/usr/sbin/dep", 10};
         addWindowed(100, L"/usr/bin/editor", 200, JR_Advice);
         addWindowed(101, L"/usr/bin/stuck", 30, JR_Advice);
-        m_procs->procs[101].endable = false;
+        m_fakes.procs->procs[101].endable = false;
         addWindowed(102, L"/usr/bin/player", 5, JR_Optional);
         m_list->beginEnum();
         QCOMPARE(m_list->rowCount(), 9);
@@ -351,11 +330,11 @@ private Q_SLOTS:
         QCOMPARE(m_list->fixCount(), 3u);
         QCOMPARE(m_list->fixMemory(), 2200u);
         QCOMPARE(fixing.size(), 2);
-        QCOMPARE(m_services->stopped,
+        QCOMPARE(m_fakes.services->stopped,
                  (std::vector<std::string>{"cups-dependent.service", "cups.service",
                                            "cups-browsed.service"}));
-        QCOMPARE(m_procs->terminated, (std::vector<ProcessId>{100}));
-        QCOMPARE(m_services->managersOpened, 1); // one connection for the whole fix
+        QCOMPARE(m_fakes.procs->terminated, (std::vector<ProcessId>{100}));
+        QCOMPARE(m_fakes.services->managersOpened, 1); // one connection for the whole fix
         // Filled again from the system: what closed is gone, the rest has its default ticks.
         QCOMPARE(names(*m_list),
                  (QStringList{QStringLiteral("Advice"), QStringLiteral("locked.service"),
@@ -365,20 +344,20 @@ private Q_SLOTS:
 
     void releasingMemoryCountsOnceEvenWithNothingTicked()
     {
-        m_procs->procs[40] = {"/usr/bin/a", 1};
-        m_sets->released[40] = 4000;
+        m_fakes.procs->procs[40] = {"/usr/bin/a", 1};
+        m_fakes.workingSets->released[40] = 4000;
         // The machine's free memory grows by far more meanwhile; only what 40 gave up counts.
         MemoryStatus before, after;
         before.freePhysBytes = 1000;
         after.freePhysBytes = 9000000;
-        m_memory->script({{true, before}, {true, after}});
+        m_fakes.memory->script({{true, before}, {true, after}});
         const QList<QVariant> result = fixToTheEnd(*m_list, true);
         QCOMPARE(result.value(0).toUInt(), 1u);
         QCOMPARE(result.value(1).toULongLong(), 4000u);
-        QCOMPARE(m_memory->sleeps(), (std::vector<uint32_t>{vb::procs::kReleasePauseMs}));
-        QCOMPARE(m_sets->emptied(), (std::vector<ProcessId>{40}));
+        QCOMPARE(m_fakes.memory->sleeps(), (std::vector<uint32_t>{vb::procs::kReleasePauseMs}));
+        QCOMPARE(m_fakes.workingSets->emptied(), (std::vector<ProcessId>{40}));
         // Nothing paged out is no gain, whatever free memory did, and still one entry.
-        m_sets->released.clear();
+        m_fakes.workingSets->released.clear();
         QCOMPARE(fixToTheEnd(*m_list, true), (QList<QVariant>{1u, 0ull}));
     }
 
@@ -388,9 +367,9 @@ private Q_SLOTS:
         rows[0].pid = 50;
         rows[0].select = true;
         rows[1].pid = 51;
-        m_procs->procs[50] = {"/usr/bin/a", 10};
+        m_fakes.procs->procs[50] = {"/usr/bin/a", 10};
         const QList<ProcListItem> shown = rows;
-        const auto r = vb::procs::runFix(rows, true, backends());
+        const auto r = vb::procs::runFix(rows, true, m_fakes.into());
         QCOMPARE(r.count, 2u); // the process and the release
         QVERIFY(rows[0].fixed);
         QVERIFY(!rows[1].fixed);
@@ -403,13 +382,13 @@ private Q_SLOTS:
     void unitsThatRequireEachOtherStopOnce()
     {
         for (const char* u : {"a.service", "b.service", "c.service"})
-            m_services->services.push_back(fake::service(u, 70));
-        m_services->dependents = {{"a.service", {"b.service"}},
-                                  {"b.service", {"c.service", "a.service"}},
-                                  {"c.service", {"a.service"}}};
-        vb::procs::ServiceManagerHandle handle(m_services);
+            m_fakes.services->services.push_back(fake::service(u, 70));
+        m_fakes.services->dependents = {{"a.service", {"b.service"}},
+                                        {"b.service", {"c.service", "a.service"}},
+                                        {"c.service", {"a.service"}}};
+        vb::procs::ServiceManagerHandle handle(m_fakes.services);
         QVERIFY(vb::procs::stopService(handle, "a.service", 3000));
-        QCOMPARE(m_services->stopped,
+        QCOMPARE(m_fakes.services->stopped,
                  (std::vector<std::string>{"c.service", "b.service", "a.service"}));
         QVERIFY(handle.stopping.empty());
     }
@@ -419,10 +398,10 @@ private Q_SLOTS:
         // The Office list's worker waits in its memory release until the test lets it go.
         std::promise<void> go;
         std::shared_future<void> released = go.get_future().share();
-        m_sets->onEmpty = [released](ProcessId) { released.wait(); };
-        m_procs->procs[60] = {"/usr/bin/a", 1};
+        m_fakes.workingSets->onEmpty = [released](ProcessId) { released.wait(); };
+        m_fakes.procs->procs[60] = {"/usr/bin/a", 1};
         // The Game fix ends 60; the Office release still has 61 to wait in, whichever runs first.
-        m_procs->procs[61] = {"/usr/bin/b", 1};
+        m_fakes.procs->procs[61] = {"/usr/bin/b", 1};
         auto game = makeList();
         QList<ProcListItem> gameRows{row(PK_Process, L"/usr/bin/a", 7)};
         gameRows[0].pid = 60;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The enumeration pass: candidates, measuring, mapping, judging, grouping and ticks.
-#include "platform/fake/fakeprocs.h"
+#include "../lib/processfakes.h"
 #include "platform/linux/procfsprocesses.h"
 #include "platform/linux/systemdservices.h"
 #include "platform/sessionservices.h"
@@ -106,10 +106,7 @@ QStringList rowsOf(const ProcListItems_ptr& items)
 class TestProcEnum : public QObject
 {
     Q_OBJECT
-    std::shared_ptr<fake::FakeProcesses> m_procs;
-    std::shared_ptr<fake::FakeServices> m_services;
-    std::shared_ptr<fake::FakeWindows> m_windows;
-    std::shared_ptr<fake::FakeVolumes> m_volumes;
+    vb::test::ProcessFakes m_fakes;
     Platform m_backends;
 
     // The library makes the shared white judge when it loads; here it judges on the test's own
@@ -120,51 +117,39 @@ class TestProcEnum : public QObject
             std::make_shared<JudgeSystemWhite>(m_backends.processes, m_backends.windows);
     }
 
-    void addProc(ProcessId pid, const char* path, uint64_t rss, uint32_t access = 0)
-    {
-        m_procs->procs[pid] = {path, rss, access};
-    }
-
 private Q_SLOTS:
     void init()
     {
-        m_procs = std::make_shared<fake::FakeProcesses>();
-        m_services = std::make_shared<fake::FakeServices>();
-        m_windows = std::make_shared<fake::FakeWindows>();
-        m_volumes = std::make_shared<fake::FakeVolumes>();
-        m_procs->self = 9999;
-        m_backends = Platform();
-        m_backends.processes = m_procs;
-        m_backends.services = m_services;
-        m_backends.windows = m_windows;
-        m_backends.volumes = m_volumes;
+        m_fakes = {};
+        m_fakes.procs->self = 9999;
+        m_backends = m_fakes.into();
         whiteJudgeOnTheBackends();
-        boost::atomic_store(&currentUserConfig, boost::shared_ptr<JudgeUserConfig>());
+        vb::test::publishUserConfig();
         g_debug.clear();
     }
 
     void candidatesComeServicesFirstThenWindowsAscending()
     {
-        m_services->services = {service("b.service", 30),
-                                service("stopped.service", 31, SvcStopped),
-                                service("stopping.service", 32, SvcStopPending),
-                                service("paused.service", 33, SvcPaused),
-                                service("starting.service", 0, SvcStartPending),
-                                service("", 34),
-                                service("a.service", 30)};
-        m_windows->windows = {window(1, 50),
-                              window(2, 40),
-                              window(3, 50),
-                              window(4, 60, false),
-                              window(5, 61, true, true),
-                              window(6, 62, true, false, true),
-                              window(7, 63, false),
-                              window(8, 63, true, true)};
+        m_fakes.services->services = {service("b.service", 30),
+                                      service("stopped.service", 31, SvcStopped),
+                                      service("stopping.service", 32, SvcStopPending),
+                                      service("paused.service", 33, SvcPaused),
+                                      service("starting.service", 0, SvcStartPending),
+                                      service("", 34),
+                                      service("a.service", 30)};
+        m_fakes.windows->windows = {window(1, 50),
+                                    window(2, 40),
+                                    window(3, 50),
+                                    window(4, 60, false),
+                                    window(5, 61, true, true),
+                                    window(6, 62, true, false, true),
+                                    window(7, 63, false),
+                                    window(8, 63, true, true)};
         QStringList seen;
         // The heads of application units join the windowed processes (once each, in order).
-        m_services->applications = std::vector<ProcessId>{64, 50, 45};
+        m_fakes.services->applications = std::vector<ProcessId>{64, 50, 45};
         const int flags = enumCandidates(
-            m_services, m_windows,
+            m_fakes.services, m_fakes.windows,
             [&](ProcessId pid, const wchar_t* name, const wchar_t* display,
                 const ServiceInfo* service) {
                 QCOMPARE(!name, !service);
@@ -180,12 +165,12 @@ private Q_SLOTS:
 
     void unreachableServicesStillGiveWindows()
     {
-        m_services->reachable = false;
-        m_windows->windows = {window(1, 70)};
-        m_windows->walkOk = false; // a walk that broke off keeps what it found
+        m_fakes.services->reachable = false;
+        m_fakes.windows->windows = {window(1, 70)};
+        m_fakes.windows->walkOk = false; // a walk that broke off keeps what it found
         QList<ProcessId> pids;
-        m_services->applications = std::vector<ProcessId>{71};
-        const int flags = enumCandidates(m_services, m_windows,
+        m_fakes.services->applications = std::vector<ProcessId>{71};
+        const int flags = enumCandidates(m_fakes.services, m_fakes.windows,
                                          [&](ProcessId pid, const wchar_t*, const wchar_t*,
                                              const ServiceInfo*) { pids << pid; });
         QCOMPARE(flags, 0);
@@ -219,23 +204,21 @@ private Q_SLOTS:
         QFETCH(bool, rssReadable);
         QFETCH(uint, access);
         QFETCH(QString, expected);
-        addProc(30, "/usr/sbin/cupsd", 100);
+        m_fakes.addProc(30, "/usr/sbin/cupsd", 100);
         // The fake answers nothing about a process it may not open; the real /proc still
         // gives every user the resident size.
-        m_procs->procs[30].rss = rssReadable ? std::optional<uint64_t>(100) : std::nullopt;
+        m_fakes.procs->procs[30].rss = rssReadable ? std::optional<uint64_t>(100) : std::nullopt;
         if (access == ErrInvalidParameter)
-            m_procs->procs.erase(30);
-        m_backends.processes = std::make_shared<AsOtherUser>(m_procs, 30, access);
+            m_fakes.procs->procs.erase(30);
+        m_backends.processes = std::make_shared<AsOtherUser>(m_fakes.procs, 30, access);
         ServiceInfo s = service("x.service", 30);
         s.imagePath = managerImage.toStdString();
         if (managerMemory >= 0)
             s.memoryBytes = uint64_t(managerMemory);
-        m_services->services = {s};
-        addProc(40, "/usr/bin/xterm", 10, ErrAccessDenied);
-        m_windows->windows = {window(1, 40)};
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        config->add(QStringLiteral("x.service"), 3);
-        boost::atomic_store(&currentUserConfig, config);
+        m_fakes.services->services = {s};
+        m_fakes.addProc(40, "/usr/bin/xterm", 10, ErrAccessDenied);
+        m_fakes.windows->windows = {window(1, 40)};
+        vb::test::publishUserConfig({{"x.service", 3}});
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         QStringList services;
         for (const ProcListItem& r : *rows)
@@ -253,21 +236,21 @@ private Q_SLOTS:
     void theSessionsUnitsCarryTheirPrefixThroughPassAndFix()
     {
         auto session = std::make_shared<fake::FakeServices>();
-        m_backends.services = std::make_shared<SystemAndSessionServices>(m_services, session);
-        addProc(30, "/usr/sbin/cupsd", 1000);
-        addProc(50, "/usr/libexec/tracker-miner-fs-3", 300);
-        addProc(51, "/usr/bin/syncthing", 200);
-        addProc(60, "/usr/bin/gedit", 40);
-        m_services->services = {service("cups.service", 30), service("same.service", 30)};
+        m_backends.services = std::make_shared<SystemAndSessionServices>(m_fakes.services, session);
+        m_fakes.addProc(30, "/usr/sbin/cupsd", 1000);
+        m_fakes.addProc(50, "/usr/libexec/tracker-miner-fs-3", 300);
+        m_fakes.addProc(51, "/usr/bin/syncthing", 200);
+        m_fakes.addProc(60, "/usr/bin/gedit", 40);
+        m_fakes.services->services = {service("cups.service", 30), service("same.service", 30)};
         session->services = {service("tracker-miner-fs-3.service", 50),
                              service("same.service", 51)}; // a user unit named as a system one
         session->applications = std::vector<ProcessId>{60};
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        config->add(QStringLiteral("cups.service"), 1);
-        config->add(QStringLiteral("user:tracker-miner-fs-3.service"), 1);
-        config->add(QStringLiteral("user:same.service"), 0x11);
-        config->add(QStringLiteral("tracker-miner-fs-3.service"), 0); // the system has none
-        boost::atomic_store(&currentUserConfig, config);
+        vb::test::publishUserConfig({
+            {"cups.service", 1},
+            {"user:tracker-miner-fs-3.service", 1},
+            {"user:same.service", 0x11},
+            {"tracker-miner-fs-3.service", 0}, // the system has none
+        });
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         QCOMPARE(rowsOf(rows), (sl({"0:ADVICE:0:1300", "30:cups.service:1:1000",
                                     "50:user:tracker-miner-fs-3.service:1:300", "0:OPTIONAL:0:240",
@@ -281,30 +264,28 @@ private Q_SLOTS:
         QCOMPARE(result.count, 1u);
         QCOMPARE(result.bytes, quint64(300));
         QCOMPARE(session->stopped, std::vector<std::string>{"tracker-miner-fs-3.service"});
-        QVERIFY(m_services->stopped.empty());    // the system's same.service is untouched
-        QCOMPARE(m_services->managersOpened, 0); // nor was its manager needed
+        QVERIFY(m_fakes.services->stopped.empty());    // the system's same.service is untouched
+        QCOMPARE(m_fakes.services->managersOpened, 0); // nor was its manager needed
     }
 
     void aPassGroupsJudgesAndTotals()
     {
-        addProc(30, "/usr/sbin/cupsd", 1000);
-        addProc(31, "/usr/sbin/bluetoothd", 200);
-        addProc(40, "/usr/bin/xterm", 50);
-        addProc(41, "/usr/bin/openbox", 60);
-        addProc(9999, "/opt/host/verdant-ball-host", 70);
-        addProc(3, "/sbin/init", 10);
-        m_windows->shell = 41;
-        m_services->services = {service("cups.service", 30, SvcRunning, "CUPS Scheduler"),
-                                service("cups-browsed.service", 30),
-                                service("bluetooth.service", 31), service("ignored.service", 31),
-                                service("early.service", 3)};
-        m_windows->windows = {window(1, 40), window(2, 41), window(3, 9999), window(4, 3)};
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        config->add(QStringLiteral("cups.service"), 3);
-        config->add(QStringLiteral("cups-browsed.service"), 1);
-        config->add(QStringLiteral("bluetooth.service"), 0x13);
-        config->add(QStringLiteral("early.service"), 3);
-        boost::atomic_store(&currentUserConfig, config);
+        m_fakes.addProc(30, "/usr/sbin/cupsd", 1000);
+        m_fakes.addProc(31, "/usr/sbin/bluetoothd", 200);
+        m_fakes.addProc(40, "/usr/bin/xterm", 50);
+        m_fakes.addProc(41, "/usr/bin/openbox", 60);
+        m_fakes.addProc(9999, "/opt/host/verdant-ball-host", 70);
+        m_fakes.addProc(3, "/sbin/init", 10);
+        m_fakes.windows->shell = 41;
+        m_fakes.services->services = {service("cups.service", 30, SvcRunning, "CUPS Scheduler"),
+                                      service("cups-browsed.service", 30),
+                                      service("bluetooth.service", 31),
+                                      service("ignored.service", 31), service("early.service", 3)};
+        m_fakes.windows->windows = {window(1, 40), window(2, 41), window(3, 9999), window(4, 3)};
+        vb::test::publishUserConfig({{"cups.service", 3},
+                                     {"cups-browsed.service", 1},
+                                     {"bluetooth.service", 0x13},
+                                     {"early.service", 3}});
 
         const auto office = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         QCOMPARE(rowsOf(office), (sl({"0:ADVICE:0:2000", "30:cups.service:1:1000",
@@ -328,12 +309,10 @@ private Q_SLOTS:
 
     void aServiceHostWithAWindowGivesTwoRows()
     {
-        addProc(30, "/usr/bin/agent", 100);
-        m_services->services = {service("agent.service", 30)};
-        m_windows->windows = {window(1, 30)};
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        config->add(QStringLiteral("agent.service"), 0x11);
-        boost::atomic_store(&currentUserConfig, config);
+        m_fakes.addProc(30, "/usr/bin/agent", 100);
+        m_fakes.services->services = {service("agent.service", 30)};
+        m_fakes.windows->windows = {window(1, 30)};
+        vb::test::publishUserConfig({{"agent.service", 0x11}});
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         QCOMPARE(rowsOf(rows),
                  (sl({"0:OPTIONAL:0:200", "30:agent.service:0:100", "30:/usr/bin/agent:0:100"})));
@@ -341,8 +320,8 @@ private Q_SLOTS:
 
     void nothingListedGivesAnEmptyListWithoutHeaders()
     {
-        addProc(9999, "/opt/host/verdant-ball-host", 70);
-        m_windows->windows = {window(1, 9999), window(2, 1)};
+        m_fakes.addProc(9999, "/opt/host/verdant-ball-host", 70);
+        m_fakes.windows->windows = {window(1, 9999), window(2, 1)};
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         QVERIFY(rows);
         QVERIFY(rows->isEmpty());
@@ -350,19 +329,19 @@ private Q_SLOTS:
 
     void candidatesThatCannotBeMeasuredAreDropped()
     {
-        addProc(40, "/usr/bin/denied", 10, ErrAccessDenied);
-        addProc(41, "/usr/bin/nomemory", 10);
-        m_procs->procs[41].rss = std::nullopt;
-        addProc(42, "", 10);           // the image name cannot be read
-        addProc(43, "relative/x", 10); // not on any mapped volume
-        addProc(44, "/usr/bin/ok", 10);
-        addProc(45, "/usr/bin/vanishes", 10);
-        m_procs->beforeMemory = [this](ProcessId pid) {
+        m_fakes.addProc(40, "/usr/bin/denied", 10, ErrAccessDenied);
+        m_fakes.addProc(41, "/usr/bin/nomemory", 10);
+        m_fakes.procs->procs[41].rss = std::nullopt;
+        m_fakes.addProc(42, "", 10);           // the image name cannot be read
+        m_fakes.addProc(43, "relative/x", 10); // not on any mapped volume
+        m_fakes.addProc(44, "/usr/bin/ok", 10);
+        m_fakes.addProc(45, "/usr/bin/vanishes", 10);
+        m_fakes.procs->beforeMemory = [this](ProcessId pid) {
             if (pid == 45)
-                m_procs->procs.erase(45); // exits between the open and the measuring
+                m_fakes.procs->procs.erase(45); // exits between the open and the measuring
         };
-        m_windows->windows = {window(1, 40), window(2, 41), window(3, 42), window(4, 43),
-                              window(5, 44), window(6, 45), window(7, 46)};
+        m_fakes.windows->windows = {window(1, 40), window(2, 41), window(3, 42), window(4, 43),
+                                    window(5, 44), window(6, 45), window(7, 46)};
         auto previous = qInstallMessageHandler(collect);
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         qInstallMessageHandler(previous);
@@ -392,11 +371,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, image);
         QFETCH(QString, path);
-        m_volumes->map = {{"\\Device\\HarddiskVolume2", "C:"},
-                          {"\\Device\\HarddiskVolume21", "E:"},
-                          {"\\Device\\HarddiskVolume2", "D:"}};
-        m_procs->procs[50] = {image.toStdString(), 5, 0};
-        m_windows->windows = {window(1, 50)};
+        m_fakes.volumes->map = {{"\\Device\\HarddiskVolume2", "C:"},
+                                {"\\Device\\HarddiskVolume21", "E:"},
+                                {"\\Device\\HarddiskVolume2", "D:"}};
+        m_fakes.procs->procs[50] = {image.toStdString(), 5, 0};
+        m_fakes.windows->windows = {window(1, 50)};
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         if (path.isEmpty()) {
             QVERIFY(rows->isEmpty());
@@ -404,14 +383,14 @@ private Q_SLOTS:
             QCOMPARE(rows->size(), 2);
             QCOMPARE(QString::fromStdWString(rows->at(1).path), path);
         }
-        QCOMPARE(m_volumes->calls, 1); // once per pass, not per candidate
+        QCOMPARE(m_fakes.volumes->calls, 1); // once per pass, not per candidate
     }
 
     void everyJudgeIsBegunAndEndedOncePerPass()
     {
-        addProc(60, "/usr/bin/a", 1);
-        addProc(61, "/usr/bin/b", 1);
-        m_windows->windows = {window(1, 60), window(2, 61)};
+        m_fakes.addProc(60, "/usr/bin/a", 1);
+        m_fakes.addProc(61, "/usr/bin/b", 1);
+        m_fakes.windows->windows = {window(1, 60), window(2, 61)};
         auto first = std::make_shared<CountingJudge>();
         auto decider = std::make_shared<CountingJudge>();
         auto never = std::make_shared<CountingJudge>();
@@ -434,15 +413,12 @@ private Q_SLOTS:
 
     void ticksFollowProcessIdsAcrossARefresh()
     {
-        addProc(30, "/usr/sbin/host", 100);
-        addProc(40, "/usr/bin/app", 10);
-        addProc(41, "/usr/bin/other", 10);
-        m_services->services = {service("one.service", 30), service("two.service", 30)};
-        m_windows->windows = {window(1, 40), window(2, 41)};
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        config->add(QStringLiteral("one.service"), 1);
-        config->add(QStringLiteral("two.service"), 1);
-        boost::atomic_store(&currentUserConfig, config);
+        m_fakes.addProc(30, "/usr/sbin/host", 100);
+        m_fakes.addProc(40, "/usr/bin/app", 10);
+        m_fakes.addProc(41, "/usr/bin/other", 10);
+        m_fakes.services->services = {service("one.service", 30), service("two.service", 30)};
+        m_fakes.windows->windows = {window(1, 40), window(2, 41)};
+        vb::test::publishUserConfig({{"one.service", 1}, {"two.service", 1}});
         auto judge = std::make_shared<JudgeUserOffice>();
         QList<ProcListItem> rows = *enumerateForList(m_backends, judge, {});
         QCOMPARE(rowsOf(std::make_shared<QList<ProcListItem>>(rows)),
@@ -464,8 +440,8 @@ private Q_SLOTS:
 
     void noAdviceStartsWithTheOptionalHeader()
     {
-        addProc(40, "/usr/bin/app", 10);
-        m_windows->windows = {window(1, 40)};
+        m_fakes.addProc(40, "/usr/bin/app", 10);
+        m_fakes.windows->windows = {window(1, 40)};
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserGame>(), {});
         QCOMPARE(rows->size(), 2);
         QCOMPARE(rows->at(0).kind, PK_OptionalHeader);
@@ -503,10 +479,8 @@ private Q_SLOTS:
         m_backends.services =
             std::make_shared<linux_::SystemdServices>("unix:path=" + socket.toStdString());
         whiteJudgeOnTheBackends();
-        m_windows->windows = {window(1, pid)};
-        auto config = boost::shared_ptr<JudgeUserConfig>(new JudgeUserConfig);
-        config->add(QStringLiteral("dbus.service"), 3);
-        boost::atomic_store(&currentUserConfig, config);
+        m_fakes.windows->windows = {window(1, pid)};
+        vb::test::publishUserConfig({{"dbus.service", 3}});
         g_warnings.clear();
         auto previous = qInstallMessageHandler(collect);
         QList<ProcListItems_ptr> passes;
@@ -543,7 +517,7 @@ private Q_SLOTS:
                 QVERIFY(k->waitForFinished(5000));
                 gone << pid;
             }
-            m_windows->windows.push_back(window(uintptr_t(i + 1), pid));
+            m_fakes.windows->windows.push_back(window(uintptr_t(i + 1), pid));
             kids.push_back(std::move(k));
         }
         for (int round = 0; round < 20; ++round) {
@@ -595,11 +569,12 @@ private Q_SLOTS:
 
     void aReusedIdDescribesTheProcessThatHoldsItNow()
     {
-        addProc(80, "/usr/bin/old", 10);
-        m_windows->windows = {window(1, 80)};
-        m_procs->beforeMemory = [this](ProcessId pid) {
+        m_fakes.addProc(80, "/usr/bin/old", 10);
+        m_fakes.windows->windows = {window(1, 80)};
+        m_fakes.procs->beforeMemory = [this](ProcessId pid) {
             if (pid == 80)
-                m_procs->procs[80] = {"/usr/bin/new", 99, 0}; // exited, and the id went to another
+                m_fakes.procs->procs[80] = {"/usr/bin/new", 99,
+                                            0}; // exited, and the id went to another
         };
         const auto rows = enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
         QCOMPARE(rowsOf(rows), sl({"0:OPTIONAL:0:99", "80:/usr/bin/new:0:99"}));
@@ -630,7 +605,7 @@ private Q_SLOTS:
         whiteJudgeOnTheBackends();
         uintptr_t id = 1;
         for (ProcessId pid : pids)
-            m_windows->windows.push_back(window(id++, pid));
+            m_fakes.windows->windows.push_back(window(id++, pid));
         return *enumerateForList(m_backends, std::make_shared<JudgeUserOffice>(), {});
     }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading "pulsar.app": the lines that count, the lines that are skipped, and publication.
+#include "../lib/files.h"
 #include "helper/setsgeneral.h"
 #include "procs/processjudge.h"
 
@@ -42,9 +43,7 @@ class TestUserConfig : public QObject
 
     void writeConfig(const QByteArray& bytes)
     {
-        QFile f(m_dir.filePath(QStringLiteral("pulsar.app")));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(bytes), qint64(bytes.size()));
+        QVERIFY(vb::test::put(m_dir.filePath(QStringLiteral("pulsar.app")), bytes));
     }
 
 private Q_SLOTS:
@@ -186,10 +185,7 @@ private Q_SLOTS:
         if (own == "/") {
             QVERIFY(QDir().mkpath(ownPath));
         } else if (!own.isEmpty()) {
-            QVERIFY(QDir().mkpath(QFileInfo(ownPath).path()));
-            QFile f(ownPath);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(own);
+            QVERIFY(vb::test::put(ownPath, own));
         }
         if (!shipped.isEmpty())
             writeConfig(shipped);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The skin catalogue over the real resources and real skin folders on disk.
+#include "../lib/files.h"
 #include "helper/setsgeneral.h"
 #include "helper/setsmanager.h"
 #include "skins/skinslist.h"
@@ -41,10 +42,7 @@ QVariant storedSetting()
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    QVERIFY2(vb::test::put(path, bytes), qPrintable(path));
 }
 
 QStringList names(const SkinsList& l)

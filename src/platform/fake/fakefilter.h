@@ -36,6 +36,16 @@ struct RecordedCall
     std::vector<uint8_t> input;
 };
 
+// One connection's live counts as the device reports them.
+inline vb::filterwire::ConnectionDataItem connection(uint64_t pid, uint64_t in, uint64_t out)
+{
+    vb::filterwire::ConnectionDataItem c;
+    c.processId = pid;
+    c.bytesIn = in;
+    c.bytesOut = out;
+    return c;
+}
+
 struct FilterScript
 {
     // Guards everything below: handles answer under it, tests change tables under it.
@@ -77,9 +87,7 @@ struct FilterScript
             std::vector<wire::ConnectionItem> list;
             for (const Item& i : items) {
                 wire::ConnectionItem c;
-                c.live.processId = i.pid;
-                c.live.bytesIn = i.bytesIn;
-                c.live.bytesOut = i.bytesOut;
+                c.live = connection(i.pid, i.bytesIn, i.bytesOut);
                 c.history = i.history;
                 list.push_back(c);
             }
