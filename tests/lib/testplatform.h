@@ -59,23 +59,6 @@ struct BallFakes
         keepFilterServiceAway(p);
         return p;
     }
-
-    // The same with the process side faked: the test's processes, services and windows, and
-    // fake volumes, memory and working sets (everything the boost lists and their fixes reach).
-    vb::platform::Platform
-    withProcesses(std::shared_ptr<vb::platform::IProcesses> processes,
-                  std::shared_ptr<vb::platform::IServices> services,
-                  std::shared_ptr<vb::platform::ITopLevelWindows> windows) const
-    {
-        vb::platform::Platform p = platform();
-        p.processes = std::move(processes);
-        p.services = std::move(services);
-        p.windows = std::move(windows);
-        p.volumes = std::make_shared<vb::platform::fake::FakeVolumes>();
-        p.memory = std::make_shared<vb::platform::fake::FakeSystemMemory>();
-        p.workingSets = std::make_shared<vb::platform::fake::FakeWorkingSets>();
-        return p;
-    }
 };
 
 } // namespace vb::test

@@ -5,6 +5,7 @@
 // call; "Fixture" lets the scripts set the figures, hold a fix and read what reached the
 // fakes.
 #include "../ballqml/ballfakes.h"
+#include "../lib/processfakes.h"
 #include "../lib/testplatform.h"
 #include "ball/ballviewer.h"
 #include "flow/flowdatalist.h"
@@ -82,7 +83,11 @@ class PanelFixture : public QObject
 public:
     PanelFixture()
     {
-        m_backends = vb::test::BallFakes().withProcesses(m_procs, m_services, m_windows);
+        vb::test::ProcessFakes fakes;
+        fakes.procs = m_procs;
+        fakes.services = m_services;
+        fakes.windows = m_windows;
+        m_backends = fakes.into(vb::test::BallFakes().platform());
         m_device->script->useTables = true;
         m_backends.filterDevice = m_device;
         m_ball = std::make_unique<BallViewer>(nullptr, m_backends);
