@@ -20,9 +20,17 @@ ProcessSetWatcher::Enumerate processIdsOf(std::shared_ptr<vb::platform::IProcess
         };
 }
 
-ProcessSetWatcher::ProcessSetWatcher(Enumerate enumerate, Tick tick)
+ProcessSetWatcher::Stamp taskStampOf(std::shared_ptr<vb::platform::IProcesses> processes)
+{
+    return [processes = std::move(processes)]() -> std::optional<vb::platform::TaskStamp> {
+        return processes ? processes->taskStamp() : std::nullopt;
+    };
+}
+
+ProcessSetWatcher::ProcessSetWatcher(Enumerate enumerate, Tick tick, Stamp stamp)
     : m_enumerate(std::move(enumerate)),
-      m_tick(tick ? std::move(tick) : Tick([] { return tickCountMs(nullptr); }))
+      m_tick(tick ? std::move(tick) : Tick([] { return tickCountMs(nullptr); })),
+      m_stamp(std::move(stamp))
 {}
 
 void ProcessSetWatcher::start()
@@ -32,6 +40,13 @@ void ProcessSetWatcher::start()
 
 bool ProcessSetWatcher::changed()
 {
+    // Taken before the ids: a process that comes or goes while they are read moves the stamp
+    // again, and the next call reads them anew.
+    const std::optional<vb::platform::TaskStamp> stamp =
+        m_stamp ? m_stamp() : std::optional<vb::platform::TaskStamp>();
+    if (stamp && m_readAt && *stamp == *m_readAt)
+        return false;
+    m_readAt.reset();
     m_reading.clear();
     const bool ok = m_enumerate && m_enumerate([this](vb::platform::ProcessId id) {
                         m_reading.push_back(id);
@@ -52,5 +67,6 @@ bool ProcessSetWatcher::changed()
     m_reading.erase(std::unique(m_reading.begin(), m_reading.end()), m_reading.end());
     const bool change = m_reading != m_ids;
     m_ids.swap(m_reading);
+    m_readAt = stamp;
     return change;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class ProcessSetWatcher
@@ -15,11 +16,13 @@ class ProcessSetWatcher
 public:
     using Enumerate = std::function<bool(const std::function<bool(vb::platform::ProcessId)>&)>;
     using Tick = std::function<uint32_t()>;
+    using Stamp = std::function<std::optional<vb::platform::TaskStamp>()>;
     // When the ids cannot be read, report a change at most this often.
     static constexpr uint32_t kFallbackIntervalMs = 10000;
 
-    // An empty enumerate reads no ids; an empty tick means a steady clock of this process.
-    explicit ProcessSetWatcher(Enumerate enumerate, Tick tick = {});
+    // An empty enumerate reads no ids; an empty tick means a steady clock of this process. With
+    // a stamp, the ids are read again only when it moved since the last good reading.
+    explicit ProcessSetWatcher(Enumerate enumerate, Tick tick = {}, Stamp stamp = {});
 
     // Sets the time stamp the fallback interval counts from.
     void start();
@@ -32,6 +35,9 @@ public:
 private:
     Enumerate m_enumerate;
     Tick m_tick;
+    Stamp m_stamp;
+    // Taken before the last good reading of the ids; nullopt when there is none to trust.
+    std::optional<vb::platform::TaskStamp> m_readAt;
     // Sorted vectors, the reading swapped with the last one: a cycle over hundreds of
     // processes allocates nothing once they have their room.
     std::vector<uint32_t> m_ids;
@@ -43,3 +49,5 @@ private:
 uint32_t tickCountMs(const std::shared_ptr<vb::platform::ISystemMemory>& memory);
 // enumProcessIds on the given backend, in the shape the watcher takes.
 ProcessSetWatcher::Enumerate processIdsOf(std::shared_ptr<vb::platform::IProcesses> processes);
+// The given backend's task stamp, in the shape the watcher takes.
+ProcessSetWatcher::Stamp taskStampOf(std::shared_ptr<vb::platform::IProcesses> processes);

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,8 +220,35 @@ private Q_SLOTS:
         QVERIFY(p.processIds(ids));
         std::sort(ids.begin(), ids.end());
         QCOMPARE(ids, (std::vector<ProcessId>{1, 42, 4294967295u}));
+        QVERIFY(!p.taskStamp()); // its ids are not this machine's processes
         ProcfsProcesses missing(root.path().toStdString() + "/nowhere");
         QVERIFY(!missing.processIds(ids));
+    }
+
+    void anEndedChildMovesTheStamp()
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        QVERIFY(child > 0);
+        ProcfsProcesses p;
+        std::vector<ProcessId> ids;
+        const bool listed = p.processIds(ids);
+        const auto before = p.taskStamp();
+        ::kill(child, SIGKILL);
+        // Waits for the exit without reaping: the child stays listed, as a zombie.
+        siginfo_t info{};
+        const int waited = ::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT);
+        const auto after = p.taskStamp();
+        const auto again = p.taskStamp();
+        ::waitpid(child, nullptr, 0);
+        QVERIFY(listed);
+        QCOMPARE(waited, 0);
+        QVERIFY(before && after && again);
+        QVERIFY(after->ended > before->ended);
+        QVERIFY(again->ended > after->ended); // still listed, still ended
     }
 
     void aRunningChild()

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -61,8 +63,77 @@ bool decimalField(const char* begin, const char* end, uint64_t& out)
 } // namespace
 
 ProcfsProcesses::ProcfsProcesses(std::string procRoot)
-    : m_root(std::move(procRoot)), m_pageSize(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)))
+    : m_root(std::move(procRoot)), m_pageSize(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE))),
+      m_watchExits(m_root == "/proc")
 {}
+
+ProcfsProcesses::~ProcfsProcesses()
+{
+    stopWatching();
+}
+
+void ProcfsProcesses::stopWatching()
+{
+    for (const auto& [pid, fd] : m_exitFds)
+        ::close(fd);
+    m_exitFds.clear();
+    if (m_exitPoll >= 0)
+        ::close(m_exitPoll);
+    m_exitPoll = -1;
+}
+
+void ProcfsProcesses::watchExits(const std::vector<ProcessId>& ids)
+{
+    std::lock_guard<std::mutex> lock(m_exitsMutex);
+    if (!m_watchExits)
+        return;
+    // One descriptor per process: leave most of the descriptor limit to everything else.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || ids.size() > files.rlim_cur / 4) {
+        stopWatching();
+        return;
+    }
+    if (m_exitPoll < 0)
+        m_exitPoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_exitPoll < 0) {
+        m_watchExits = false;
+        return;
+    }
+    // ids is sorted: gone processes are dropped from the set, new ones added.
+    for (auto it = m_exitFds.begin(); it != m_exitFds.end();) {
+        if (!std::binary_search(ids.begin(), ids.end(), it->first)) {
+            ::close(it->second);
+            it = m_exitFds.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const ProcessId pid : ids) {
+        if (m_exitFds.count(pid))
+            continue;
+        const int fd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+        if (fd < 0) {
+            if (errno == ESRCH) {
+                ++m_exits; // gone since it was listed
+                continue;
+            }
+            // No pidfds here (an old kernel, no descriptors left): list every time.
+            stopWatching();
+            m_watchExits = false;
+            return;
+        }
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = pid;
+        if (::epoll_ctl(m_exitPoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
+            ::close(fd);
+            stopWatching();
+            m_watchExits = false;
+            return;
+        }
+        m_exitFds.emplace(pid, fd);
+    }
+}
 
 bool ProcfsProcesses::processIds(std::vector<ProcessId>& ids)
 {
@@ -80,6 +151,8 @@ bool ProcfsProcesses::processIds(std::vector<ProcessId>& ids)
             ids.push_back(static_cast<ProcessId>(v));
     }
     ::closedir(d);
+    std::sort(ids.begin(), ids.end());
+    watchExits(ids);
     return true;
 }
 
@@ -252,6 +325,33 @@ ProcessRecord ProcfsProcesses::record(ProcessId pid)
     r.startTime = st.startTime;
     r.workingSetBytes = st.rssPages * m_pageSize;
     return r;
+}
+
+std::optional<TaskStamp> ProcfsProcesses::taskStamp()
+{
+    std::lock_guard<std::mutex> lock(m_exitsMutex);
+    if (m_exitPoll < 0)
+        return std::nullopt;
+    TaskStamp stamp;
+    // "0.00 0.01 0.05 1/523 12345": the last field is the last id handed out in the reader's
+    // pid namespace, where every process of this /proc got its id.
+    std::string text;
+    if (!readSmallFile(m_root + "/loadavg", text))
+        return std::nullopt;
+    const size_t space = text.find_last_of(' ');
+    const size_t end = text.find_last_not_of('\n');
+    if (space == std::string::npos || end == std::string::npos || end <= space ||
+        !decimalField(text.data() + space + 1, text.data() + end + 1, stamp.created))
+        return std::nullopt;
+    epoll_event ev[8];
+    const int ready = ::epoll_wait(m_exitPoll, ev, 8, 0);
+    if (ready < 0)
+        return std::nullopt;
+    // Readable stays readable: while an ended process is still listed, the stamp keeps moving.
+    if (ready > 0)
+        ++m_exits;
+    stamp.ended = m_exits;
+    return stamp;
 }
 
 void ProcfsProcesses::passEnded()

@@ -13,6 +13,9 @@ class ProcfsProcesses : public IProcesses
 {
 public:
     explicit ProcfsProcesses(std::string procRoot = "/proc");
+    ~ProcfsProcesses() override;
+    ProcfsProcesses(const ProcfsProcesses&) = delete;
+    ProcfsProcesses& operator=(const ProcfsProcesses&) = delete;
     bool processIds(std::vector<ProcessId>& ids) override;
     std::string imagePath(ProcessId pid) override;
     std::optional<uint64_t> workingSetBytes(ProcessId pid) override;
@@ -24,6 +27,9 @@ public:
     // read only for a process not met before (see ImageKey).
     ProcessRecord record(ProcessId pid) override;
     void passEnded() override;
+    // The last task id handed out in this pid namespace (loadavg), and the exits seen on pidfds
+    // of the processes last listed. Only for the machine's own /proc.
+    std::optional<TaskStamp> taskStamp() override;
     // Whether an image path is kept for the process (tests).
     bool holdsImageOf(ProcessId pid) const;
 
@@ -73,6 +79,16 @@ private:
     uint64_t m_pageSize;
     mutable std::mutex m_imagesMutex; // the backend is shared by the GUI and worker threads
     std::unordered_map<ProcessId, KnownImage> m_images;
+
+    // Every listed process's pidfd in one epoll set: an exit makes it readable (and keeps it
+    // so until the process is gone from a listing, a zombie included).
+    void watchExits(const std::vector<ProcessId>& ids);
+    void stopWatching();
+    std::mutex m_exitsMutex;
+    bool m_watchExits;
+    int m_exitPoll = -1;
+    std::unordered_map<ProcessId, int> m_exitFds;
+    uint64_t m_exits = 0;
 };
 
 } // namespace vb::platform::linux_
