@@ -4,6 +4,7 @@
 // state, and blocking of one process's traffic.
 #pragma once
 
+#include "core/threadhandoff.h"
 #include "core/totalmemorycpuflowinfo.h"
 #include "flow/flowdatanotifier.h"
 #include "platform/platform.h"
@@ -92,6 +93,13 @@ Q_SIGNALS:
 public Q_SLOTS:
     void onDataFound(FlowDataList_ptr list, TotalMemoryCpuFlowInfo_ptr info, bool connected);
     void onProcessChanged();
+
+protected:
+    bool event(QEvent* e) override
+    {
+        vb::core::handoffTaken(); // the worker's samples arrive as queued calls
+        return QAbstractListModel::event(e);
+    }
 
 private:
     QList<FlowDataProc> filtered(const QList<FlowDataProc>& rows) const;

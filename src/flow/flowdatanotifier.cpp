@@ -2,6 +2,7 @@
 #include "flow/flowdatanotifier.h"
 
 #include "core/logging.h"
+#include "core/threadhandoff.h"
 #include "memory/systemusagesampler.h"
 #include "platform/platform.h"
 #include "procs/processjudge.h"
@@ -129,7 +130,11 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
             setup.provision();
             sleepMs(setup.periodMs);
             const bool connected = connectedNow(setup.network);
-            Q_EMIT notifier->dataFound(FlowDataList_ptr(), sampler.sample(), connected);
+            const TotalMemoryCpuFlowInfo_ptr sample = sampler.sample();
+            {
+                [[maybe_unused]] const vb::core::HandoffEmit handoff;
+                Q_EMIT notifier->dataFound(FlowDataList_ptr(), sample, connected);
+            }
             if (watcher.changed())
                 Q_EMIT notifier->processChanged();
             if (filter->accessMode() != 0) {
@@ -161,14 +166,21 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
             qCWarning(lcFlow) << "traffic sampler: the filter device went away";
             traffic = false;
             const bool connected = connectedNow(setup.network);
-            Q_EMIT notifier->dataFound(std::make_shared<QList<FlowDataProc>>(), info, connected);
+            const auto noRows = std::make_shared<QList<FlowDataProc>>();
+            {
+                [[maybe_unused]] const vb::core::HandoffEmit handoff;
+                Q_EMIT notifier->dataFound(noRows, info, connected);
+            }
             if (watcher.changed())
                 Q_EMIT notifier->processChanged();
             continue;
         }
         FlowDataList_ptr rows = builder.finish(tick(), *info);
         const bool connected = connectedNow(setup.network);
-        Q_EMIT notifier->dataFound(rows, info, connected);
+        {
+            [[maybe_unused]] const vb::core::HandoffEmit handoff;
+            Q_EMIT notifier->dataFound(rows, info, connected);
+        }
         if (watcher.changed())
             Q_EMIT notifier->processChanged();
     }

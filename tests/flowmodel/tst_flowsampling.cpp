@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The sampling worker's pieces: one reading turned into rows, the process set watcher, and
 // the loop itself on its thread against a scripted device, through to the model.
+#include "core/threadhandoff.h"
 #include "flow/flowdatalist.h"
 #include "flow/flowdatanotifier.h"
 #include "helper/setsgeneral.h"
@@ -123,6 +124,11 @@ public:
                 Qt::QueuedConnection);
         connect(notifier, &FlowDataNotifier::processChanged, this, &Relay::processChanged,
                 Qt::QueuedConnection);
+    }
+    bool event(QEvent* e) override
+    {
+        vb::core::handoffTaken();
+        return QObject::event(e);
     }
 Q_SIGNALS:
     void dataFound(FlowDataList_ptr list, TotalMemoryCpuFlowInfo_ptr info, bool connected);

@@ -3,13 +3,7 @@
 // checks that report where and what, and wine told apart from Windows where they differ.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/winapi.h"
 
 #include <cstdio>
 #include <functional>

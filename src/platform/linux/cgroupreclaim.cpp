@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/cgroupreclaim.h"
-#include "platform/linux/leadingnumber.h"
+#include "platform/linux/kernelfile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -20,16 +19,6 @@ namespace {
 
 // The user manager nests slices and scopes a few levels deep; nothing useful lies deeper.
 constexpr int kMaxDepth = 4;
-
-std::optional<std::string> readText(const std::string& path)
-{
-    std::ifstream f(path);
-    if (!f)
-        return std::nullopt;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 std::optional<uint64_t> number(const std::string& text)
 {
@@ -55,11 +44,11 @@ CgroupReclaim::CgroupReclaim(std::string mountRoot, std::string group, uint64_t 
 CgroupReclaim CgroupReclaim::forThisUser()
 {
     const std::string mount =
-        cgroup2Mount(readText("/proc/self/mountinfo").value_or("")).value_or("");
+        cgroup2Mount(readWholeFile("/proc/self/mountinfo").value_or("")).value_or("");
     const long page = ::sysconf(_SC_PAGESIZE);
-    return CgroupReclaim(mount,
-                         delegatedGroup(readText("/proc/self/cgroup").value_or(""), ::getuid()),
-                         page > 0 ? static_cast<uint64_t>(page) : 4096);
+    return CgroupReclaim(
+        mount, delegatedGroup(readWholeFile("/proc/self/cgroup").value_or(""), ::getuid()),
+        page > 0 ? static_cast<uint64_t>(page) : 4096);
 }
 
 std::optional<std::string> CgroupReclaim::cgroup2Mount(const std::string& mountinfo)
@@ -113,7 +102,7 @@ std::optional<uint64_t> CgroupReclaim::parsePgsteal(const std::string& memorySta
 
 bool CgroupReclaim::reclaimIn(const std::string& dir, int depth, Result& r)
 {
-    const auto current = number(readText(dir + "/memory.current").value_or(""));
+    const auto current = number(readWholeFile(dir + "/memory.current").value_or(""));
     if (!current)
         return false;
     if (*current == 0)
@@ -139,7 +128,7 @@ bool CgroupReclaim::reclaimIn(const std::string& dir, int depth, Result& r)
         }
         return any;
     }
-    const auto stolen0 = parsePgsteal(readText(dir + "/memory.stat").value_or(""));
+    const auto stolen0 = parsePgsteal(readWholeFile(dir + "/memory.stat").value_or(""));
     // All it holds: the kernel reclaims what it can and answers EAGAIN when that fell short,
     // which is the normal end here (pages in use, anonymous pages without swap).
     const std::string amount = std::to_string(*current);
@@ -148,7 +137,7 @@ bool CgroupReclaim::reclaimIn(const std::string& dir, int depth, Result& r)
     ::close(fd);
     if (n < 0 && err != EAGAIN)
         return false;
-    const auto stolen1 = parsePgsteal(readText(dir + "/memory.stat").value_or(""));
+    const auto stolen1 = parsePgsteal(readWholeFile(dir + "/memory.stat").value_or(""));
     ++r.groups;
     if (stolen0 && stolen1 && *stolen1 > *stolen0)
         r.reclaimedBytes += (*stolen1 - *stolen0) * m_pageBytes;
@@ -162,7 +151,7 @@ CgroupReclaim::Result CgroupReclaim::reclaim()
         r.why = "no cgroup v2 hierarchy is mounted";
         return r;
     }
-    if (!hasWord(readText(m_root + "/cgroup.controllers").value_or(""), "memory")) {
+    if (!hasWord(readWholeFile(m_root + "/cgroup.controllers").value_or(""), "memory")) {
         r.why = "the memory controller is not on cgroup v2 here (the kernel binds it to v1)";
         return r;
     }
@@ -172,7 +161,7 @@ CgroupReclaim::Result CgroupReclaim::reclaim()
         r.why = "the user has no delegated control group (" + m_group + ")";
         return r;
     }
-    if (!hasWord(readText(base + "/cgroup.controllers").value_or(""), "memory")) {
+    if (!hasWord(readWholeFile(base + "/cgroup.controllers").value_or(""), "memory")) {
         r.why = "the memory controller is not delegated to " + m_group;
         return r;
     }

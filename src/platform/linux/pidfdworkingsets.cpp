@@ -10,13 +10,13 @@
 // The call needs CAP_SYS_NICE for processes other than our own, so an unprivileged user
 // empties only its own process, as other users' processes stay closed on Windows.
 #include "platform/linux/pidfdworkingsets.h"
+#include "platform/linux/kernelfile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -145,12 +145,8 @@ uint64_t PidfdWorkingSets::pagedOut(const Resident& before, const Resident& afte
 
 PidfdWorkingSets::Resident PidfdWorkingSets::resident(ProcessId pid) const
 {
-    std::ifstream f(m_root + "/" + std::to_string(pid) + "/status");
-    if (!f)
-        return Resident{};
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return parseStatus(ss.str());
+    const auto status = readWholeFile(m_root + "/" + std::to_string(pid) + "/status");
+    return status ? parseStatus(*status) : Resident{};
 }
 
 PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
@@ -163,12 +159,10 @@ PidfdWorkingSets::Outcome PidfdWorkingSets::pageOut(ProcessId pid)
     const Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
     if (pidfd.get() < 0)
         return r;
-    std::ifstream f(m_root + "/" + std::to_string(pid) + "/maps");
-    if (!f)
+    const auto maps = readWholeFile(m_root + "/" + std::to_string(pid) + "/maps");
+    if (!maps)
         return r;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    const std::vector<Mapping> mappings = parseMaps(ss.str());
+    const std::vector<Mapping> mappings = parseMaps(*maps);
     if (mappings.empty())
         return r; // a kernel thread, or a process already gone
     const Resident before = resident(pid);

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/procfsmemory.h"
-#include "platform/linux/leadingnumber.h"
+#include "platform/linux/kernelfile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -15,18 +14,6 @@
 namespace vb::platform::linux_ {
 
 namespace {
-
-std::optional<std::string> readText(const std::string& path)
-{
-    std::ifstream f(path);
-    if (!f)
-        return std::nullopt;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    if (f.bad())
-        return std::nullopt;
-    return ss.str();
-}
 
 // "Key:   1234 kB" lines; nullopt when the key is absent or its number is not one.
 std::optional<uint64_t> meminfoKb(const std::string& text, const char* key)
@@ -142,11 +129,11 @@ bool ProcfsMemory::parseStat(const std::string& stat, long ticksPerSecond, Syste
 bool ProcfsMemory::memoryStatus(MemoryStatus& out)
 {
     out = MemoryStatus{};
-    const auto meminfo = readText(m_root + "/meminfo");
+    const auto meminfo = readWholeFile(m_root + "/meminfo");
     if (!meminfo)
         return false;
     uint64_t perCpu = 0;
-    if (const auto zi = readText(m_root + "/zoneinfo")) {
+    if (const auto zi = readWholeFile(m_root + "/zoneinfo")) {
         const long page = ::sysconf(_SC_PAGESIZE);
         perCpu =
             parsePerCpuFreeBytes(*zi, page > 0 ? static_cast<uint64_t>(page) : 4096).value_or(0);
@@ -157,14 +144,14 @@ bool ProcfsMemory::memoryStatus(MemoryStatus& out)
 bool ProcfsMemory::memoryLoadStatus(MemoryStatus& out)
 {
     out = MemoryStatus{};
-    const auto meminfo = readText(m_root + "/meminfo");
+    const auto meminfo = readWholeFile(m_root + "/meminfo");
     return meminfo && parseMeminfo(*meminfo, 0, out);
 }
 
 bool ProcfsMemory::systemTimes(SystemTimes& out)
 {
     out = SystemTimes{};
-    const auto stat = readText(m_root + "/stat");
+    const auto stat = readWholeFile(m_root + "/stat");
     if (!stat)
         return false;
     return parseStat(*stat, ::sysconf(_SC_CLK_TCK), out);

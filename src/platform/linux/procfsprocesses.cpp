@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/procfsprocesses.h"
 
+#include "platform/linux/kernelfile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sstream>
 #include <sys/epoll.h>
@@ -204,12 +205,8 @@ std::optional<uint64_t> ProcfsProcesses::parseVmRssBytes(const std::string& stat
 
 std::optional<uint64_t> ProcfsProcesses::workingSetBytes(ProcessId pid)
 {
-    std::ifstream f(m_root + "/" + std::to_string(pid) + "/status");
-    if (!f)
-        return std::nullopt;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return parseVmRssBytes(ss.str());
+    const auto status = readWholeFile(m_root + "/" + std::to_string(pid) + "/status");
+    return status ? parseVmRssBytes(*status) : std::nullopt;
 }
 
 uint32_t ProcfsProcesses::queryAccess(ProcessId pid)

@@ -9,12 +9,12 @@
 
 #include "filterwire/filterwire.h"
 #include "platform/linux/filterclient.h"
+#include "platform/linux/kernelfile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace vb::platform::linux_ {
@@ -86,10 +86,7 @@ bool ReleaseWorkingSets::mayTouchAll(const std::string& status)
 ReleaseWorkingSets::Ways ReleaseWorkingSets::waysOfThisProcess()
 {
     Ways w;
-    std::ifstream f("/proc/self/status");
-    std::stringstream ss;
-    ss << f.rdbuf();
-    w.mayTouchAll = mayTouchAll(ss.str());
+    w.mayTouchAll = mayTouchAll(readWholeFile("/proc/self/status").value_or(""));
     w.uid = ::getuid();
     w.service = [] { return ServiceRelease().ask(); };
     w.ownGroups = [] { return CgroupReclaim::forThisUser().reclaim(); };

@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -25,7 +24,6 @@
 #include <optional>
 #include <set>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,17 +241,7 @@ bool mayRead(uint pid, const char* file)
 // The start time of a process (readable for every user's processes); 0 when it is gone.
 uint64_t startTimeOf(uint pid)
 {
-    const QByteArray path = QByteArrayLiteral("/proc/") + QByteArray::number(pid) + "/stat";
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    char buf[1024];
-    ssize_t n;
-    do
-        n = ::read(fd, buf, sizeof buf);
-    while (n < 0 && errno == EINTR);
-    ::close(fd);
-    return n > 0 ? ProcfsProcesses::parseStartTime(std::string(buf, static_cast<size_t>(n))) : 0;
+    return ProcfsProcesses().startTime(pid);
 }
 
 // A unit that runs the same main process as last pass: the same state columns and no job

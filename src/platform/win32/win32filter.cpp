@@ -57,33 +57,25 @@ private:
     bool m_gone = false;
 };
 
-// Owns a service manager or service handle.
-class ServiceHandle
+ScHandle openManager()
 {
-public:
-    explicit ServiceHandle(SC_HANDLE h) : m_h(h) {}
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    ~ServiceHandle()
-    {
-        if (m_h)
-            CloseServiceHandle(m_h);
-    }
-    SC_HANDLE get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-
-private:
-    SC_HANDLE m_h;
-};
-
-ServiceHandle openManager()
-{
-    return ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    return ScHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
 uint32_t lastError()
 {
     return static_cast<uint32_t>(GetLastError());
+}
+
+// The named service with every right, through a manager handle the caller keeps open; error is
+// the failed call's.
+ScHandle openDriver(const std::string& name, ScHandle& manager, uint32_t& error)
+{
+    manager = openManager();
+    ScHandle service(manager ? OpenServiceW(manager.get(), wideOf(name).c_str(), SERVICE_ALL_ACCESS)
+                             : nullptr);
+    error = service ? ERROR_SUCCESS : lastError();
+    return service;
 }
 
 } // namespace
@@ -105,10 +97,10 @@ std::unique_ptr<IFilterHandle> Win32FilterDevice::open(bool writable, uint32_t& 
 
 ServiceState Win32DriverService::state(const std::string& name)
 {
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
         return ServiceState::Missing;
-    ServiceHandle service(OpenServiceW(manager.get(), wideOf(name).c_str(), SERVICE_QUERY_STATUS));
+    ScHandle service(OpenServiceW(manager.get(), wideOf(name).c_str(), SERVICE_QUERY_STATUS));
     if (!service)
         return ServiceState::Missing;
     SERVICE_STATUS_PROCESS status{};
@@ -121,39 +113,37 @@ ServiceState Win32DriverService::state(const std::string& name)
 
 uint32_t Win32DriverService::install(const std::string& name, const std::string& binaryPath)
 {
-    ServiceHandle manager = openManager();
+    ScHandle manager = openManager();
     if (!manager)
         return lastError();
     // The folder comes with forward slashes; the service manager keeps the path as given.
     std::wstring path = wideOf(binaryPath);
     std::replace(path.begin(), path.end(), L'/', L'\\');
     const std::wstring wname = wideOf(name);
-    ServiceHandle service(CreateServiceW(manager.get(), wname.c_str(), wname.c_str(),
-                                         SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                         SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, path.c_str(),
-                                         nullptr, nullptr, nullptr, nullptr, nullptr));
+    ScHandle service(CreateServiceW(manager.get(), wname.c_str(), wname.c_str(), SERVICE_ALL_ACCESS,
+                                    SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                    SERVICE_ERROR_IGNORE, path.c_str(), nullptr, nullptr, nullptr,
+                                    nullptr, nullptr));
     return service ? ERROR_SUCCESS : lastError();
 }
 
 uint32_t Win32DriverService::start(const std::string& name)
 {
-    ServiceHandle manager = openManager();
-    if (!manager)
-        return lastError();
-    ServiceHandle service(OpenServiceW(manager.get(), wideOf(name).c_str(), SERVICE_ALL_ACCESS));
+    ScHandle manager;
+    uint32_t error = ERROR_SUCCESS;
+    const ScHandle service = openDriver(name, manager, error);
     if (!service)
-        return lastError();
+        return error;
     return StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : lastError();
 }
 
 uint32_t Win32DriverService::remove(const std::string& name)
 {
-    ServiceHandle manager = openManager();
-    if (!manager)
-        return lastError();
-    ServiceHandle service(OpenServiceW(manager.get(), wideOf(name).c_str(), SERVICE_ALL_ACCESS));
+    ScHandle manager;
+    uint32_t error = ERROR_SUCCESS;
+    const ScHandle service = openDriver(name, manager, error);
     if (!service)
-        return lastError();
+        return error;
     // A service that does not run cannot stop; deleting it is what counts.
     SERVICE_STATUS status{};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);

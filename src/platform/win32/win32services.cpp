@@ -20,32 +20,6 @@ constexpr DWORD ReadAccess = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
 constexpr DWORD ReadManager = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
 static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36);
 
-// Owns one handle of the service control manager (the manager's or a service's).
-class ScHandle
-{
-public:
-    ScHandle() = default;
-    explicit ScHandle(SC_HANDLE h) : m_h(h) {}
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    ScHandle(ScHandle&& o) noexcept : m_h(o.m_h) { o.m_h = nullptr; }
-    ScHandle& operator=(ScHandle&& o) noexcept
-    {
-        std::swap(m_h, o.m_h);
-        return *this;
-    }
-    ~ScHandle()
-    {
-        if (m_h)
-            CloseServiceHandle(m_h);
-    }
-    SC_HANDLE get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-
-private:
-    SC_HANDLE m_h = nullptr;
-};
-
 // A byte buffer the manager fills with structures (new[] aligns it for them).
 using Bytes = std::unique_ptr<BYTE[]>;
 

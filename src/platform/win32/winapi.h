@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace vb::platform::win32 {
 
@@ -49,6 +50,32 @@ public:
 
 private:
     HANDLE m_h = nullptr;
+};
+
+// Owns one handle of the service control manager (the manager's or a service's).
+class ScHandle
+{
+public:
+    ScHandle() = default;
+    explicit ScHandle(SC_HANDLE h) : m_h(h) {}
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
+    ScHandle(ScHandle&& o) noexcept : m_h(o.m_h) { o.m_h = nullptr; }
+    ScHandle& operator=(ScHandle&& o) noexcept
+    {
+        std::swap(m_h, o.m_h);
+        return *this;
+    }
+    ~ScHandle()
+    {
+        if (m_h)
+            CloseServiceHandle(m_h);
+    }
+    SC_HANDLE get() const { return m_h; }
+    explicit operator bool() const { return m_h != nullptr; }
+
+private:
+    SC_HANDLE m_h = nullptr;
 };
 
 // UTF-16 from the system to the UTF-8 the seam carries, and back.
