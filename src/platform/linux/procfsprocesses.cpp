@@ -75,12 +75,33 @@ ProcfsProcesses::~ProcfsProcesses()
 
 void ProcfsProcesses::stopWatching()
 {
-    for (const auto& [pid, fd] : m_exitFds)
-        ::close(fd);
+    for (const auto& [pid, watch] : m_exitFds)
+        ::close(watch.fd);
     m_exitFds.clear();
     if (m_exitPoll >= 0)
         ::close(m_exitPoll);
     m_exitPoll = -1;
+}
+
+bool ProcfsProcesses::ownPidNamespace() const
+{
+    // NSpid lists the process's id in every namespace from the one this /proc was mounted for
+    // down to its own: a single entry means they are the same. Otherwise the listed ids are not
+    // ours to open, and new processes there need not move our namespace's last id.
+    std::string status;
+    if (!readSmallFile(m_root + "/self/status", status))
+        return false;
+    const size_t line = status.find("\nNSpid:");
+    if (line == std::string::npos)
+        return false;
+    const size_t begin = line + 7;
+    const size_t end = status.find('\n', begin);
+    std::istringstream fields(status.substr(begin, end == std::string::npos ? end : end - begin));
+    std::string field;
+    int count = 0;
+    while (fields >> field)
+        ++count;
+    return count == 1;
 }
 
 void ProcfsProcesses::watchExits(const std::vector<ProcessId>& ids)
@@ -88,23 +109,31 @@ void ProcfsProcesses::watchExits(const std::vector<ProcessId>& ids)
     std::lock_guard<std::mutex> lock(m_exitsMutex);
     if (!m_watchExits)
         return;
-    // One descriptor per process: leave most of the descriptor limit to everything else.
+    // One descriptor per process: half the descriptor limit stays for everything else (a
+    // desktop's 1024 leaves room for 512 processes). Beyond it the ids are listed every time.
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || ids.size() > files.rlim_cur / 4) {
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || ids.size() > files.rlim_cur / 2) {
         stopWatching();
         return;
     }
-    if (m_exitPoll < 0)
+    if (m_exitPoll < 0) {
+        if (!ownPidNamespace()) {
+            m_watchExits = false;
+            return;
+        }
         m_exitPoll = ::epoll_create1(EPOLL_CLOEXEC);
+    }
     if (m_exitPoll < 0) {
         m_watchExits = false;
         return;
     }
-    // ids is sorted: gone processes are dropped from the set, new ones added.
+    // ids is sorted. A process gone from the listing whose reaping the stamp has not counted
+    // yet (another thread listed between two stamps) counts now.
     for (auto it = m_exitFds.begin(); it != m_exitFds.end();) {
         if (!std::binary_search(ids.begin(), ids.end(), it->first)) {
-            ::close(it->second);
+            ::close(it->second.fd);
             it = m_exitFds.erase(it);
+            ++m_exits;
         } else {
             ++it;
         }
@@ -118,9 +147,11 @@ void ProcfsProcesses::watchExits(const std::vector<ProcessId>& ids)
                 ++m_exits; // gone since it was listed
                 continue;
             }
-            // No pidfds here (an old kernel, no descriptors left): list every time.
+            // Out of descriptors: try again with a later listing. No pidfds at all (an old
+            // kernel): list every time.
+            if (errno != EMFILE && errno != ENFILE && errno != ENOMEM)
+                m_watchExits = false;
             stopWatching();
-            m_watchExits = false;
             return;
         }
         epoll_event ev{};
@@ -132,7 +163,7 @@ void ProcfsProcesses::watchExits(const std::vector<ProcessId>& ids)
             m_watchExits = false;
             return;
         }
-        m_exitFds.emplace(pid, fd);
+        m_exitFds.emplace(pid, ExitWatch{fd, false});
     }
 }
 
@@ -340,13 +371,35 @@ std::optional<TaskStamp> ProcfsProcesses::taskStamp()
     if (space == std::string::npos || end == std::string::npos || end <= space ||
         !decimalField(text.data() + space + 1, text.data() + end + 1, stamp.created))
         return std::nullopt;
-    epoll_event ev[8];
-    const int ready = ::epoll_wait(m_exitPoll, ev, 8, 0);
-    if (ready < 0)
-        return std::nullopt;
-    // Readable stays readable: while an ended process is still listed, the stamp keeps moving.
-    if (ready > 0)
-        ++m_exits;
+    // An exit leaves a zombie that stays listed until its parent reaps it, and only then does
+    // the listing change: an ended process leaves the epoll set (readable stays readable), and
+    // from then on each stamp asks its pidfd whether it is reaped yet, which a reused id cannot
+    // fake.
+    epoll_event ev[16];
+    for (size_t round = 0; round <= m_exitFds.size() / 16; ++round) {
+        const int ready = ::epoll_wait(m_exitPoll, ev, 16, 0);
+        if (ready < 0)
+            return std::nullopt;
+        for (int i = 0; i < ready; ++i) {
+            const auto it = m_exitFds.find(ev[i].data.u32);
+            if (it == m_exitFds.end())
+                continue;
+            ::epoll_ctl(m_exitPoll, EPOLL_CTL_DEL, it->second.fd, nullptr);
+            it->second.ended = true;
+        }
+        if (ready < 16)
+            break;
+    }
+    for (auto it = m_exitFds.begin(); it != m_exitFds.end();) {
+        if (it->second.ended &&
+            ::syscall(SYS_pidfd_send_signal, it->second.fd, 0, nullptr, 0) != 0 && errno == ESRCH) {
+            ::close(it->second.fd);
+            it = m_exitFds.erase(it);
+            ++m_exits;
+        } else {
+            ++it;
+        }
+    }
     stamp.ended = m_exits;
     return stamp;
 }

@@ -27,8 +27,8 @@ public:
     // read only for a process not met before (see ImageKey).
     ProcessRecord record(ProcessId pid) override;
     void passEnded() override;
-    // The last task id handed out in this pid namespace (loadavg), and the exits seen on pidfds
-    // of the processes last listed. Only for the machine's own /proc.
+    // The last task id handed out in this pid namespace (loadavg), and the listed processes
+    // seen reaped on their pidfds. Only for a /proc of this process's own pid namespace.
     std::optional<TaskStamp> taskStamp() override;
     // Whether an image path is kept for the process (tests).
     bool holdsImageOf(ProcessId pid) const;
@@ -80,14 +80,19 @@ private:
     mutable std::mutex m_imagesMutex; // the backend is shared by the GUI and worker threads
     std::unordered_map<ProcessId, KnownImage> m_images;
 
-    // Every listed process's pidfd in one epoll set: an exit makes it readable (and keeps it
-    // so until the process is gone from a listing, a zombie included).
+    // Every listed process's pidfd; those not yet seen ending in one epoll set.
+    struct ExitWatch
+    {
+        int fd;
+        bool ended; // out of the set, its reaping awaited
+    };
     void watchExits(const std::vector<ProcessId>& ids);
     void stopWatching();
+    bool ownPidNamespace() const;
     std::mutex m_exitsMutex;
     bool m_watchExits;
     int m_exitPoll = -1;
-    std::unordered_map<ProcessId, int> m_exitFds;
+    std::unordered_map<ProcessId, ExitWatch> m_exitFds;
     uint64_t m_exits = 0;
 };
 
