@@ -44,7 +44,8 @@ bool ProcessSetWatcher::changed()
     // again, and the next call reads them anew.
     const std::optional<vb::platform::TaskStamp> stamp =
         m_stamp ? m_stamp() : std::optional<vb::platform::TaskStamp>();
-    if (stamp && m_readAt && *stamp == *m_readAt)
+    const uint32_t nowMs = m_tick();
+    if (stamp && m_readAt && *stamp == *m_readAt && nowMs - m_readMs < kStampTrustMs)
         return false;
     m_readAt.reset();
     m_reading.clear();
@@ -56,7 +57,6 @@ bool ProcessSetWatcher::changed()
         // Without ids, tell the lists to look again now and then rather than never. The stamp
         // moves only when that happens: moving it at every failed call would keep the
         // elapsed time at one cycle, and the lists would never hear of a change.
-        const uint32_t nowMs = m_tick();
         if (nowMs - m_stampMs <= kFallbackIntervalMs)
             return false;
         m_stampMs = nowMs;
@@ -68,5 +68,6 @@ bool ProcessSetWatcher::changed()
     const bool change = m_reading != m_ids;
     m_ids.swap(m_reading);
     m_readAt = stamp;
+    m_readMs = nowMs;
     return change;
 }

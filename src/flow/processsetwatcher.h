@@ -19,6 +19,9 @@ public:
     using Stamp = std::function<std::optional<vb::platform::TaskStamp>()>;
     // When the ids cannot be read, report a change at most this often.
     static constexpr uint32_t kFallbackIntervalMs = 10000;
+    // Even while the stamp stands still the ids are read again this often: whatever a stamp
+    // might miss (a sandbox that hides reapings from it) stays wrong no longer than this.
+    static constexpr uint32_t kStampTrustMs = 10000;
 
     // An empty enumerate reads no ids; an empty tick means a steady clock of this process. With
     // a stamp, the ids are read again only when it moved since the last good reading.
@@ -38,6 +41,7 @@ private:
     Stamp m_stamp;
     // Taken before the last good reading of the ids; nullopt when there is none to trust.
     std::optional<vb::platform::TaskStamp> m_readAt;
+    uint32_t m_readMs = 0;
     // Sorted vectors, the reading swapped with the last one: a cycle over hundreds of
     // processes allocates nothing once they have their room.
     std::vector<uint32_t> m_ids;

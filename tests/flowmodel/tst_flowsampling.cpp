@@ -353,6 +353,7 @@ void TestFlowSampling::watcherReadsIdsOnlyWhenTheStampMoves()
     std::set<vb::platform::ProcessId> running{1, 2};
     bool readable = true;
     int reads = 0;
+    uint32_t now = 0;
     std::optional<vb::platform::TaskStamp> stamp = vb::platform::TaskStamp{10, 2};
     ProcessSetWatcher w(
         [&](const std::function<bool(vb::platform::ProcessId)>& cb) {
@@ -360,16 +361,23 @@ void TestFlowSampling::watcherReadsIdsOnlyWhenTheStampMoves()
             std::for_each(running.begin(), running.end(), cb);
             return readable;
         },
-        [] { return 0u; }, [&stamp] { return stamp; });
+        [&now] { return now; }, [&stamp] { return stamp; });
     w.start();
     w.changed();
     QCOMPARE(reads, 1);
+    now += ProcessSetWatcher::kStampTrustMs - 1;
     QVERIFY(!w.changed());
     QCOMPARE(reads, 1); // the stamp stood still
+    // A change the stamp missed is found once it has stood still for long enough.
+    running.insert(4);
+    now += 1;
+    QVERIFY(w.changed());
+    QCOMPARE(reads, 2);
+    running.erase(4);
     running.insert(3);
     stamp = vb::platform::TaskStamp{11, 3};
     QVERIFY(w.changed());
-    QCOMPARE(reads, 2);
+    QCOMPARE(reads, 3);
     // A failed reading is no reading to trust, whatever the stamp says afterwards.
     stamp = vb::platform::TaskStamp{12, 3};
     readable = false;
@@ -377,12 +385,12 @@ void TestFlowSampling::watcherReadsIdsOnlyWhenTheStampMoves()
     readable = true;
     running.erase(1);
     QVERIFY(w.changed());
-    QCOMPARE(reads, 4);
+    QCOMPARE(reads, 5);
     // Without a stamp the ids are read every time.
     stamp.reset();
     QVERIFY(!w.changed());
     QVERIFY(!w.changed());
-    QCOMPARE(reads, 6);
+    QCOMPARE(reads, 7);
     QCOMPARE(w.ids(), (std::vector<uint32_t>{2, 3}));
 }
 
