@@ -78,6 +78,7 @@ void ProcfsProcesses::stopWatching()
     for (const auto& [pid, watch] : m_exitFds)
         ::close(watch.fd);
     m_exitFds.clear();
+    m_ended.clear();
     if (m_exitPoll >= 0)
         ::close(m_exitPoll);
     m_exitPoll = -1;
@@ -363,9 +364,12 @@ std::optional<TaskStamp> ProcfsProcesses::taskStamp()
     TaskStamp stamp;
     // "0.00 0.01 0.05 1/523 12345": the last field is the last id handed out in the reader's
     // pid namespace, where every process of this /proc got its id.
-    std::string text;
-    if (!readSmallFile(m_root + "/loadavg", text))
+    if (!m_loadavg)
+        m_loadavg = std::make_unique<HeldKernelFile>(m_root + "/loadavg");
+    const std::optional<std::string> read = m_loadavg->read();
+    if (!read)
         return std::nullopt;
+    const std::string& text = *read;
     const size_t space = text.find_last_of(' ');
     const size_t end = text.find_last_not_of('\n');
     if (space == std::string::npos || end == std::string::npos || end <= space ||
@@ -386,18 +390,30 @@ std::optional<TaskStamp> ProcfsProcesses::taskStamp()
                 continue;
             ::epoll_ctl(m_exitPoll, EPOLL_CTL_DEL, it->second.fd, nullptr);
             it->second.ended = true;
+            m_ended.push_back(it->first);
         }
         if (ready < 16)
             break;
     }
-    for (auto it = m_exitFds.begin(); it != m_exitFds.end();) {
-        if (it->second.ended &&
-            ::syscall(SYS_pidfd_send_signal, it->second.fd, 0, nullptr, 0) != 0 && errno == ESRCH) {
+    // Only the few ended ones are looked at: the whole set is hundreds of entries, and a walk
+    // over them each second would cost more than the listing it spares.
+    for (size_t i = 0; i < m_ended.size();) {
+        const auto it = m_exitFds.find(m_ended[i]);
+        // An entry a listing dropped (or a later process under the same id) is no longer awaited.
+        const bool awaited = it != m_exitFds.end() && it->second.ended;
+        const bool reaped = awaited &&
+                            ::syscall(SYS_pidfd_send_signal, it->second.fd, 0, nullptr, 0) != 0 &&
+                            errno == ESRCH;
+        if (reaped) {
             ::close(it->second.fd);
-            it = m_exitFds.erase(it);
+            m_exitFds.erase(it);
             ++m_exits;
+        }
+        if (!awaited || reaped) {
+            m_ended[i] = m_ended.back();
+            m_ended.pop_back();
         } else {
-            ++it;
+            ++i;
         }
     }
     stamp.ended = m_exits;

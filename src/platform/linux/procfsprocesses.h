@@ -2,8 +2,10 @@
 // Processes from procfs. The root is a parameter so tests can point it at a captured tree.
 #pragma once
 
+#include "platform/linux/kernelfile.h"
 #include "platform/processes.h"
 
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -93,6 +95,8 @@ private:
     bool m_watchExits;
     int m_exitPoll = -1;
     std::unordered_map<ProcessId, ExitWatch> m_exitFds;
+    std::vector<ProcessId> m_ended; // the ended ones among them
+    std::unique_ptr<HeldKernelFile> m_loadavg;
     uint64_t m_exits = 0;
 };
 
