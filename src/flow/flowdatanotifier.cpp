@@ -76,8 +76,11 @@ void FlowSamplingSetup::fillFrom(const vb::platform::Platform& backends)
         memory = backends.memory;
     if (!network)
         network = backends.network;
-    if (!enumerate)
+    if (!enumerate) {
         enumerate = processIdsOf(backends.processes);
+        if (!taskStamp)
+            taskStamp = taskStampOf(backends.processes);
+    }
     if (!paths.device && !paths.volumes)
         paths = ProcessPathSource{backends.filterDevice, backends.volumes};
     if (!provision)
@@ -114,7 +117,7 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
     TrafficSampleBuilder builder(setup.paths);
     SystemUsageSampler sampler(setup.memory);
     sampler.prime();
-    ProcessSetWatcher watcher(setup.enumerate, tick);
+    ProcessSetWatcher watcher(setup.enumerate, tick, setup.taskStamp);
     watcher.start();
     watcher.changed();
     if (setup.loadConfig)

@@ -75,6 +75,9 @@ struct FlowSamplingSetup
     std::shared_ptr<vb::platform::ISystemMemory> memory;
     std::shared_ptr<vb::platform::INetworkState> network;
     ProcessSetWatcher::Enumerate enumerate;
+    // Spares reading the ids while no process came or went; fillFrom() sets it only beside an
+    // enumerate of the same backend.
+    ProcessSetWatcher::Stamp taskStamp;
     ProcessPathSource paths;
     std::function<bool()> provision;
     // Reads the user configuration once at start (the process judges use it).

@@ -20,9 +20,17 @@ ProcessSetWatcher::Enumerate processIdsOf(std::shared_ptr<vb::platform::IProcess
         };
 }
 
-ProcessSetWatcher::ProcessSetWatcher(Enumerate enumerate, Tick tick)
+ProcessSetWatcher::Stamp taskStampOf(std::shared_ptr<vb::platform::IProcesses> processes)
+{
+    return [processes = std::move(processes)]() -> std::optional<vb::platform::TaskStamp> {
+        return processes ? processes->taskStamp() : std::nullopt;
+    };
+}
+
+ProcessSetWatcher::ProcessSetWatcher(Enumerate enumerate, Tick tick, Stamp stamp)
     : m_enumerate(std::move(enumerate)),
-      m_tick(tick ? std::move(tick) : Tick([] { return tickCountMs(nullptr); }))
+      m_tick(tick ? std::move(tick) : Tick([] { return tickCountMs(nullptr); })),
+      m_stamp(std::move(stamp))
 {}
 
 void ProcessSetWatcher::start()
@@ -32,6 +40,14 @@ void ProcessSetWatcher::start()
 
 bool ProcessSetWatcher::changed()
 {
+    // Taken before the ids: a process that comes or goes while they are read moves the stamp
+    // again, and the next call reads them anew.
+    const std::optional<vb::platform::TaskStamp> stamp =
+        m_stamp ? m_stamp() : std::optional<vb::platform::TaskStamp>();
+    const uint32_t nowMs = m_tick();
+    if (stamp && m_readAt && *stamp == *m_readAt && nowMs - m_readMs < kStampTrustMs)
+        return false;
+    m_readAt.reset();
     m_reading.clear();
     const bool ok = m_enumerate && m_enumerate([this](vb::platform::ProcessId id) {
                         m_reading.push_back(id);
@@ -41,7 +57,6 @@ bool ProcessSetWatcher::changed()
         // Without ids, tell the lists to look again now and then rather than never. The stamp
         // moves only when that happens: moving it at every failed call would keep the
         // elapsed time at one cycle, and the lists would never hear of a change.
-        const uint32_t nowMs = m_tick();
         if (nowMs - m_stampMs <= kFallbackIntervalMs)
             return false;
         m_stampMs = nowMs;
@@ -52,5 +67,7 @@ bool ProcessSetWatcher::changed()
     m_reading.erase(std::unique(m_reading.begin(), m_reading.end()), m_reading.end());
     const bool change = m_reading != m_ids;
     m_ids.swap(m_reading);
+    m_readAt = stamp;
+    m_readMs = nowMs;
     return change;
 }

@@ -10,6 +10,15 @@
 
 namespace vb::platform {
 
+// Moves whenever a process comes or goes: created follows every new task id, ended every
+// exit of a process that was listed.
+struct TaskStamp
+{
+    uint64_t created = 0;
+    uint64_t ended = 0;
+    bool operator==(const TaskStamp& o) const { return created == o.created && ended == o.ended; }
+};
+
 // What a pass over the running processes reads of one of them.
 struct ProcessRecord
 {
@@ -75,6 +84,10 @@ public:
     // A pass ended: whatever a backend keeps of processes it was not asked about since the
     // previous pass ended (the gone ones among them) goes.
     virtual void passEnded() {}
+    // A stamp that moves whenever a process starts or one of those last listed by processIds()
+    // ends: while it stands still, the set of ids cannot have changed. nullopt when the backend
+    // has none (or no listing yet); then only reading the ids tells.
+    virtual std::optional<TaskStamp> taskStamp() { return std::nullopt; }
 };
 
 } // namespace vb::platform

@@ -146,6 +146,7 @@ private Q_SLOTS:
     void intervalSurvivesTheTickWrap();
     void watcherSeesStartsAndExits();
     void watcherFallsBackWhenIdsCannotBeRead();
+    void watcherReadsIdsOnlyWhenTheStampMoves();
     void watcherOnTheRealMachine();
     void workerWithoutDevice();
     void workerWithDevice();
@@ -347,25 +348,93 @@ void TestFlowSampling::watcherFallsBackWhenIdsCannotBeRead()
     QVERIFY(!w.changed());
 }
 
-void TestFlowSampling::watcherOnTheRealMachine()
+void TestFlowSampling::watcherReadsIdsOnlyWhenTheStampMoves()
 {
-    ProcessSetWatcher w(processIdsOf(vb::platform::makeNative().processes));
+    std::set<vb::platform::ProcessId> running{1, 2};
+    bool readable = true;
+    int reads = 0;
+    uint32_t now = 0;
+    std::optional<vb::platform::TaskStamp> stamp = vb::platform::TaskStamp{10, 2};
+    ProcessSetWatcher w(
+        [&](const std::function<bool(vb::platform::ProcessId)>& cb) {
+            ++reads;
+            std::for_each(running.begin(), running.end(), cb);
+            return readable;
+        },
+        [&now] { return now; }, [&stamp] { return stamp; });
     w.start();
     w.changed();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::pause();
-        ::_exit(0);
-    }
-    QVERIFY(child > 0);
+    QCOMPARE(reads, 1);
+    now += ProcessSetWatcher::kStampTrustMs - 1;
+    QVERIFY(!w.changed());
+    QCOMPARE(reads, 1); // the stamp stood still
+    // A change the stamp missed is found once it has stood still for long enough.
+    running.insert(4);
+    now += 1;
+    QVERIFY(w.changed());
+    QCOMPARE(reads, 2);
+    running.erase(4);
+    running.insert(3);
+    stamp = vb::platform::TaskStamp{11, 3};
+    QVERIFY(w.changed());
+    QCOMPARE(reads, 3);
+    // A failed reading is no reading to trust, whatever the stamp says afterwards.
+    stamp = vb::platform::TaskStamp{12, 3};
+    readable = false;
+    w.changed();
+    readable = true;
+    running.erase(1);
+    QVERIFY(w.changed());
+    QCOMPARE(reads, 5);
+    // Without a stamp the ids are read every time.
+    stamp.reset();
+    QVERIFY(!w.changed());
+    QVERIFY(!w.changed());
+    QCOMPARE(reads, 7);
+    QCOMPARE(w.ids(), (std::vector<uint32_t>{2, 3}));
+}
+
+void TestFlowSampling::watcherOnTheRealMachine()
+{
+    // The kernel's own stamp: it must move for every start and exit, also for an exit and a
+    // start within one cycle.
+    const auto processes = vb::platform::makeNative().processes;
+    ProcessSetWatcher w(processIdsOf(processes), {}, taskStampOf(processes));
+    w.start();
+    w.changed();
+    QVERIFY(processes->taskStamp());
+    const auto spawn = [] {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        return child;
+    };
+    const auto end = [](pid_t child) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    };
+    const auto has = [&w](pid_t pid) {
+        return std::binary_search(w.ids().begin(), w.ids().end(), uint32_t(pid));
+    };
+    const pid_t first = spawn();
+    QVERIFY(first > 0);
     const bool started = w.changed();
-    const bool seen = std::binary_search(w.ids().begin(), w.ids().end(), uint32_t(child));
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    const bool seen = has(first);
+    end(first);
+    const pid_t second = spawn();
+    const bool swapped = w.changed();
+    const bool swapSeen = !has(first) && has(second);
+    if (second > 0)
+        end(second);
     QVERIFY(started);
     QVERIFY(seen);
+    QVERIFY(second > 0);
+    QVERIFY(swapped);
+    QVERIFY(swapSeen);
     QVERIFY(w.changed());
-    QVERIFY(!std::binary_search(w.ids().begin(), w.ids().end(), uint32_t(child)));
+    QVERIFY(!has(second));
 }
 
 void TestFlowSampling::workerWithoutDevice()

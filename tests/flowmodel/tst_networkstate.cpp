@@ -6,6 +6,7 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
@@ -29,6 +30,12 @@ bool ip(const QStringList& args)
         return false;
     }
     return true;
+}
+
+bool setIpv6(const QString& link, bool on)
+{
+    QFile f(QStringLiteral("/proc/sys/net/ipv6/conf/%1/disable_ipv6").arg(link));
+    return f.open(QIODevice::WriteOnly) && f.write(on ? "0" : "1") == 1;
 }
 
 QStringList words(const char* s)
@@ -220,14 +227,31 @@ void TestNetworkState::networkManagerDecidesWhenPresent()
 
 void TestNetworkState::withoutNetworkManagerTheRouteDecides()
 {
+    // One checker throughout, as the worker keeps one: it reads the routes again only when
+    // the kernel announces a change, so every kind of change below must reach it.
     LinuxNetworkState checker(m_busAddress);
     QVERIFY(!checker.networkManagerState());
     QVERIFY(!checker.isConnected());
     QVERIFY(ip(words("link add vbnet1 type veth peer name vbpeer1")));
+    // Without IPv6 on the link, its going down is announced as a link change alone.
+    QVERIFY(setIpv6(QStringLiteral("vbnet1"), false));
     QVERIFY(ip(words("link set vbpeer1 up")));
     QVERIFY(ip(words("link set vbnet1 up")));
     QVERIFY(ip(words("addr add 10.78.0.1/24 dev vbnet1")));
+    QVERIFY(!checker.isConnected());
     QVERIFY(ip(words("route add default via 10.78.0.2")));
+    QVERIFY(checker.isConnected());
+    // The link going down takes its IPv4 routes along without announcing them.
+    QVERIFY(ip(words("link set vbnet1 down")));
+    QVERIFY(!checker.isConnected());
+    QVERIFY(ip(words("link set vbnet1 up")));
+    QVERIFY(ip(words("route add default via 10.78.0.2 table 100")));
+    QVERIFY(checker.isConnected());
+    QVERIFY(ip(words("route del default via 10.78.0.2 table 100")));
+    QVERIFY(!checker.isConnected());
+    QVERIFY(setIpv6(QStringLiteral("vbnet1"), true));
+    QVERIFY(ip(words("-6 addr add fd00:78::1/64 dev vbnet1 nodad")));
+    QVERIFY(ip(words("-6 route add default via fd00:78::2")));
     QVERIFY(checker.isConnected());
     QVERIFY(ip(words("link del vbnet1")));
     QVERIFY(!checker.isConnected());

@@ -9,6 +9,7 @@
 
 using vb::platform::MemoryStatus;
 using vb::platform::SystemTimes;
+using vb::platform::linux_::HeldKernelFile;
 using vb::platform::linux_::PidfdWorkingSets;
 using vb::platform::linux_::ProcfsMemory;
 
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void maps();
     void readsFromItsRoot();
     void liveFiguresAreConsistent();
+    void aHeldFileIsReadAnewEachTime();
 };
 
 void TestProcfsMemory::meminfo_data()
@@ -266,6 +268,26 @@ void TestProcfsMemory::liveFiguresAreConsistent()
     const uint32_t t0 = mem.tickCountMs();
     mem.sleepMs(20);
     QVERIFY(uint32_t(mem.tickCountMs() - t0) >= 20);
+}
+
+void TestProcfsMemory::aHeldFileIsReadAnewEachTime()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("held"));
+    HeldKernelFile held(path.toStdString());
+    QVERIFY(!held.read()); // not there yet: tried again next time
+    const auto put = [&path](const QByteArray& text) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    };
+    // Longer than one read, then shorter: every reading is the whole file as it is now.
+    const QByteArray longer = QByteArray(9000, 'x') + "end";
+    for (const QByteArray& text : {QByteArray("first\n"), longer, QByteArray("short")}) {
+        QVERIFY(put(text));
+        const auto read = held.read();
+        QVERIFY(read);
+        QCOMPARE(QByteArray::fromStdString(*read), text);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProcfsMemory)

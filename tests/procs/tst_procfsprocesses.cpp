@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,8 +221,81 @@ private Q_SLOTS:
         QVERIFY(p.processIds(ids));
         std::sort(ids.begin(), ids.end());
         QCOMPARE(ids, (std::vector<ProcessId>{1, 42, 4294967295u}));
+        QVERIFY(!p.taskStamp()); // its ids are not this machine's processes
         ProcfsProcesses missing(root.path().toStdString() + "/nowhere");
         QVERIFY(!missing.processIds(ids));
+    }
+
+    void theStampFollowsReaping()
+    {
+        const auto spawn = [] {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::pause();
+                ::_exit(0);
+            }
+            return child;
+        };
+        const pid_t first = spawn();
+        const pid_t second = spawn();
+        ProcfsProcesses p;
+        std::vector<ProcessId> ids;
+        const bool listed = p.processIds(ids);
+        const auto before = p.taskStamp();
+        ::kill(first, SIGKILL);
+        // Waits for the exit without reaping: the child stays listed, as a zombie.
+        siginfo_t info{};
+        const int waited = ::waitid(P_PID, id_t(first), &info, WEXITED | WNOWAIT);
+        const auto zombie = p.taskStamp();
+        std::optional<vb::platform::TaskStamp> lingering;
+        for (int i = 0; i < 20; ++i)
+            lingering = p.taskStamp();
+        ::waitpid(first, nullptr, 0);
+        const auto reaped = p.taskStamp();
+        // Reaped while another thread lists: its listing must not hide the change.
+        ::kill(second, SIGKILL);
+        ::waitpid(second, nullptr, 0);
+        const bool relisted = p.processIds(ids);
+        const auto afterOther = p.taskStamp();
+        QVERIFY(first > 0 && second > 0 && listed && relisted);
+        QCOMPARE(waited, 0);
+        QVERIFY(before && zombie && lingering && reaped && afterOther);
+        // A zombie leaves the listing as it was: one that lingers must not keep the stamp
+        // moving (other processes of the machine may end meanwhile, hence no equality).
+        QVERIFY(lingering->ended - zombie->ended < 10);
+        QVERIFY(reaped->ended > lingering->ended);
+        QVERIFY(afterOther->ended > reaped->ended);
+    }
+
+    void noStampForAnotherNamespacesProc()
+    {
+        // A new pid namespace that still sees the old /proc: its ids are not the reader's.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::unshare(CLONE_NEWPID) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0)
+                ::_exit(77);
+            const pid_t inner = ::fork();
+            if (inner == 0) {
+                ProcfsProcesses p;
+                std::vector<ProcessId> ids;
+                ::_exit(!p.processIds(ids) ? 2 : p.taskStamp() ? 1 : 0);
+            }
+            int status = 0;
+            ::_exit(inner > 0 && ::waitpid(inner, &status, 0) == inner && WIFEXITED(status)
+                        ? WEXITSTATUS(status)
+                        : 3);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 77)
+            QSKIP("no new pid namespace here");
+        QCOMPARE(WEXITSTATUS(status), 0);
+        // The machine's own /proc, read from its own namespace, has one.
+        ProcfsProcesses own;
+        std::vector<ProcessId> ids;
+        QVERIFY(own.processIds(ids));
+        QVERIFY(own.taskStamp());
     }
 
     void aRunningChild()

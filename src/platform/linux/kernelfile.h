@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace vb::platform::linux_ {
 
@@ -25,6 +28,53 @@ inline std::optional<std::string> readWholeFile(const std::string& path)
         return std::nullopt;
     return ss.str();
 }
+
+// A kernel file read every second, kept open and read again from its start: the kernel writes
+// it anew for each read from offset 0, and one call replaces opening, reading and closing.
+// Shared by threads: whole readings never interleave.
+class HeldKernelFile
+{
+public:
+    explicit HeldKernelFile(std::string path) : m_path(std::move(path)) {}
+    ~HeldKernelFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    HeldKernelFile(const HeldKernelFile&) = delete;
+    HeldKernelFile& operator=(const HeldKernelFile&) = delete;
+
+    // The whole file; nothing when it cannot be opened or a read fails (then it is opened
+    // again next time).
+    std::optional<std::string> read()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_fd < 0)
+            m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0)
+            return std::nullopt;
+        std::string out;
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::pread(m_fd, buf, sizeof buf, static_cast<off_t>(out.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                ::close(m_fd);
+                m_fd = -1;
+                return std::nullopt;
+            }
+            if (n == 0)
+                return out;
+            out.append(buf, static_cast<size_t>(n));
+        }
+    }
+
+private:
+    std::string m_path;
+    std::mutex m_mutex;
+    int m_fd = -1;
+};
 
 // The unsigned decimal at the start of a kernel file's value ("  1234 kB", "5678\n"): nothing for
 // a value that does not start with a digit or does not fit, rather than a made-up 0.

@@ -4,7 +4,6 @@
 #include "core/logging.h"
 
 #include <QAtomicInteger>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 
@@ -24,6 +23,54 @@ const QString kNmService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kNmPath = QStringLiteral("/org/freedesktop/NetworkManager");
 constexpr int kDbusTimeoutMs = 500;
 QAtomicInteger<int> g_connectionSerial;
+// Announcements read per cycle before the routes are simply read again.
+constexpr int kMaxAnnouncements = 256;
+
+// A netlink socket that hears of every change that can make or break a way out: links going
+// up or down (the kernel drops their IPv4 routes without a route announcement), addresses,
+// and routes in any table. -1 when it cannot be had.
+int subscribeToChanges()
+{
+    const int sock = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (sock < 0)
+        return -1;
+    sockaddr_nl local;
+    std::memset(&local, 0, sizeof local);
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE |
+                      RTMGRP_IPV6_ROUTE;
+    if (::bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        qCWarning(lcPlatform) << "network state: cannot hear of route changes:"
+                              << std::strerror(errno);
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// Reads what the socket holds without waiting: true when anything was announced, or when
+// announcements were lost to a full socket buffer.
+bool drainAnnouncements(int sock)
+{
+    bool any = false;
+    char buf[512];
+    for (int i = 0; i < kMaxAnnouncements; ++i) {
+        // MSG_TRUNC: the content does not matter, only that something came.
+        const ssize_t n = ::recv(sock, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC);
+        if (n > 0) {
+            any = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == ENOBUFS) {
+            any = true;
+            continue;
+        }
+        return any;
+    }
+    return true; // still more: a storm of changes, read the routes anyway
+}
 
 // Closes the descriptor whatever way the dump ends.
 struct Fd
@@ -86,6 +133,8 @@ LinuxNetworkState::LinuxNetworkState(const QString& busAddress)
 
 LinuxNetworkState::~LinuxNetworkState()
 {
+    if (m_changes >= 0)
+        ::close(m_changes);
     if (!m_connectionName.isEmpty())
         QDBusConnection::disconnectFromBus(m_connectionName);
 }
@@ -94,23 +143,44 @@ bool LinuxNetworkState::isConnected()
 {
     if (const auto state = networkManagerState())
         return *state >= kNmConnectedSite;
-    return hasDefaultRoute();
+    return defaultRouteNow();
+}
+
+bool LinuxNetworkState::defaultRouteNow()
+{
+    std::lock_guard<std::mutex> lock(m_routeMutex);
+    // Subscribed before the first reading, so no change between the two goes unheard.
+    if (m_changes < 0)
+        m_changes = subscribeToChanges();
+    if (m_changes < 0)
+        return hasDefaultRoute();
+    if (drainAnnouncements(m_changes) || !m_routeKnown) {
+        const std::optional<bool> route = readDefaultRoute();
+        // A failed reading is tried again next time.
+        m_routeKnown = route.has_value();
+        m_route = route.value_or(false);
+    }
+    return m_route;
 }
 
 std::optional<uint32_t> LinuxNetworkState::networkManagerState()
 {
     QDBusConnection bus = m_connectionName.isEmpty() ? QDBusConnection::systemBus()
                                                      : QDBusConnection(m_connectionName);
-    if (!bus.isConnected() || !bus.interface())
-        return std::nullopt;
-    const auto registered = bus.interface()->isServiceRegistered(kNmService);
-    if (!registered.isValid() || !registered.value())
+    if (!bus.isConnected())
         return std::nullopt;
     QDBusMessage get = QDBusMessage::createMethodCall(
         kNmService, kNmPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << kNmService << QStringLiteral("State");
+    // One round trip a cycle: the bus itself says when nobody owns the name, and a service
+    // that is not running is not started for our question.
+    get.setAutoStartService(false);
     const QDBusMessage reply = bus.call(get, QDBus::Block, kDbusTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage &&
+        (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+         reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")))
+        return std::nullopt;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         qCWarning(lcPlatform) << "network state: NetworkManager did not answer:"
                               << reply.errorMessage();
@@ -128,16 +198,27 @@ std::optional<uint32_t> LinuxNetworkState::networkManagerState()
 
 bool LinuxNetworkState::hasDefaultRoute()
 {
+    return readDefaultRoute().value_or(false);
+}
+
+std::optional<bool> LinuxNetworkState::readDefaultRoute()
+{
     Fd sock{::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
     if (sock.fd < 0)
-        return false;
+        return std::nullopt;
     timeval timeout{1, 0};
     ::setsockopt(sock.fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     bool found = false;
-    if (dumpFamily(sock.fd, AF_INET, 1, found) && found)
+    const bool v4 = dumpFamily(sock.fd, AF_INET, 1, found);
+    if (v4 && found)
         return true;
     found = false;
-    return dumpFamily(sock.fd, AF_INET6, 2, found) && found;
+    const bool v6 = dumpFamily(sock.fd, AF_INET6, 2, found);
+    if (v6 && found)
+        return true;
+    if (!v4 || !v6)
+        return std::nullopt;
+    return false;
 }
 
 bool LinuxNetworkState::scanRouteDump(const uint8_t* data, size_t len, bool& found, bool& done)

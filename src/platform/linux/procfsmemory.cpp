@@ -39,7 +39,18 @@ std::optional<uint64_t> meminfoKb(const std::string& text, const char* key)
 
 } // namespace
 
-ProcfsMemory::ProcfsMemory(std::string procRoot) : m_root(std::move(procRoot)) {}
+ProcfsMemory::ProcfsMemory(std::string procRoot) : m_root(std::move(procRoot))
+{
+    if (m_root == "/proc") {
+        m_meminfo = std::make_unique<HeldKernelFile>(m_root + "/meminfo");
+        m_stat = std::make_unique<HeldKernelFile>(m_root + "/stat");
+    }
+}
+
+std::optional<std::string> ProcfsMemory::readMeminfo()
+{
+    return m_meminfo ? m_meminfo->read() : readWholeFile(m_root + "/meminfo");
+}
 
 bool ProcfsMemory::parseMeminfo(const std::string& meminfo, uint64_t perCpuFreeBytes,
                                 MemoryStatus& out)
@@ -129,7 +140,7 @@ bool ProcfsMemory::parseStat(const std::string& stat, long ticksPerSecond, Syste
 bool ProcfsMemory::memoryStatus(MemoryStatus& out)
 {
     out = MemoryStatus{};
-    const auto meminfo = readWholeFile(m_root + "/meminfo");
+    const auto meminfo = readMeminfo();
     if (!meminfo)
         return false;
     uint64_t perCpu = 0;
@@ -144,14 +155,14 @@ bool ProcfsMemory::memoryStatus(MemoryStatus& out)
 bool ProcfsMemory::memoryLoadStatus(MemoryStatus& out)
 {
     out = MemoryStatus{};
-    const auto meminfo = readWholeFile(m_root + "/meminfo");
+    const auto meminfo = readMeminfo();
     return meminfo && parseMeminfo(*meminfo, 0, out);
 }
 
 bool ProcfsMemory::systemTimes(SystemTimes& out)
 {
     out = SystemTimes{};
-    const auto stat = readWholeFile(m_root + "/stat");
+    const auto stat = m_stat ? m_stat->read() : readWholeFile(m_root + "/stat");
     if (!stat)
         return false;
     return parseStat(*stat, ::sysconf(_SC_CLK_TCK), out);

@@ -3,8 +3,10 @@
 // the files' text, and the root is a parameter, so tests feed captured files.
 #pragma once
 
+#include "platform/linux/kernelfile.h"
 #include "platform/memory.h"
 
+#include <memory>
 #include <optional>
 
 namespace vb::platform::linux_ {
@@ -38,6 +40,11 @@ public:
 
 private:
     std::string m_root;
+    // The machine's own files, read each second, stay open (for a captured root the files
+    // are opened at each reading).
+    std::unique_ptr<HeldKernelFile> m_meminfo;
+    std::unique_ptr<HeldKernelFile> m_stat;
+    std::optional<std::string> readMeminfo();
 };
 
 } // namespace vb::platform::linux_

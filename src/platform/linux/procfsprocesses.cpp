@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -62,8 +64,109 @@ bool decimalField(const char* begin, const char* end, uint64_t& out)
 } // namespace
 
 ProcfsProcesses::ProcfsProcesses(std::string procRoot)
-    : m_root(std::move(procRoot)), m_pageSize(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)))
+    : m_root(std::move(procRoot)), m_pageSize(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE))),
+      m_watchExits(m_root == "/proc")
 {}
+
+ProcfsProcesses::~ProcfsProcesses()
+{
+    stopWatching();
+}
+
+void ProcfsProcesses::stopWatching()
+{
+    for (const auto& [pid, watch] : m_exitFds)
+        ::close(watch.fd);
+    m_exitFds.clear();
+    m_ended.clear();
+    if (m_exitPoll >= 0)
+        ::close(m_exitPoll);
+    m_exitPoll = -1;
+}
+
+bool ProcfsProcesses::ownPidNamespace() const
+{
+    // NSpid lists the process's id in every namespace from the one this /proc was mounted for
+    // down to its own: a single entry means they are the same. Otherwise the listed ids are not
+    // ours to open, and new processes there need not move our namespace's last id.
+    std::string status;
+    if (!readSmallFile(m_root + "/self/status", status))
+        return false;
+    const size_t line = status.find("\nNSpid:");
+    if (line == std::string::npos)
+        return false;
+    const size_t begin = line + 7;
+    const size_t end = status.find('\n', begin);
+    std::istringstream fields(status.substr(begin, end == std::string::npos ? end : end - begin));
+    std::string field;
+    int count = 0;
+    while (fields >> field)
+        ++count;
+    return count == 1;
+}
+
+void ProcfsProcesses::watchExits(const std::vector<ProcessId>& ids)
+{
+    std::lock_guard<std::mutex> lock(m_exitsMutex);
+    if (!m_watchExits)
+        return;
+    // One descriptor per process: half the descriptor limit stays for everything else (a
+    // desktop's 1024 leaves room for 512 processes). Beyond it the ids are listed every time.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || ids.size() > files.rlim_cur / 2) {
+        stopWatching();
+        return;
+    }
+    if (m_exitPoll < 0) {
+        if (!ownPidNamespace()) {
+            m_watchExits = false;
+            return;
+        }
+        m_exitPoll = ::epoll_create1(EPOLL_CLOEXEC);
+    }
+    if (m_exitPoll < 0) {
+        m_watchExits = false;
+        return;
+    }
+    // ids is sorted. A process gone from the listing whose reaping the stamp has not counted
+    // yet (another thread listed between two stamps) counts now.
+    for (auto it = m_exitFds.begin(); it != m_exitFds.end();) {
+        if (!std::binary_search(ids.begin(), ids.end(), it->first)) {
+            ::close(it->second.fd);
+            it = m_exitFds.erase(it);
+            ++m_exits;
+        } else {
+            ++it;
+        }
+    }
+    for (const ProcessId pid : ids) {
+        if (m_exitFds.count(pid))
+            continue;
+        const int fd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+        if (fd < 0) {
+            if (errno == ESRCH) {
+                ++m_exits; // gone since it was listed
+                continue;
+            }
+            // Out of descriptors: try again with a later listing. No pidfds at all (an old
+            // kernel): list every time.
+            if (errno != EMFILE && errno != ENFILE && errno != ENOMEM)
+                m_watchExits = false;
+            stopWatching();
+            return;
+        }
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = pid;
+        if (::epoll_ctl(m_exitPoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
+            ::close(fd);
+            stopWatching();
+            m_watchExits = false;
+            return;
+        }
+        m_exitFds.emplace(pid, ExitWatch{fd, false});
+    }
+}
 
 bool ProcfsProcesses::processIds(std::vector<ProcessId>& ids)
 {
@@ -81,6 +184,8 @@ bool ProcfsProcesses::processIds(std::vector<ProcessId>& ids)
             ids.push_back(static_cast<ProcessId>(v));
     }
     ::closedir(d);
+    std::sort(ids.begin(), ids.end());
+    watchExits(ids);
     return true;
 }
 
@@ -249,6 +354,70 @@ ProcessRecord ProcfsProcesses::record(ProcessId pid)
     r.startTime = st.startTime;
     r.workingSetBytes = st.rssPages * m_pageSize;
     return r;
+}
+
+std::optional<TaskStamp> ProcfsProcesses::taskStamp()
+{
+    std::lock_guard<std::mutex> lock(m_exitsMutex);
+    if (m_exitPoll < 0)
+        return std::nullopt;
+    TaskStamp stamp;
+    // "0.00 0.01 0.05 1/523 12345": the last field is the last id handed out in the reader's
+    // pid namespace, where every process of this /proc got its id.
+    if (!m_loadavg)
+        m_loadavg = std::make_unique<HeldKernelFile>(m_root + "/loadavg");
+    const std::optional<std::string> read = m_loadavg->read();
+    if (!read)
+        return std::nullopt;
+    const std::string& text = *read;
+    const size_t space = text.find_last_of(' ');
+    const size_t end = text.find_last_not_of('\n');
+    if (space == std::string::npos || end == std::string::npos || end <= space ||
+        !decimalField(text.data() + space + 1, text.data() + end + 1, stamp.created))
+        return std::nullopt;
+    // An exit leaves a zombie that stays listed until its parent reaps it, and only then does
+    // the listing change: an ended process leaves the epoll set (readable stays readable), and
+    // from then on each stamp asks its pidfd whether it is reaped yet, which a reused id cannot
+    // fake.
+    epoll_event ev[16];
+    for (size_t round = 0; round <= m_exitFds.size() / 16; ++round) {
+        const int ready = ::epoll_wait(m_exitPoll, ev, 16, 0);
+        if (ready < 0)
+            return std::nullopt;
+        for (int i = 0; i < ready; ++i) {
+            const auto it = m_exitFds.find(ev[i].data.u32);
+            if (it == m_exitFds.end())
+                continue;
+            ::epoll_ctl(m_exitPoll, EPOLL_CTL_DEL, it->second.fd, nullptr);
+            it->second.ended = true;
+            m_ended.push_back(it->first);
+        }
+        if (ready < 16)
+            break;
+    }
+    // Only the few ended ones are looked at: the whole set is hundreds of entries, and a walk
+    // over them each second would cost more than the listing it spares.
+    for (size_t i = 0; i < m_ended.size();) {
+        const auto it = m_exitFds.find(m_ended[i]);
+        // An entry a listing dropped (or a later process under the same id) is no longer awaited.
+        const bool awaited = it != m_exitFds.end() && it->second.ended;
+        const bool reaped = awaited &&
+                            ::syscall(SYS_pidfd_send_signal, it->second.fd, 0, nullptr, 0) != 0 &&
+                            errno == ESRCH;
+        if (reaped) {
+            ::close(it->second.fd);
+            m_exitFds.erase(it);
+            ++m_exits;
+        }
+        if (!awaited || reaped) {
+            m_ended[i] = m_ended.back();
+            m_ended.pop_back();
+        } else {
+            ++i;
+        }
+    }
+    stamp.ended = m_exits;
+    return stamp;
 }
 
 void ProcfsProcesses::passEnded()

@@ -2,8 +2,10 @@
 // Processes from procfs. The root is a parameter so tests can point it at a captured tree.
 #pragma once
 
+#include "platform/linux/kernelfile.h"
 #include "platform/processes.h"
 
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -13,6 +15,9 @@ class ProcfsProcesses : public IProcesses
 {
 public:
     explicit ProcfsProcesses(std::string procRoot = "/proc");
+    ~ProcfsProcesses() override;
+    ProcfsProcesses(const ProcfsProcesses&) = delete;
+    ProcfsProcesses& operator=(const ProcfsProcesses&) = delete;
     bool processIds(std::vector<ProcessId>& ids) override;
     std::string imagePath(ProcessId pid) override;
     std::optional<uint64_t> workingSetBytes(ProcessId pid) override;
@@ -24,6 +29,9 @@ public:
     // read only for a process not met before (see ImageKey).
     ProcessRecord record(ProcessId pid) override;
     void passEnded() override;
+    // The last task id handed out in this pid namespace (loadavg), and the listed processes
+    // seen reaped on their pidfds. Only for a /proc of this process's own pid namespace.
+    std::optional<TaskStamp> taskStamp() override;
     // Whether an image path is kept for the process (tests).
     bool holdsImageOf(ProcessId pid) const;
 
@@ -73,6 +81,23 @@ private:
     uint64_t m_pageSize;
     mutable std::mutex m_imagesMutex; // the backend is shared by the GUI and worker threads
     std::unordered_map<ProcessId, KnownImage> m_images;
+
+    // Every listed process's pidfd; those not yet seen ending in one epoll set.
+    struct ExitWatch
+    {
+        int fd;
+        bool ended; // out of the set, its reaping awaited
+    };
+    void watchExits(const std::vector<ProcessId>& ids);
+    void stopWatching();
+    bool ownPidNamespace() const;
+    std::mutex m_exitsMutex;
+    bool m_watchExits;
+    int m_exitPoll = -1;
+    std::unordered_map<ProcessId, ExitWatch> m_exitFds;
+    std::vector<ProcessId> m_ended; // the ended ones among them
+    std::unique_ptr<HeldKernelFile> m_loadavg;
+    uint64_t m_exits = 0;
 };
 
 } // namespace vb::platform::linux_
