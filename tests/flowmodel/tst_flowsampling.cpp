@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The sampling worker's pieces: one reading turned into rows, the process set watcher, and
 // the loop itself on its thread against a scripted device, through to the model.
+#include "../lib/heldchild.h"
 #include "core/threadhandoff.h"
 #include "flow/flowdatalist.h"
 #include "flow/flowdatanotifier.h"
@@ -404,12 +405,8 @@ void TestFlowSampling::watcherOnTheRealMachine()
     w.changed();
     QVERIFY(processes->taskStamp());
     const auto spawn = [] {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::pause();
-            ::_exit(0);
-        }
-        return child;
+        int ready = 0;
+        return forkHolding(ready, [](int&) { return true; });
     };
     const auto end = [](pid_t child) {
         ::kill(child, SIGKILL);

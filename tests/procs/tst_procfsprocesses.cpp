@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The procfs backend against captured texts and against real processes.
+#include "../lib/heldchild.h"
 #include "platform/linux/procfsprocesses.h"
 
 #include <QDir>
@@ -229,12 +230,8 @@ private Q_SLOTS:
     void theStampFollowsReaping()
     {
         const auto spawn = [] {
-            const pid_t child = ::fork();
-            if (child == 0) {
-                ::pause();
-                ::_exit(0);
-            }
-            return child;
+            int ready = 0;
+            return forkHolding(ready, [](int&) { return true; });
         };
         const pid_t first = spawn();
         const pid_t second = spawn();
