@@ -86,9 +86,49 @@ class FakeNetworkManager : public QDBusAbstractAdaptor
     Q_PROPERTY(uint State READ state)
 public:
     explicit FakeNetworkManager(QObject* parent) : QDBusAbstractAdaptor(parent) {}
-    uint state() const { return m_state; }
+    uint state() const
+    {
+        ++m_asked;
+        return m_state;
+    }
     uint m_state = 70;
+    mutable int m_asked = 0;
 };
+
+// A fake NetworkManager on the test's bus under a connection of its own, served by this thread.
+struct NetworkManagerOnBus
+{
+    NetworkManagerOnBus(const QString& busAddress, const QString& connection, uint state)
+        : name(connection), service(QDBusConnection::connectToBus(busAddress, connection)),
+          nm(new FakeNetworkManager(&root))
+    {
+        nm->m_state = state;
+        registered =
+            service.isConnected() &&
+            service.registerObject(QStringLiteral("/org/freedesktop/NetworkManager"), &root) &&
+            service.registerService(QStringLiteral("org.freedesktop.NetworkManager"));
+    }
+    ~NetworkManagerOnBus()
+    {
+        service.unregisterService(QStringLiteral("org.freedesktop.NetworkManager"));
+        QDBusConnection::disconnectFromBus(name);
+    }
+    QString name;
+    QDBusConnection service;
+    QObject root;
+    FakeNetworkManager* nm;
+    bool registered = false;
+};
+
+// The question asked from another thread, as the sampling worker does, while this one serves
+// the bus.
+bool askedFromAnotherThread(LinuxNetworkState& checker)
+{
+    auto asked = std::async(std::launch::async, [&checker] { return checker.isConnected(); });
+    while (asked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    return asked.get();
+}
 
 class TestNetworkState : public QObject
 {
@@ -102,6 +142,7 @@ private Q_SLOTS:
     void networkManagerDecidesWhenPresent_data();
     void networkManagerDecidesWhenPresent();
     void withoutNetworkManagerTheRouteDecides();
+    void networkManagerIsAskedAgainAfterAChange();
 
 private:
     QProcess m_bus;
@@ -204,25 +245,11 @@ void TestNetworkState::networkManagerDecidesWhenPresent()
 {
     QFETCH(uint, state);
     QFETCH(bool, connected);
-    const QString name = QStringLiteral("vb-fake-nm-%1").arg(state);
-    QDBusConnection service = QDBusConnection::connectToBus(m_busAddress, name);
-    QVERIFY(service.isConnected());
-    QObject root;
-    auto* nm = new FakeNetworkManager(&root);
-    nm->m_state = state;
-    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/NetworkManager"), &root));
-    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
-
-    // No default route here: any "connected" comes from NetworkManager alone. The question
-    // is asked from another thread, as the sampling worker does, while this one serves it.
+    NetworkManagerOnBus fake(m_busAddress, QStringLiteral("vb-fake-nm-%1").arg(state), state);
+    QVERIFY(fake.registered);
+    // No default route here: any "connected" comes from NetworkManager alone.
     LinuxNetworkState checker(m_busAddress);
-    auto asked = std::async(std::launch::async, [&checker] { return checker.isConnected(); });
-    QTRY_VERIFY_WITH_TIMEOUT(asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready,
-                             10000);
-    QCOMPARE(asked.get(), connected);
-
-    service.unregisterService(QStringLiteral("org.freedesktop.NetworkManager"));
-    QDBusConnection::disconnectFromBus(name);
+    QCOMPARE(askedFromAnotherThread(checker), connected);
 }
 
 void TestNetworkState::withoutNetworkManagerTheRouteDecides()
@@ -255,6 +282,31 @@ void TestNetworkState::withoutNetworkManagerTheRouteDecides()
     QVERIFY(checker.isConnected());
     QVERIFY(ip(words("link del vbnet1")));
     QVERIFY(!checker.isConnected());
+}
+
+void TestNetworkState::networkManagerIsAskedAgainAfterAChange()
+{
+    NetworkManagerOnBus fake(m_busAddress, QStringLiteral("vb-fake-nm-asked"), 70);
+    QVERIFY(fake.registered);
+    std::chrono::steady_clock::time_point now;
+    LinuxNetworkState checker(m_busAddress, [&now] { return now; });
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(askedFromAnotherThread(checker));
+    QCOMPARE(fake.nm->m_asked, 1);
+    // A kernel announcement (a link comes): the next question asks NetworkManager again.
+    fake.nm->m_state = 20;
+    QVERIFY(ip(words("link add vbnet2 type veth peer name vbpeer2")));
+    QVERIFY(!askedFromAnotherThread(checker));
+    QCOMPARE(fake.nm->m_asked, 2);
+    // Without one, its verdict stands until it has been trusted long enough.
+    fake.nm->m_state = 70;
+    now += LinuxNetworkState::kNmTrust - std::chrono::seconds(1);
+    QVERIFY(!askedFromAnotherThread(checker));
+    QCOMPARE(fake.nm->m_asked, 2);
+    now += std::chrono::seconds(1);
+    QVERIFY(askedFromAnotherThread(checker));
+    QCOMPARE(fake.nm->m_asked, 3);
+    QVERIFY(ip(words("link del vbnet2")));
 }
 
 int main(int argc, char** argv)

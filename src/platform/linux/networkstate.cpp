@@ -122,7 +122,8 @@ bool dumpFamily(int sock, unsigned char family, uint32_t seq, bool& found)
 }
 } // namespace
 
-LinuxNetworkState::LinuxNetworkState(const QString& busAddress)
+LinuxNetworkState::LinuxNetworkState(const QString& busAddress, Clock clock)
+    : m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); }))
 {
     if (busAddress.isEmpty())
         return;
@@ -139,22 +140,31 @@ LinuxNetworkState::~LinuxNetworkState()
         QDBusConnection::disconnectFromBus(m_connectionName);
 }
 
-bool LinuxNetworkState::isConnected()
+bool LinuxNetworkState::drainedChanges()
 {
-    if (const auto state = networkManagerState())
-        return *state >= kNmConnectedSite;
-    return defaultRouteNow();
-}
-
-bool LinuxNetworkState::defaultRouteNow()
-{
-    std::lock_guard<std::mutex> lock(m_routeMutex);
     // Subscribed before the first reading, so no change between the two goes unheard.
     if (m_changes < 0)
         m_changes = subscribeToChanges();
-    if (m_changes < 0)
-        return hasDefaultRoute();
-    if (drainAnnouncements(m_changes) || !m_routeKnown) {
+    // Without the subscription every question reads both anew.
+    return m_changes < 0 || drainAnnouncements(m_changes);
+}
+
+bool LinuxNetworkState::isConnected()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (drainedChanges()) {
+        m_nmKnown = false;
+        m_routeKnown = false;
+    }
+    const auto now = m_clock();
+    if (!m_nmKnown || now - m_nmAt >= kNmTrust) {
+        m_nm = networkManagerState();
+        m_nmKnown = true;
+        m_nmAt = now;
+    }
+    if (m_nm)
+        return *m_nm >= kNmConnectedSite;
+    if (!m_routeKnown) {
         const std::optional<bool> route = readDefaultRoute();
         // A failed reading is tried again next time.
         m_routeKnown = route.has_value();

@@ -8,8 +8,10 @@
 #include <QDBusConnection>
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -18,8 +20,10 @@ namespace vb::platform::linux_ {
 class LinuxNetworkState : public INetworkState
 {
 public:
-    // busAddress empty: the system bus. Tests pass a private bus of their own.
-    explicit LinuxNetworkState(const QString& busAddress = QString());
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // busAddress empty: the system bus. Tests pass a private bus of their own, and a clock of
+    // their own where the time between two questions matters (empty: the steady clock).
+    explicit LinuxNetworkState(const QString& busAddress = QString(), Clock clock = {});
     ~LinuxNetworkState() override;
     bool isConnected() override;
 
@@ -35,17 +39,26 @@ public:
 
     // NetworkManager states from CONNECTED_SITE on have a default route.
     static constexpr uint32_t kNmConnectedSite = 60;
+    // NetworkManager's verdict is asked again after a kernel announcement, and at least this
+    // often: a change of its state between announcements (its connectivity check, say)
+    // reaches the answer no later than this.
+    static constexpr std::chrono::seconds kNmTrust{10};
 
 private:
-    // hasDefaultRoute(), read again only when the kernel announced a change of links,
-    // addresses or routes since the last reading.
-    bool defaultRouteNow();
+    // Both verdicts are kept until the kernel announces a change of links, addresses or
+    // routes (or NetworkManager's has been trusted long enough): a question a second costs
+    // a read of a socket, not a bus round trip that wakes NetworkManager and the bus daemon.
+    bool drainedChanges();
 
     QString m_connectionName;
-    std::mutex m_routeMutex;
+    Clock m_clock;
+    std::mutex m_mutex;
     int m_changes = -1; // netlink socket subscribed to those announcements, or -1
     bool m_routeKnown = false;
     bool m_route = false;
+    bool m_nmKnown = false;
+    std::optional<uint32_t> m_nm;
+    std::chrono::steady_clock::time_point m_nmAt;
 };
 
 } // namespace vb::platform::linux_
