@@ -6,27 +6,40 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
 namespace vb::platform::linux_ {
 
-// The whole file; nothing when it cannot be opened or a read fails part-way (a process that
-// ends while it is read), rather than a truncated text.
+// Everything from the start of an open file, with plain calls; nothing when a read fails
+// part-way (a process that ends while it is read), rather than a truncated text.
+inline std::optional<std::string> readFromStart(int fd)
+{
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(out.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return out;
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// The whole file; nothing when it cannot be opened or read.
 inline std::optional<std::string> readWholeFile(const std::string& path)
 {
-    std::ifstream f(path);
-    if (!f)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    if (f.bad())
-        return std::nullopt;
-    return ss.str();
+    std::optional<std::string> text = readFromStart(fd);
+    ::close(fd);
+    return text;
 }
 
 // A kernel file read every second, kept open and read again from its start: the kernel writes
@@ -53,21 +66,12 @@ public:
             m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0)
             return std::nullopt;
-        std::string out;
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::pread(m_fd, buf, sizeof buf, static_cast<off_t>(out.size()));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                ::close(m_fd);
-                m_fd = -1;
-                return std::nullopt;
-            }
-            if (n == 0)
-                return out;
-            out.append(buf, static_cast<size_t>(n));
+        std::optional<std::string> text = readFromStart(m_fd);
+        if (!text) {
+            ::close(m_fd);
+            m_fd = -1;
         }
+        return text;
     }
 
 private:

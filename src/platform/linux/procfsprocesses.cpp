@@ -23,26 +23,6 @@ namespace vb::platform::linux_ {
 
 namespace {
 
-// A whole small file, read with plain calls (no stream to set up for each process).
-bool readSmallFile(const std::string& path, std::string& out)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    out.clear();
-    char buf[1024];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-}
-
 // A decimal field of a stat line; false for anything else (signs included).
 bool decimalField(const char* begin, const char* end, uint64_t& out)
 {
@@ -89,9 +69,10 @@ bool ProcfsProcesses::ownPidNamespace() const
     // NSpid lists the process's id in every namespace from the one this /proc was mounted for
     // down to its own: a single entry means they are the same. Otherwise the listed ids are not
     // ours to open, and new processes there need not move our namespace's last id.
-    std::string status;
-    if (!readSmallFile(m_root + "/self/status", status))
+    const std::optional<std::string> read = readWholeFile(m_root + "/self/status");
+    if (!read)
         return false;
+    const std::string& status = *read;
     const size_t line = status.find("\nNSpid:");
     if (line == std::string::npos)
         return false;
@@ -306,10 +287,9 @@ uint64_t ProcfsProcesses::startTime(ProcessId pid)
 {
     if (pid == 0)
         return 0;
-    std::string text;
-    if (!readSmallFile(m_root + "/" + std::to_string(pid) + "/stat", text))
-        return 0;
-    return parseStartTime(text);
+    const std::optional<std::string> text =
+        readWholeFile(m_root + "/" + std::to_string(pid) + "/stat");
+    return text ? parseStartTime(*text) : 0;
 }
 
 ProcessRecord ProcfsProcesses::record(ProcessId pid)
@@ -317,10 +297,10 @@ ProcessRecord ProcfsProcesses::record(ProcessId pid)
     ProcessRecord r;
     if (pid == 0)
         return r;
-    std::string text;
+    const std::optional<std::string> text =
+        readWholeFile(m_root + "/" + std::to_string(pid) + "/stat");
     StatFields st;
-    if (!readSmallFile(m_root + "/" + std::to_string(pid) + "/stat", text) ||
-        !parseStat(text, st)) {
+    if (!text || !parseStat(*text, st)) {
         std::lock_guard<std::mutex> lock(m_imagesMutex);
         m_images.erase(pid); // gone
         return r;
