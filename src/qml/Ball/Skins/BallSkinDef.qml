@@ -6,6 +6,10 @@ import "qrc:/Skin/Ctrls" as CTRLS
 Item {
     id: skin_def
 
+    LoadFigures {
+        id: figures
+    }
+
     Image {
         anchors.centerIn: parent
         source: "images/bg_120x48.png"
@@ -47,17 +51,13 @@ Item {
                 objectName: "ramText"
                 color: "#f5faff"
                 font.pixelSize: 10
-                text: qsTranslate("BallViewer", "RAM: %1%").arg(
-                          typeof FlowDataList !== "undefined" && FlowDataList
-                          ? FlowDataList.memoryUsage : 0) + Translator.nulstr
+                text: figures.ram
             }
             TextBlack {
                 objectName: "cpuText"
                 color: "#f5faff"
                 font.pixelSize: 10
-                text: qsTranslate("BallViewer", "CPU: %1%").arg(
-                          typeof FlowDataList !== "undefined" && FlowDataList
-                          ? FlowDataList.cpuUsage : 0) + Translator.nulstr
+                text: figures.cpu
             }
         }
     }

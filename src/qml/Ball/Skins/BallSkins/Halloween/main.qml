@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Ball skin "Halloween": a pumpkin beside a haunted sign.
 import QtQuick
+import "../.."
 
 Item {
     id: skin
+
+    LoadFigures {
+        id: figures
+    }
 
     Image {
         anchors.centerIn: parent
@@ -20,18 +25,14 @@ Item {
             font.family: SetsIndividual.font
             font.pixelSize: 11
             color: "#f5faff"
-            text: qsTranslate("BallViewer", "RAM: %1%").arg(
-                      typeof FlowDataList !== "undefined" && FlowDataList
-                      ? FlowDataList.memoryUsage : 0) + Translator.nulstr
+            text: figures.ram
         }
         Text {
             objectName: "cpuText"
             font.family: SetsIndividual.font
             font.pixelSize: 11
             color: "#f5faff"
-            text: qsTranslate("BallViewer", "CPU: %1%").arg(
-                      typeof FlowDataList !== "undefined" && FlowDataList
-                      ? FlowDataList.cpuUsage : 0) + Translator.nulstr
+            text: figures.cpu
         }
     }
 
