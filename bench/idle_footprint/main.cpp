@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 namespace {
@@ -53,6 +54,25 @@ long long cpuNs(qint64 pid)
             sum += f.readAll().split(' ').value(0).toLongLong();
     }
     return sum;
+}
+
+// CPU nanoseconds of each thread of a process, summed by thread name (Qt's and the ball's own
+// threads are named; the GL driver's several threads share one).
+std::map<QString, long long> cpuNsByThread(qint64 pid)
+{
+    std::map<QString, long long> byName;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& id : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks + QLatin1Char('/') + id + QStringLiteral("/comm"));
+        QFile f(tasks + QLatin1Char('/') + id + QStringLiteral("/schedstat"));
+        if (!comm.open(QIODevice::ReadOnly) || !f.open(QIODevice::ReadOnly))
+            continue;
+        QString name = QString::fromUtf8(comm.readAll().trimmed());
+        if (id.toLongLong() == pid)
+            name = QStringLiteral("main");
+        byName[name] += f.readAll().split(' ').value(0).toLongLong();
+    }
+    return byName;
 }
 
 double rssMegabytes(qint64 pid)
@@ -125,6 +145,7 @@ int main(int argc, char** argv)
     const std::vector<qint64> service = servicePids(filterd);
 
     const long long hostStart = cpuNs(host.processId());
+    const std::map<QString, long long> hostThreadsStart = cpuNsByThread(host.processId());
     const long long bareStart = cpuNs(bare.processId());
     std::vector<long long> serviceStart;
     for (qint64 p : service)
@@ -135,6 +156,7 @@ int main(int argc, char** argv)
     const double wall = clock.elapsed() / 1000.0;
     const double hostCpu = (cpuNs(host.processId()) - hostStart) * 100.0 / (1e9 * wall);
     const double hostRss = rssMegabytes(host.processId());
+    const std::map<QString, long long> hostThreads = cpuNsByThread(host.processId());
     const double bareCpu = (cpuNs(bare.processId()) - bareStart) * 100.0 / (1e9 * wall);
     const double bareRss = rssMegabytes(bare.processId());
     double serviceCpu = 0, serviceRss = 0;
@@ -182,6 +204,12 @@ int main(int argc, char** argv)
                 service.empty() ? "not running" : "running", filter.accessMode());
     std::printf("sampling pass: %.1f us, %.3f us per process\n", passUs, perProcessUs);
     std::printf("service: %.3f %% cpu, %.1f MB\n", serviceCpu, serviceRss);
+    for (const auto& [name, ns] : hostThreads) {
+        const auto before = hostThreadsStart.find(name);
+        const long long spent = ns - (before == hostThreadsStart.end() ? 0 : before->second);
+        std::printf("host thread %s: %.4f %% cpu\n", qPrintable(name),
+                    spent * 100.0 / (1e9 * wall));
+    }
     std::printf("host: %.3f %% cpu, %.1f MB\n", hostCpu, hostRss);
     std::printf("bare view: %.3f %% cpu, %.1f MB\n", bareCpu, bareRss);
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : -1.0; };

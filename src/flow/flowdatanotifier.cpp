@@ -11,6 +11,14 @@
 
 #include <mutex>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 void registerFlowMetaTypes()
 {
     static std::once_flag once;
@@ -191,6 +199,10 @@ boost::thread startFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, Flow
     registerFlowMetaTypes();
     // The thread owns its copy of the setup, and with it every backend it reads.
     return boost::thread([notifier, setup]() mutable {
+#if defined(__linux__)
+        // Named so that top and the idle benchmark can tell its cost from the GUI thread's.
+        pthread_setname_np(pthread_self(), "vb-sampler");
+#endif
         try {
             runFlowSampling(notifier, std::move(setup));
         } catch (const boost::thread_interrupted&) {
