@@ -20,8 +20,9 @@ public:
     // When the ids cannot be read, report a change at most this often.
     static constexpr uint32_t kFallbackIntervalMs = 10000;
     // Even while the stamp stands still the ids are read again this often: whatever a stamp
-    // might miss (a sandbox that hides reapings from it) stays wrong no longer than this.
-    static constexpr uint32_t kStampTrustMs = 10000;
+    // might miss (a sandbox that hides reapings from it) stays wrong no longer than this. One
+    // reading costs as much as some forty cycles that only look at the stamp.
+    static constexpr uint32_t kStampTrustMs = 30000;
 
     // An empty enumerate reads no ids; an empty tick means a steady clock of this process. With
     // a stamp, the ids are read again only when it moved since the last good reading.

@@ -102,7 +102,11 @@ public:
         const auto msg = fs::encodeRequest(code, capacity, in.data(), in.size());
         if (!sendWithin(m_fd, msg, deadline))
             return fail();
-        std::vector<uint8_t> reply(fs::ReplyHeadSize + fs::MaxReplyOutput + 1);
+        // Kept from call to call: the sampler asks once a second, and a fresh 64 KiB buffer
+        // zeroed each time costs more than the small reply it usually carries.
+        std::vector<uint8_t>& reply = m_reply;
+        if (reply.empty())
+            reply.resize(fs::ReplyHeadSize + fs::MaxReplyOutput + 1);
         const ssize_t n = recvWithin(m_fd, reply.data(), reply.size(), deadline);
         if (n < static_cast<ssize_t>(fs::ReplyHeadSize) || static_cast<size_t>(n) > reply.size())
             return fail();
@@ -128,6 +132,7 @@ private:
         return ErrDeviceNotConnected;
     }
     int m_fd;
+    std::vector<uint8_t> m_reply;
     int m_timeoutMs;
     bool m_broken = false;
 };
