@@ -4,6 +4,7 @@
 #include "platform/linux/networkstate.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDir>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
@@ -13,10 +14,14 @@
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sched.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <future>
+#include <vector>
 
 using vb::platform::linux_::LinuxNetworkState;
 
@@ -120,6 +125,58 @@ struct NetworkManagerOnBus
     bool registered = false;
 };
 
+// While it lives, no descriptor can be opened: the soft limit sits just above the highest one
+// in use and the rest are taken.
+struct NoDescriptorsLeft
+{
+    NoDescriptorsLeft()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        int highest = 0;
+        for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files))
+            highest = qMax(highest, fd.toInt());
+        rlimit low = saved;
+        low.rlim_cur = rlim_t(highest) + 8;
+        ok = ::setrlimit(RLIMIT_NOFILE, &low) == 0;
+        for (int i = 0; ok && i < 4096; ++i) {
+            const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                break;
+            taken.push_back(fd);
+        }
+    }
+    ~NoDescriptorsLeft()
+    {
+        for (int fd : taken)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    rlimit saved{};
+    std::vector<int> taken;
+    bool ok = false;
+};
+
+// Counts the warnings that contain a text, while it lives.
+struct WarningCount
+{
+    explicit WarningCount(const char* text)
+    {
+        s_text = text;
+        s_count = 0;
+        s_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                if (type == QtWarningMsg && message.contains(QLatin1String(s_text)))
+                    ++s_count;
+                s_previous(type, context, message);
+            });
+    }
+    ~WarningCount() { qInstallMessageHandler(s_previous); }
+    int count() const { return s_count; }
+    static inline const char* s_text = nullptr;
+    static inline int s_count = 0;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
 // The question asked from another thread, as the sampling worker does, while this one serves
 // the bus.
 bool askedFromAnotherThread(LinuxNetworkState& checker)
@@ -143,6 +200,7 @@ private Q_SLOTS:
     void networkManagerDecidesWhenPresent();
     void withoutNetworkManagerTheRouteDecides();
     void networkManagerIsAskedAgainAfterAChange();
+    void refusedSubscriptionIsSaidOnce();
 
 private:
     QProcess m_bus;
@@ -307,6 +365,34 @@ void TestNetworkState::networkManagerIsAskedAgainAfterAChange()
     QVERIFY(askedFromAnotherThread(checker));
     QCOMPARE(fake.nm->m_asked, 3);
     QVERIFY(ip(words("link del vbnet2")));
+}
+
+// Without a descriptor for the subscription the checker says so once, not at every question,
+// and answers from the routes again once descriptors are back.
+void TestNetworkState::refusedSubscriptionIsSaidOnce()
+{
+    std::chrono::steady_clock::time_point now;
+    LinuxNetworkState checker(m_busAddress, [&now] { return now; });
+    WarningCount refusals("cannot hear of route changes");
+    {
+        NoDescriptorsLeft full;
+        QVERIFY(full.ok);
+        QVERIFY(!full.taken.empty());
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(!checker.isConnected()); // nor can the routes be read
+            now += LinuxNetworkState::kNmTrust;
+        }
+    }
+    QCOMPARE(refusals.count(), 1);
+    // With descriptors back, a default route is seen.
+    QVERIFY(ip(words("link add vbnet3 type veth peer name vbpeer3")));
+    QVERIFY(ip(words("link set vbpeer3 up")));
+    QVERIFY(ip(words("link set vbnet3 up")));
+    QVERIFY(ip(words("addr add 10.79.0.1/24 dev vbnet3")));
+    QVERIFY(ip(words("route add default via 10.79.0.2")));
+    QVERIFY(checker.isConnected());
+    QCOMPARE(refusals.count(), 1);
+    QVERIFY(ip(words("link del vbnet3")));
 }
 
 int main(int argc, char** argv)

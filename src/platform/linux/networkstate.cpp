@@ -28,7 +28,7 @@ constexpr int kMaxAnnouncements = 256;
 
 // A netlink socket that hears of every change that can make or break a way out: links going
 // up or down (the kernel drops their IPv4 routes without a route announcement), addresses,
-// and routes in any table. -1 when it cannot be had.
+// and routes in any table. -1 with errno set when it cannot be had.
 int subscribeToChanges()
 {
     const int sock = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
@@ -40,9 +40,9 @@ int subscribeToChanges()
     local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE |
                       RTMGRP_IPV6_ROUTE;
     if (::bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        qCWarning(lcPlatform) << "network state: cannot hear of route changes:"
-                              << std::strerror(errno);
+        const int error = errno;
         ::close(sock);
+        errno = error;
         return -1;
     }
     return sock;
@@ -142,9 +142,22 @@ LinuxNetworkState::~LinuxNetworkState()
 
 bool LinuxNetworkState::drainedChanges()
 {
-    // Subscribed before the first reading, so no change between the two goes unheard.
-    if (m_changes < 0)
+    // Subscribed before the first reading, so no change between the two goes unheard. A
+    // refusal (no descriptors left, a sandbox) is said once and tried again now and then,
+    // not every second.
+    const auto now = m_clock();
+    if (m_changes < 0 && (!m_subscribeTried || now - m_subscribeAt >= kNmTrust)) {
         m_changes = subscribeToChanges();
+        const int error = errno;
+        if (m_changes < 0 && !m_subscribeTried)
+            qCWarning(lcPlatform) << "network state: cannot hear of route changes, reading them"
+                                  << "at every question:" << std::strerror(error);
+        else if (m_changes < 0)
+            qCDebug(lcPlatform) << "network state: still cannot hear of route changes:"
+                                << std::strerror(error);
+        m_subscribeTried = true;
+        m_subscribeAt = now;
+    }
     // Without the subscription every question reads both anew.
     return m_changes < 0 || drainAnnouncements(m_changes);
 }

@@ -54,6 +54,8 @@ private:
     Clock m_clock;
     std::mutex m_mutex;
     int m_changes = -1; // netlink socket subscribed to those announcements, or -1
+    bool m_subscribeTried = false;
+    std::chrono::steady_clock::time_point m_subscribeAt;
     bool m_routeKnown = false;
     bool m_route = false;
     bool m_nmKnown = false;
