@@ -4,17 +4,17 @@
 #include "platform/linux/networkstate.h"
 
 #include <QDBusAbstractAdaptor>
-#include <QDir>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
 
+#include <fcntl.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sched.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
