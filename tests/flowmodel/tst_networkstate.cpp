@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The connection state on the real kernel, inside a network namespace of the test's own (no
-// route of the machine is touched), and NetworkManager's verdict on a private bus.
+// route of the machine is touched; an ordinary user's lives in a user namespace of its own),
+// and NetworkManager's verdict on a private bus.
 #include "platform/linux/networkstate.h"
 
 #include <QDBusAbstractAdaptor>
@@ -395,11 +396,29 @@ void TestNetworkState::refusedSubscriptionIsSaidOnce()
     QVERIFY(ip(words("link del vbnet3")));
 }
 
+// Maps the one id the test has to root in its own user namespace.
+bool mapTo(const char* file, const QByteArray& line)
+{
+    QFile f(QString::fromLatin1(file));
+    return f.open(QIODevice::WriteOnly) && f.write(line) == line.size();
+}
+
 int main(int argc, char** argv)
 {
-    // A network namespace of our own: routes come and go here only, and vanish with us.
-    if (::unshare(CLONE_NEWNET) != 0) {
-        std::perror("unshare(CLONE_NEWNET) needs root");
+    // A network namespace of our own: routes come and go here only, and vanish with us. An
+    // ordinary user gets one inside a user namespace of its own, where it may set up links.
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    const int flags = uid == 0 ? CLONE_NEWNET : CLONE_NEWUSER | CLONE_NEWNET;
+    if (::unshare(flags) != 0) {
+        std::perror("unshare (needs root or user namespaces)");
+        return 1;
+    }
+    if (uid != 0 &&
+        !(mapTo("/proc/self/setgroups", "deny") &&
+          mapTo("/proc/self/uid_map", QByteArray("0 ") + QByteArray::number(uid) + " 1") &&
+          mapTo("/proc/self/gid_map", QByteArray("0 ") + QByteArray::number(gid) + " 1"))) {
+        std::perror("mapping the user namespace");
         return 1;
     }
     QCoreApplication app(argc, argv);
