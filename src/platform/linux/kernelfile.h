@@ -14,8 +14,11 @@
 namespace vb::platform::linux_ {
 
 // Everything from the start of an open file, with plain calls; nothing when a read fails
-// part-way (a process that ends while it is read), rather than a truncated text.
-inline std::optional<std::string> readFromStart(int fd)
+// part-way (a process that ends while it is read), rather than a truncated text. onePiece: the
+// file is written by the kernel in one piece (meminfo, stat, loadavg) or is a regular file, so
+// a read that does not fill the buffer has reached the end, and no further call is needed to
+// learn so. Not for files of many records (maps, net/tcp), whose reads stop at a record.
+inline std::optional<std::string> readFromStart(int fd, bool onePiece = false)
 {
     std::string out;
     char buf[4096];
@@ -28,6 +31,8 @@ inline std::optional<std::string> readFromStart(int fd)
         if (n == 0)
             return out;
         out.append(buf, static_cast<size_t>(n));
+        if (onePiece && static_cast<size_t>(n) < sizeof buf)
+            return out;
     }
 }
 
@@ -43,7 +48,8 @@ inline std::optional<std::string> readWholeFile(const std::string& path)
 }
 
 // A kernel file read every second, kept open and read again from its start: the kernel writes
-// it anew for each read from offset 0, and one call replaces opening, reading and closing.
+// it anew for each read from offset 0, and one call replaces opening, reading and closing. Only
+// for files written in one piece (see readFromStart).
 // Shared by threads: whole readings never interleave.
 class HeldKernelFile
 {
@@ -66,7 +72,7 @@ public:
             m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0)
             return std::nullopt;
-        std::optional<std::string> text = readFromStart(m_fd);
+        std::optional<std::string> text = readFromStart(m_fd, true);
         if (!text) {
             ::close(m_fd);
             m_fd = -1;
