@@ -154,9 +154,6 @@ void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSet
         }
 
         sleepMs(setup.periodMs);
-        // The service prepares the list while the memory and CPU are sampled. Should the
-        // cycle be skipped, the request stays on the line and the next cycle reads its answer.
-        filter->sendQueryAhead();
         const TotalMemoryCpuFlowInfo_ptr sampled = sampler.sample();
         if (!sampled)
             continue;

@@ -130,13 +130,6 @@ void PSFilter::queryProcessPaths(
     dropIfDisconnected();
 }
 
-void PSFilter::sendQueryAhead()
-{
-    if (!m_handle || !m_handle->connected())
-        return; // the query itself finds the device again
-    m_handle->sendAhead(wire::CodeConnectionsFirst, {}, wire::ListFirstBufferSize);
-}
-
 bool PSFilter::queryConnections(std::function<void(const ConnectionDataItem&)> onConnection,
                                 std::function<void(const ConnectionDataHistoryItem&)> onHistory)
 {

@@ -40,10 +40,6 @@ public:
 
     // Reports every process path record, the path in drive-letter form.
     void queryProcessPaths(std::function<void(quint64 pid, const std::wstring& dosPath)> onPath);
-    // Asks the device for the connection list now; the next queryConnections takes the answer.
-    // The sampler asks on waking and reads the answer after its memory and CPU sample, so the
-    // service prepares it meanwhile instead of while the sampler waits.
-    void sendQueryAhead();
     // Reports live connections and history entries in wire order; true when the read succeeded.
     bool queryConnections(std::function<void(const ConnectionDataItem&)> onConnection,
                           std::function<void(const ConnectionDataHistoryItem&)> onHistory);

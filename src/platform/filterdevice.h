@@ -19,16 +19,6 @@ public:
                              size_t& bytesReturned) = 0;
     // False once the device behind the handle has gone away; the handle then only fails.
     virtual bool connected() const { return true; }
-    // Sends a request now, to be answered by the next control() that asks the same (code, in,
-    // outCapacity): the caller does other work while the device prepares the answer. Any
-    // other control() first takes that answer off the line, so answers never fall out of
-    // step. Where a call cannot be split this does nothing and control() does all the work.
-    virtual void sendAhead(uint32_t code, const std::vector<uint8_t>& in, size_t outCapacity)
-    {
-        (void)code;
-        (void)in;
-        (void)outCapacity;
-    }
 };
 
 using vb::filterwire::ErrDeviceNotConnected;

@@ -54,7 +54,6 @@ private Q_SLOTS:
     void speedOfASteadySender();
     void blockingCutsAndUnblockingRestores();
     void serviceKilledAndBack();
-    void answersSentAheadStayInStep();
 
 private:
     void startService();
@@ -294,41 +293,4 @@ void TestFlowLive::serviceKilledAndBack()
 }
 
 QTEST_GUILESS_MAIN(TestFlowLive)
-// A request sent ahead is answered by the call that asks it; any other call in between first
-// takes that answer off the line, so no call reads an answer meant for another.
-void TestFlowLive::answersSentAheadStayInStep()
-{
-    namespace wire = vb::filterwire;
-    vb::platform::linux_::SocketFilterDevice device(m_sockDir.toStdString());
-    uint32_t error = 0;
-    const std::unique_ptr<vb::platform::IFilterHandle> handle = device.open(false, error);
-    QVERIFY2(handle, qPrintable(QString::number(error)));
-    std::vector<uint8_t> out;
-    size_t n = 0;
-    // A read-only handle may read the list but not block: two answers that cannot be mixed up.
-    const auto block = [&] { return handle->control(wire::CodeBlock, {}, out, 0, n); };
-    const auto list = [&] {
-        const uint32_t e =
-            handle->control(wire::CodeConnectionsFirst, {}, out, wire::ListFirstBufferSize, n);
-        return e == wire::ErrSuccess || e == wire::ErrMoreData;
-    };
-    const auto ahead = [&] {
-        handle->sendAhead(wire::CodeConnectionsFirst, {}, wire::ListFirstBufferSize);
-    };
-    QCOMPARE(block(), wire::ErrAccessDenied);
-    QVERIFY(list());
-    ahead();
-    QCOMPARE(block(), wire::ErrAccessDenied); // another question first
-    QVERIFY(list());
-    ahead();
-    QVERIFY(list()); // its own answer
-    QCOMPARE(block(), wire::ErrAccessDenied);
-    ahead();
-    ahead(); // one request ahead at most
-    QVERIFY(list());
-    QCOMPARE(block(), wire::ErrAccessDenied);
-    QVERIFY(list());
-    QVERIFY(handle->connected());
-}
-
 #include "tst_flowlive.moc"

@@ -20,7 +20,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -90,18 +89,6 @@ public:
     ~SocketHandle() override { close(m_fd); }
     bool connected() const override { return !m_broken; }
 
-    void sendAhead(uint32_t code, const std::vector<uint8_t>& in, size_t outCapacity) override
-    {
-        // One request ahead at most: a second would only wait behind the first.
-        if (m_broken || m_ahead || in.size() > fs::MaxRequestInput)
-            return;
-        const Request request{code, in, capped(outCapacity)};
-        if (!sendWithin(m_fd, encode(request), deadlineFromNow()))
-            fail();
-        else
-            m_ahead = request;
-    }
-
     uint32_t control(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out,
                      size_t outCapacity, size_t& bytesReturned) override
     {
@@ -110,49 +97,11 @@ public:
             return ErrDeviceNotConnected;
         if (in.size() > fs::MaxRequestInput)
             return ErrInvalidParameter;
-        const auto deadline = deadlineFromNow();
-        const Request request{code, in, capped(outCapacity)};
-        const std::optional<Request> ahead = std::move(m_ahead);
-        m_ahead.reset();
-        if (ahead && ahead->code == request.code && ahead->in == request.in &&
-            ahead->capacity == request.capacity)
-            return receive(&out, outCapacity, bytesReturned, deadline);
-        if (ahead) {
-            // The answer on the line is for another question: take it off first.
-            size_t dropped = 0;
-            if (receive(nullptr, ahead->capacity, dropped, deadline) == ErrDeviceNotConnected)
-                return ErrDeviceNotConnected;
-        }
-        if (!sendWithin(m_fd, encode(request), deadline))
+        const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+        const auto capacity = static_cast<uint32_t>(std::min<size_t>(outCapacity, 0xFFFFFFFFu));
+        const auto msg = fs::encodeRequest(code, capacity, in.data(), in.size());
+        if (!sendWithin(m_fd, msg, deadline))
             return fail();
-        return receive(&out, outCapacity, bytesReturned, deadline);
-    }
-
-private:
-    struct Request
-    {
-        uint32_t code;
-        std::vector<uint8_t> in;
-        uint32_t capacity;
-    };
-
-    static uint32_t capped(size_t outCapacity)
-    {
-        return static_cast<uint32_t>(std::min<size_t>(outCapacity, 0xFFFFFFFFu));
-    }
-    static std::vector<uint8_t> encode(const Request& r)
-    {
-        return fs::encodeRequest(r.code, r.capacity, r.in.data(), r.in.size());
-    }
-    Clock::time_point deadlineFromNow() const
-    {
-        return Clock::now() + std::chrono::milliseconds(m_timeoutMs);
-    }
-
-    // One reply, into out (nothing kept when out is null).
-    uint32_t receive(std::vector<uint8_t>* out, size_t outCapacity, size_t& bytesReturned,
-                     Clock::time_point deadline)
-    {
         // Kept from call to call: the sampler asks once a second, and a fresh 64 KiB buffer
         // zeroed each time costs more than the small reply it usually carries.
         std::vector<uint8_t>& reply = m_reply;
@@ -166,27 +115,24 @@ private:
         const auto r = fs::decodeReply(reply.data(), static_cast<size_t>(n));
         if (!r || r->outputLength > outCapacity)
             return fail();
-        if (out) {
-            if (out->size() < r->outputLength)
-                out->resize(r->outputLength);
-            if (r->outputLength > 0)
-                std::memcpy(out->data(), r->output, r->outputLength);
-        }
+        if (out.size() < r->outputLength)
+            out.resize(r->outputLength);
+        if (r->outputLength > 0)
+            std::memcpy(out.data(), r->output, r->outputLength);
         bytesReturned = r->outputLength;
         return r->error;
     }
 
+private:
     // The service went away, stalled or spoke nonsense: this handle is done for (a late reply
     // would otherwise answer the next request).
     uint32_t fail()
     {
         m_broken = true;
-        m_ahead.reset();
         return ErrDeviceNotConnected;
     }
     int m_fd;
     std::vector<uint8_t> m_reply;
-    std::optional<Request> m_ahead; // sent and not yet answered
     int m_timeoutMs;
     bool m_broken = false;
 };
