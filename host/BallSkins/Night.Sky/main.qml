@@ -2,9 +2,15 @@
 // A user skin shipped with the demo host: a night sky. It lives on disk beside the host, in
 // its "BallSkins" folder, so the skin chooser lists it as "Night".
 import QtQuick
+// The ball's own piece for the two load lines (below: figures.ram, figures.cpu).
+import "qrc:/Ball/Skins"
 
 Item {
     id: night
+
+    LoadFigures {
+        id: figures
+    }
 
     Image {
         anchors.centerIn: parent
@@ -20,18 +26,14 @@ Item {
             font.family: SetsIndividual.font
             font.pixelSize: 11
             color: "#f5faff"
-            text: qsTranslate("BallViewer", "RAM: %1%").arg(
-                      typeof FlowDataList !== "undefined" && FlowDataList
-                      ? FlowDataList.memoryUsage : 0) + Translator.nulstr
+            text: figures.ram
         }
         Text {
             objectName: "cpuText"
             font.family: SetsIndividual.font
             font.pixelSize: 11
             color: "#f5faff"
-            text: qsTranslate("BallViewer", "CPU: %1%").arg(
-                      typeof FlowDataList !== "undefined" && FlowDataList
-                      ? FlowDataList.cpuUsage : 0) + Translator.nulstr
+            text: figures.cpu
         }
     }
 
