@@ -15,10 +15,6 @@
 #include <pthread.h>
 #endif
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 void registerFlowMetaTypes()
 {
     static std::once_flag once;
