@@ -372,6 +372,11 @@ void TestNetworkState::networkManagerIsAskedAgainAfterAChange()
 // and answers from the routes again once descriptors are back.
 void TestNetworkState::refusedSubscriptionIsSaidOnce()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime checks a logged object's type with a pipe of its own, which it
+    // cannot have here: it would report its own failure, not ours.
+    QSKIP("needs descriptors for the sanitizer runtime");
+#endif
     std::chrono::steady_clock::time_point now;
     LinuxNetworkState checker(m_busAddress, [&now] { return now; });
     WarningCount refusals("cannot hear of route changes");
