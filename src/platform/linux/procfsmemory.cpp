@@ -47,9 +47,10 @@ ProcfsMemory::ProcfsMemory(std::string procRoot) : m_root(std::move(procRoot))
     }
 }
 
-std::optional<std::string> ProcfsMemory::readMeminfo()
+std::optional<std::string> ProcfsMemory::readFile(const std::unique_ptr<HeldKernelFile>& held,
+                                                  const char* name) const
 {
-    return m_meminfo ? m_meminfo->read() : readWholeFile(m_root + "/meminfo");
+    return held ? held->read() : readWholeFile(m_root + name);
 }
 
 bool ProcfsMemory::parseMeminfo(const std::string& meminfo, uint64_t perCpuFreeBytes,
@@ -140,7 +141,7 @@ bool ProcfsMemory::parseStat(const std::string& stat, long ticksPerSecond, Syste
 bool ProcfsMemory::memoryStatus(MemoryStatus& out)
 {
     out = MemoryStatus{};
-    const auto meminfo = readMeminfo();
+    const auto meminfo = readFile(m_meminfo, "/meminfo");
     if (!meminfo)
         return false;
     uint64_t perCpu = 0;
@@ -155,14 +156,14 @@ bool ProcfsMemory::memoryStatus(MemoryStatus& out)
 bool ProcfsMemory::memoryLoadStatus(MemoryStatus& out)
 {
     out = MemoryStatus{};
-    const auto meminfo = readMeminfo();
+    const auto meminfo = readFile(m_meminfo, "/meminfo");
     return meminfo && parseMeminfo(*meminfo, 0, out);
 }
 
 bool ProcfsMemory::systemTimes(SystemTimes& out)
 {
     out = SystemTimes{};
-    const auto stat = m_stat ? m_stat->read() : readWholeFile(m_root + "/stat");
+    const auto stat = readFile(m_stat, "/stat");
     if (!stat)
         return false;
     return parseStat(*stat, ::sysconf(_SC_CLK_TCK), out);

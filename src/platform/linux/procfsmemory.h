@@ -44,7 +44,9 @@ private:
     // are opened at each reading).
     std::unique_ptr<HeldKernelFile> m_meminfo;
     std::unique_ptr<HeldKernelFile> m_stat;
-    std::optional<std::string> readMeminfo();
+    // One of the root's files ("/meminfo"): through its held file where there is one.
+    std::optional<std::string> readFile(const std::unique_ptr<HeldKernelFile>& held,
+                                        const char* name) const;
 };
 
 } // namespace vb::platform::linux_
