@@ -49,6 +49,20 @@ QStringList words(const char* s)
     return QString::fromLatin1(s).split(QLatin1Char(' '));
 }
 
+// The veth pair vbnet<n> / vbpeer<n>, both ends up, the near one at 10.<n>.0.1/24 (routes via
+// 10.<n>.0.2 reach out). ipv6 false: the near end has none, so its going down is announced as
+// a link change alone.
+bool vethUp(int n, bool ipv6 = true)
+{
+    const QString net = QStringLiteral("vbnet%1").arg(n);
+    const QString peer = QStringLiteral("vbpeer%1").arg(n);
+    const auto run = [](const QString& command) { return ip(command.split(QLatin1Char(' '))); };
+    return run(QStringLiteral("link add %1 type veth peer name %2").arg(net, peer)) &&
+           (ipv6 || setIpv6(net, false)) && run(QStringLiteral("link set %1 up").arg(peer)) &&
+           run(QStringLiteral("link set %1 up").arg(net)) &&
+           run(QStringLiteral("addr add 10.%1.0.1/24 dev %2").arg(n).arg(net));
+}
+
 // Builds one netlink datagram of route messages.
 struct Dump
 {
@@ -266,27 +280,27 @@ void TestNetworkState::scanRouteDump()
 
 void TestNetworkState::defaultRouteInThisNamespace()
 {
-    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
-    QVERIFY(ip(words("link add vbnet0 type veth peer name vbpeer0")));
-    QVERIFY(ip(words("link set vbpeer0 up")));
-    QVERIFY(ip(words("link set vbnet0 up")));
-    QVERIFY(ip(words("addr add 10.77.0.1/24 dev vbnet0")));
-    QVERIFY(!LinuxNetworkState::hasDefaultRoute()); // a subnet route only
+    // Read, and read as present or absent: a failed reading fails the test.
+    const auto route = [] { return LinuxNetworkState::readDefaultRoute(); };
+    const std::optional<bool> yes(true), no(false);
+    QCOMPARE(route(), no);
+    QVERIFY(vethUp(77));
+    QCOMPARE(route(), no); // a subnet route only
     QVERIFY(ip(words("route add unreachable default")));
-    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+    QCOMPARE(route(), no);
     QVERIFY(ip(words("route del unreachable default")));
     QVERIFY(ip(words("route add default via 10.77.0.2")));
-    QVERIFY(LinuxNetworkState::hasDefaultRoute());
+    QCOMPARE(route(), yes);
     QVERIFY(ip(words("route del default")));
-    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+    QCOMPARE(route(), no);
     QVERIFY(ip(words("route add default via 10.77.0.2 table 100")));
-    QVERIFY(LinuxNetworkState::hasDefaultRoute()); // policy routing, as VPNs set it up
+    QCOMPARE(route(), yes); // policy routing, as VPNs set it up
     QVERIFY(ip(words("route del default via 10.77.0.2 table 100")));
-    QVERIFY(ip(words("-6 addr add fd00:77::1/64 dev vbnet0 nodad")));
+    QVERIFY(ip(words("-6 addr add fd00:77::1/64 dev vbnet77 nodad")));
     QVERIFY(ip(words("-6 route add default via fd00:77::2")));
-    QVERIFY(LinuxNetworkState::hasDefaultRoute());
-    QVERIFY(ip(words("link del vbnet0")));
-    QVERIFY(!LinuxNetworkState::hasDefaultRoute());
+    QCOMPARE(route(), yes);
+    QVERIFY(ip(words("link del vbnet77")));
+    QCOMPARE(route(), no);
 }
 
 void TestNetworkState::networkManagerDecidesWhenPresent_data()
@@ -318,28 +332,23 @@ void TestNetworkState::withoutNetworkManagerTheRouteDecides()
     LinuxNetworkState checker(m_busAddress);
     QVERIFY(!checker.networkManagerState());
     QVERIFY(!checker.isConnected());
-    QVERIFY(ip(words("link add vbnet1 type veth peer name vbpeer1")));
-    // Without IPv6 on the link, its going down is announced as a link change alone.
-    QVERIFY(setIpv6(QStringLiteral("vbnet1"), false));
-    QVERIFY(ip(words("link set vbpeer1 up")));
-    QVERIFY(ip(words("link set vbnet1 up")));
-    QVERIFY(ip(words("addr add 10.78.0.1/24 dev vbnet1")));
+    QVERIFY(vethUp(78, false));
     QVERIFY(!checker.isConnected());
     QVERIFY(ip(words("route add default via 10.78.0.2")));
     QVERIFY(checker.isConnected());
     // The link going down takes its IPv4 routes along without announcing them.
-    QVERIFY(ip(words("link set vbnet1 down")));
+    QVERIFY(ip(words("link set vbnet78 down")));
     QVERIFY(!checker.isConnected());
-    QVERIFY(ip(words("link set vbnet1 up")));
+    QVERIFY(ip(words("link set vbnet78 up")));
     QVERIFY(ip(words("route add default via 10.78.0.2 table 100")));
     QVERIFY(checker.isConnected());
     QVERIFY(ip(words("route del default via 10.78.0.2 table 100")));
     QVERIFY(!checker.isConnected());
-    QVERIFY(setIpv6(QStringLiteral("vbnet1"), true));
-    QVERIFY(ip(words("-6 addr add fd00:78::1/64 dev vbnet1 nodad")));
+    QVERIFY(setIpv6(QStringLiteral("vbnet78"), true));
+    QVERIFY(ip(words("-6 addr add fd00:78::1/64 dev vbnet78 nodad")));
     QVERIFY(ip(words("-6 route add default via fd00:78::2")));
     QVERIFY(checker.isConnected());
-    QVERIFY(ip(words("link del vbnet1")));
+    QVERIFY(ip(words("link del vbnet78")));
     QVERIFY(!checker.isConnected());
 }
 
@@ -391,14 +400,11 @@ void TestNetworkState::refusedSubscriptionIsSaidOnce()
     }
     QCOMPARE(refusals.count(), 1);
     // With descriptors back, a default route is seen.
-    QVERIFY(ip(words("link add vbnet3 type veth peer name vbpeer3")));
-    QVERIFY(ip(words("link set vbpeer3 up")));
-    QVERIFY(ip(words("link set vbnet3 up")));
-    QVERIFY(ip(words("addr add 10.79.0.1/24 dev vbnet3")));
+    QVERIFY(vethUp(79));
     QVERIFY(ip(words("route add default via 10.79.0.2")));
     QVERIFY(checker.isConnected());
     QCOMPARE(refusals.count(), 1);
-    QVERIFY(ip(words("link del vbnet3")));
+    QVERIFY(ip(words("link del vbnet79")));
 }
 
 // Maps the one id the test has to root in its own user namespace.

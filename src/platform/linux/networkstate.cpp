@@ -140,12 +140,11 @@ LinuxNetworkState::~LinuxNetworkState()
         QDBusConnection::disconnectFromBus(m_connectionName);
 }
 
-bool LinuxNetworkState::drainedChanges()
+bool LinuxNetworkState::drainedChanges(std::chrono::steady_clock::time_point now)
 {
     // Subscribed before the first reading, so no change between the two goes unheard. A
     // refusal (no descriptors left, a sandbox) is said once and tried again now and then,
     // not every second.
-    const auto now = m_clock();
     if (m_changes < 0 && (!m_subscribeTried || now - m_subscribeAt >= kNmTrust)) {
         m_changes = subscribeToChanges();
         const int error = errno;
@@ -165,11 +164,11 @@ bool LinuxNetworkState::drainedChanges()
 bool LinuxNetworkState::isConnected()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (drainedChanges()) {
+    const auto now = m_clock();
+    if (drainedChanges(now)) {
         m_nmKnown = false;
         m_routeKnown = false;
     }
-    const auto now = m_clock();
     if (!m_nmKnown || now - m_nmAt >= kNmTrust) {
         m_nm = networkManagerState();
         m_nmKnown = true;
@@ -217,11 +216,6 @@ std::optional<uint32_t> LinuxNetworkState::networkManagerState()
         return std::nullopt;
     }
     return state;
-}
-
-bool LinuxNetworkState::hasDefaultRoute()
-{
-    return readDefaultRoute().value_or(false);
 }
 
 std::optional<bool> LinuxNetworkState::readDefaultRoute()

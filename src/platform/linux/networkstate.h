@@ -29,9 +29,8 @@ public:
 
     // NetworkManager's State property, or nullopt when it is not on the bus.
     std::optional<uint32_t> networkManagerState();
-    // Whether the kernel has a usable (unicast) IPv4 or IPv6 default route, in any table.
-    static bool hasDefaultRoute();
-    // The same, or nullopt when the routing tables could not be read.
+    // Whether the kernel has a usable (unicast) IPv4 or IPv6 default route, in any table;
+    // nullopt when the routing tables could not be read.
     static std::optional<bool> readDefaultRoute();
     // One netlink route-dump datagram: sets found when it holds a default unicast route and
     // done when it ends the dump. False for a malformed or error datagram.
@@ -48,7 +47,7 @@ private:
     // Both verdicts are kept until the kernel announces a change of links, addresses or
     // routes (or NetworkManager's has been trusted long enough): a question a second costs
     // a read of a socket, not a bus round trip that wakes NetworkManager and the bus daemon.
-    bool drainedChanges();
+    bool drainedChanges(std::chrono::steady_clock::time_point now);
 
     QString m_connectionName;
     Clock m_clock;
