@@ -404,10 +404,6 @@ void TestFlowSampling::watcherOnTheRealMachine()
     w.start();
     w.changed();
     QVERIFY(processes->taskStamp());
-    const auto spawn = [] {
-        int ready = 0;
-        return forkHolding(ready, [](int&) { return true; });
-    };
     const auto end = [](pid_t child) {
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
@@ -415,12 +411,12 @@ void TestFlowSampling::watcherOnTheRealMachine()
     const auto has = [&w](pid_t pid) {
         return std::binary_search(w.ids().begin(), w.ids().end(), uint32_t(pid));
     };
-    const pid_t first = spawn();
+    const pid_t first = forkPaused();
     QVERIFY(first > 0);
     const bool started = w.changed();
     const bool seen = has(first);
     end(first);
-    const pid_t second = spawn();
+    const pid_t second = forkPaused();
     const bool swapped = w.changed();
     const bool swapSeen = !has(first) && has(second);
     if (second > 0)

@@ -30,3 +30,10 @@ template <typename T, typename SetUp> pid_t forkHolding(T& report, SetUp setUp)
     close(ready[0]);
     return child;
 }
+
+// A child that only holds still until it is killed; its pid, or -1.
+inline pid_t forkPaused()
+{
+    int ready = 0;
+    return forkHolding(ready, [](int&) { return true; });
+}

@@ -229,12 +229,8 @@ private Q_SLOTS:
 
     void theStampFollowsReaping()
     {
-        const auto spawn = [] {
-            int ready = 0;
-            return forkHolding(ready, [](int&) { return true; });
-        };
-        const pid_t first = spawn();
-        const pid_t second = spawn();
+        const pid_t first = forkPaused();
+        const pid_t second = forkPaused();
         ProcfsProcesses p;
         std::vector<ProcessId> ids;
         const bool listed = p.processIds(ids);
