@@ -13,6 +13,7 @@
 
 #if defined(__linux__)
 #include <pthread.h>
+#include <sys/prctl.h>
 #endif
 
 void registerFlowMetaTypes()
@@ -98,6 +99,20 @@ void sleepMs(int ms)
     boost::this_thread::sleep_for(boost::chrono::milliseconds(ms));
 }
 
+// The period need not be exact, since speeds divide by the measured interval: the kernel may
+// wake the worker up to a twentieth of a period late, together with wake-ups that are due
+// anyway, rather than wake an idle machine for it alone (Qt's coarse timers allow as much).
+void allowLateWakeups(int periodMs)
+{
+#if defined(__linux__)
+    if (periodMs > 0)
+        ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(periodMs) * 1000000UL / 20, 0UL, 0UL,
+                0UL);
+#else
+    (void)periodMs;
+#endif
+}
+
 bool connectedNow(const std::shared_ptr<vb::platform::INetworkState>& network)
 {
     return network && network->isConnected();
@@ -108,6 +123,7 @@ bool connectedNow(const std::shared_ptr<vb::platform::INetworkState>& network)
 void runFlowSampling(std::shared_ptr<FlowDataNotifier> notifier, FlowSamplingSetup setup)
 {
     registerFlowMetaTypes();
+    allowLateWakeups(setup.periodMs);
     if (!setup.openFilter)
         setup.openFilter = [] { return std::make_unique<PSFilter>(nullptr); };
     if (!setup.provision)

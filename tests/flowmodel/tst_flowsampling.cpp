@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +46,7 @@ class StillMemory : public vb::platform::ISystemMemory
 {
 public:
     std::atomic<uint32_t> load{42};
+    std::atomic<long> workerSlackNs{-1}; // the timer slack of the thread that samples
     bool memoryStatus(vb::platform::MemoryStatus& out) override
     {
         out.memoryLoad = load;
@@ -54,6 +56,9 @@ public:
     }
     bool systemTimes(vb::platform::SystemTimes& out) override
     {
+#if defined(__linux__)
+        workerSlackNs = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+#endif
         const uint64_t t = ++m_calls * 1000;
         out = {t / 2, t / 2 + t / 4, t / 4}; // always half busy
         return true;
@@ -492,6 +497,9 @@ void TestFlowSampling::workerWithDevice()
     worker.interrupt();
     worker.join();
     QCOMPARE(m_provisioned.load(), 0);
+#if defined(__linux__)
+    QCOMPARE(m_memory->workerSlackNs.load(), 30L * 1000000 / 20); // a twentieth of the period
+#endif
 
     const auto first = found[0][0].value<FlowDataList_ptr>();
     QVERIFY(first);
