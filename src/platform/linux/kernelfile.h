@@ -102,4 +102,23 @@ inline std::optional<uint64_t> leadingNumber(const char* p)
     return static_cast<uint64_t>(v);
 }
 
+// A decimal field of a kernel text file, [begin, end); false for anything else (signs,
+// spaces, an empty field or one that does not fit).
+inline bool decimalField(const char* begin, const char* end, uint64_t& out)
+{
+    if (begin == end)
+        return false;
+    uint64_t v = 0;
+    for (const char* p = begin; p != end; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (v > (UINT64_MAX - digit) / 10)
+            return false;
+        v = v * 10 + digit;
+    }
+    out = v;
+    return true;
+}
+
 } // namespace vb::platform::linux_

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -15,20 +16,28 @@ namespace vb::platform::linux_ {
 
 namespace {
 
-// "Key:   1234 kB" lines; nullopt when the key is absent or its number is not one.
-std::optional<uint64_t> meminfoKb(const std::string& text, const char* key)
+// "Key:   1234 kB" lines; nullopt when the key is absent or its number is not one. Read every
+// second, so it looks at the text in place rather than copying lines out of it.
+std::optional<uint64_t> meminfoKb(const std::string& text, std::string_view key)
 {
-    const std::string k = std::string(key) + ":";
     size_t pos = 0;
     while (pos < text.size()) {
         size_t eol = text.find('\n', pos);
         if (eol == std::string::npos)
             eol = text.size();
-        if (text.compare(pos, k.size(), k) == 0) {
-            const std::string num = text.substr(pos + k.size(), eol - pos - k.size());
-            const auto v = leadingNumber(num.c_str());
+        const std::string_view line(text.data() + pos, eol - pos);
+        if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
+            line[key.size()] == ':') {
+            const char* p = line.data() + key.size() + 1;
+            const char* const end = line.data() + line.size();
+            while (p != end && (*p == ' ' || *p == '\t'))
+                ++p;
+            const char* const digits = p;
+            while (p != end && *p >= '0' && *p <= '9')
+                ++p;
+            uint64_t v = 0;
             // Callers scale kB to bytes.
-            if (!v || *v > std::numeric_limits<uint64_t>::max() / 1024)
+            if (!decimalField(digits, p, v) || v > std::numeric_limits<uint64_t>::max() / 1024)
                 return std::nullopt;
             return v;
         }
@@ -112,21 +121,23 @@ bool ProcfsMemory::parseStat(const std::string& stat, long ticksPerSecond, Syste
     out = SystemTimes{};
     if (ticksPerSecond <= 0 || stat.compare(0, 4, "cpu ") != 0)
         return false;
-    std::istringstream in(stat.substr(
-        4, stat.find('\n') == std::string::npos ? std::string::npos : stat.find('\n') - 4));
+    const size_t eol = stat.find('\n');
+    const char* p = stat.data() + 4;
+    const char* const end = stat.data() + (eol == std::string::npos ? stat.size() : eol);
     // user nice system idle iowait irq softirq steal guest guest_nice; old kernels stop early.
     uint64_t f[10] = {};
     int n = 0;
-    std::string word;
-    while (n < 10 && in >> word) {
-        if (word.empty() || word[0] < '0' || word[0] > '9')
+    while (n < 10) {
+        while (p != end && (*p == ' ' || *p == '\t'))
+            ++p;
+        if (p == end)
+            break;
+        const char* const word = p;
+        while (p != end && *p != ' ' && *p != '\t')
+            ++p;
+        if (!decimalField(word, p, f[n]))
             return false;
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long long v = std::strtoull(word.c_str(), &end, 10);
-        if (errno == ERANGE || *end != '\0')
-            return false;
-        f[n++] = v;
+        ++n;
     }
     if (n < 4)
         return false;

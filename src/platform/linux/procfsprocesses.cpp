@@ -21,28 +21,6 @@
 
 namespace vb::platform::linux_ {
 
-namespace {
-
-// A decimal field of a stat line; false for anything else (signs included).
-bool decimalField(const char* begin, const char* end, uint64_t& out)
-{
-    if (begin == end)
-        return false;
-    uint64_t v = 0;
-    for (const char* p = begin; p != end; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        const uint64_t digit = static_cast<uint64_t>(*p - '0');
-        if (v > (UINT64_MAX - digit) / 10)
-            return false;
-        v = v * 10 + digit;
-    }
-    out = v;
-    return true;
-}
-
-} // namespace
-
 ProcfsProcesses::ProcfsProcesses(std::string procRoot)
     : m_root(std::move(procRoot)), m_pageSize(static_cast<uint64_t>(::sysconf(_SC_PAGESIZE))),
       m_watchExits(m_root == "/proc")
