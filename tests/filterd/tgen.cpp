@@ -194,6 +194,33 @@ size_t readToEnd(int fd)
     }
 }
 
+// CYCLE free pids in a row for the churn to be steered onto: well above ours where pid_max
+// leaves room, so the run seldom meets a process of somebody else later; else from the bottom,
+// where the kernel goes on after a wrap. A run past pid_max would never be handed out (the
+// steering write fails), and no pid would be reused.
+long long freePidRun(long long cycle)
+{
+    long long pidMax = 32768;
+    if (FILE* f = std::fopen("/proc/sys/kernel/pid_max", "r")) {
+        if (std::fscanf(f, "%lld", &pidMax) != 1)
+            pidMax = 32768;
+        std::fclose(f);
+    }
+    const auto freeRun = [cycle](long long base) {
+        for (long long p = base; p < base + cycle; ++p)
+            if (kill(static_cast<pid_t>(p), 0) == 0 || errno != ESRCH)
+                return false;
+        return true;
+    };
+    for (long long base = getpid() + 1000; base + cycle < pidMax; base += cycle)
+        if (freeRun(base))
+            return base;
+    for (long long base = 1000; base + cycle < pidMax; base += cycle)
+        if (freeRun(base))
+            return base;
+    return getpid() + 1000;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -509,8 +536,7 @@ int main(int argc, char** argv)
         alarm(static_cast<unsigned>(arg(6)) + 10);
         Address a = address(argv[2], static_cast<int>(arg(3)));
         const long long cycle = std::max(1LL, arg(5));
-        // Pids well above ours, so the cycle seldom meets a process of somebody else.
-        const long long base = getpid() + 1000;
+        const long long base = freePidRun(cycle);
         std::map<pid_t, size_t> last;
         std::vector<char> buf(2100, 'c');
         const time_t deadline = time(nullptr) + static_cast<time_t>(arg(6));
