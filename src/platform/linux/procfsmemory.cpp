@@ -28,16 +28,10 @@ std::optional<uint64_t> meminfoKb(const std::string& text, std::string_view key)
         const std::string_view line(text.data() + pos, eol - pos);
         if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
             line[key.size()] == ':') {
-            const char* p = line.data() + key.size() + 1;
-            const char* const end = line.data() + line.size();
-            while (p != end && (*p == ' ' || *p == '\t'))
-                ++p;
-            const char* const digits = p;
-            while (p != end && *p >= '0' && *p <= '9')
-                ++p;
-            uint64_t v = 0;
+            // The number ends before the line does; the text ends in a NUL.
+            const auto v = leadingNumber(line.data() + key.size() + 1);
             // Callers scale kB to bytes.
-            if (!decimalField(digits, p, v) || v > std::numeric_limits<uint64_t>::max() / 1024)
+            if (!v || *v > std::numeric_limits<uint64_t>::max() / 1024)
                 return std::nullopt;
             return v;
         }
